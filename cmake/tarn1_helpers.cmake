@@ -1,0 +1,32 @@
+# tarn1_add_library(<name> SOURCES ... [PUBLIC_LIBS ...] [PRIVATE_LIBS ...])
+# A static library per component folder, with the alias tarn1::<name>.
+function(tarn1_add_library name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;PUBLIC_LIBS;PRIVATE_LIBS;PUBLIC_INCLUDES" ${ARGN})
+    add_library(${name} STATIC ${ARG_SOURCES})
+    add_library(tarn1::${name} ALIAS ${name})
+    target_link_libraries(${name} PUBLIC ${ARG_PUBLIC_LIBS} PRIVATE ${ARG_PRIVATE_LIBS})
+    if(ARG_PUBLIC_INCLUDES)
+        target_include_directories(${name} PUBLIC ${ARG_PUBLIC_INCLUDES})
+    endif()
+    set_target_properties(${name} PROPERTIES POSITION_INDEPENDENT_CODE ON)
+endfunction()
+
+# tarn1_add_gtest(<name> SOURCES ... LIBS ... [LABELS ...] [TIMEOUT seconds])
+# One test executable per folder; every case is its own ctest test with a watchdog timeout,
+# so a hang fails the run instead of stalling it. Label "concurrent" marks the cases that
+# the ThreadSanitizer build runs.
+function(tarn1_add_gtest name)
+    if(NOT TARN1_BUILD_TESTS)
+        return()
+    endif()
+    cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+    if(NOT ARG_TIMEOUT)
+        set(ARG_TIMEOUT 60)
+    endif()
+    add_executable(${name} ${ARG_SOURCES})
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gmock_main GTest::gtest Threads::Threads)
+    set(labels unit ${ARG_LABELS})
+    gtest_discover_tests(${name}
+        DISCOVERY_TIMEOUT 60
+        PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${labels}")
+endfunction()

@@ -1,0 +1,122 @@
+#include "ara/log/logging.h"
+#include "tests/support/child_process.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <regex>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+namespace
+{
+
+using namespace std::chrono_literals;
+using ara::log::LogLevel;
+using ara::log::LogMode;
+using tarn1::testing::run_in_child;
+
+std::vector<std::string> lines_of(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);)
+    {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+TEST(Log_console_test, EachMessageIsOneWholeLineOnStandardErrorAndNothingOnStandardOutput)
+{
+    const auto result = run_in_child(
+        [] {
+            ::unsetenv("ARA_LOG_CONSOLE");
+            ::unsetenv("ARA_LOG_LEVEL");
+            ::setenv("ARA_LOG_DLT", "0", 1);
+            ara::log::InitLogging("STMG", "TARN1 State Manager", LogLevel::kInfo, LogMode::kRemote, "");
+            std::vector<std::thread> threads;
+            for (int t = 0; t < 4; ++t)
+            {
+                threads.emplace_back([t] {
+                    for (int i = 0; i < 200; ++i)
+                    {
+                        ara::log::LogWarn() << "thread " << std::int32_t{t} << " message " << std::int32_t{i} << " end";
+                        ara::log::LogDebug() << "filtered";
+                    }
+                });
+            }
+            for (auto& thread : threads)
+            {
+                thread.join();
+            }
+            ara::log::LogStream(LogLevel::kInfo, ara::log::CreateLogger("SNCC", "lib")) << "from SNCC";
+            return 0;
+        },
+        20s);
+
+    ASSERT_EQ(result.exit_status, 0) << result.err;
+    EXPECT_EQ(result.out, "");
+    const auto lines = lines_of(result.err);
+    ASSERT_EQ(lines.size(), 801U);
+    const std::regex warn_line(
+        R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{6} STMG DFLT \[warn\] thread [0-3] message \d{1,3} end$)");
+    for (std::size_t i = 0; i + 1 < lines.size(); ++i)
+    {
+        ASSERT_TRUE(std::regex_match(lines[i], warn_line)) << lines[i];
+    }
+    EXPECT_TRUE(std::regex_match(lines.back(), std::regex(R"(^.* STMG SNCC \[info\] from SNCC$)"))) << lines.back();
+}
+
+TEST(Log_console_test, ConsoleCanBeSilencedAndForcedOnBeforeInitialisation)
+{
+    const auto silenced = run_in_child(
+        [] {
+            ::setenv("ARA_LOG_CONSOLE", "0", 1);
+            ::setenv("ARA_LOG_DLT", "0", 1);
+            ara::log::InitLogging("IAMD", "tarn1_iam_daemon", LogLevel::kInfo, LogMode::kRemote, "");
+            ara::log::LogError() << "quiet";
+            return 0;
+        },
+        20s);
+    EXPECT_EQ(silenced.err, "");
+
+    const auto forced = run_in_child(
+        [] {
+            ::setenv("ARA_LOG_CONSOLE", "1", 1);
+            ara::log::LogError() << "before init";
+            return 0;
+        },
+        20s);
+    EXPECT_NE(forced.err.find(" NONE DFLT [error] before init\n"), std::string::npos) << forced.err;
+}
+
+TEST(Log_console_test, AnAbsentDltDaemonNeitherPollutesStandardOutputNorStallsTheExit)
+{
+    if (::access("/tmp/dlt", F_OK) == 0)
+    {
+        GTEST_SKIP() << "a DLT daemon runs on this machine (/tmp/dlt exists); this case needs none";
+    }
+
+    const auto result = run_in_child(
+        [] {
+            ::setenv("ARA_LOG_DLT", "1", 1);
+            ::setenv("ARA_LOG_CONSOLE", "1", 1);
+            ara::log::InitLogging("STMG", "TARN1 State Manager", LogLevel::kVerbose, LogMode::kRemote, "");
+            for (int i = 0; i < 50; ++i)
+            {
+                ara::log::LogInfo() << "buffered " << std::int32_t{i};
+            }
+            return 0;
+        },
+        30s);
+
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_EQ(result.out, "");
+    EXPECT_NE(result.err.find("[info] buffered 49"), std::string::npos);
+    // libdlt waits 10 s at exit for an absent daemon unless told not to.
+    EXPECT_LT(result.lifetime, 5s);
+}
+
+} // namespace

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Configures and builds one flavour of the project.
+#   tools/build.sh [dev|asan|tsan]   (default dev); build trees go to build/<flavour>
+# Extra CMake arguments may follow the flavour.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+flavour=${1:-dev}
+shift || true
+
+case "$flavour" in
+    dev)  sanitize="" ;;
+    asan) sanitize="address,undefined" ;;
+    tsan) sanitize="thread" ;;
+    *) echo "build: unknown flavour '$flavour' (dev, asan or tsan)" >&2; exit 2 ;;
+esac
+
+werror=OFF
+[ "${CI:-}" = "true" ] && werror=ON
+
+cmake -S "$root" -B "$root/build/$flavour" \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DTARN1_SANITIZE="$sanitize" \
+    -DTARN1_WERROR="$werror" \
+    -DCMAKE_INSTALL_PREFIX="$root/build/$flavour/stage" \
+    "$@"
+cmake --build "$root/build/$flavour" --parallel "$(nproc)"

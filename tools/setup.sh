@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Installs what the project needs from Debian's packages; safe to run again (it installs only
+# what is missing). Needs root, or sudo.
+set -euo pipefail
+
+packages=(
+    cmake g++ make pkg-config
+    nlohmann-json3-dev libasio-dev libboost-serialization-dev libboost-system-dev
+    libgtest-dev libgmock-dev
+    libdlt-dev dlt-daemon
+    util-linux procps
+)
+
+missing=()
+for package in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$package")
+    fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+    echo "setup: all packages present"
+    exit 0
+fi
+
+sudo_cmd=()
+if [ "$(id -u)" -ne 0 ]; then
+    if ! command -v sudo >/dev/null; then
+        echo "setup: missing packages (${missing[*]}) and not root; install them or run as root" >&2
+        exit 1
+    fi
+    sudo_cmd=(sudo)
+fi
+
+echo "setup: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get update -q
+"${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
