@@ -34,3 +34,15 @@ function(tarn1_add_gtest name)
         DISCOVERY_TIMEOUT 60
         PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS ${label})
 endfunction()
+
+# tarn1_add_subdirectories(): adds every direct subfolder that has a CMakeLists.txt, so a new
+# component folder joins the build without editing its parent.
+function(tarn1_add_subdirectories)
+    file(GLOB children LIST_DIRECTORIES true RELATIVE "${CMAKE_CURRENT_SOURCE_DIR}" "${CMAKE_CURRENT_SOURCE_DIR}/*")
+    list(SORT children)
+    foreach(child IN LISTS children)
+        if(EXISTS "${CMAKE_CURRENT_SOURCE_DIR}/${child}/CMakeLists.txt")
+            add_subdirectory(${child})
+        endif()
+    endforeach()
+endfunction()
