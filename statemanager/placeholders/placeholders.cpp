@@ -39,6 +39,18 @@ Service_handler_placeholder::Service_handler_placeholder()
     announce_placeholder("service handler");
 }
 
+Service_handler_placeholder::Service_handler_placeholder(
+    const config::State_manager_config_abstract& /*config*/,
+    std::unique_ptr<Nm_interface_abstract> nm,
+    std::vector<std::unique_ptr<State_manager_com_alive_interface_abstract>> com_alive,
+    std::vector<std::unique_ptr<State_manager_cwu_interface_abstract>> cwu)
+    : m_nm(std::move(nm))
+    , m_com_alive(std::move(com_alive))
+    , m_cwu(std::move(cwu))
+{
+    announce_placeholder("service handler");
+}
+
 Em_interface_placeholder::Em_interface_placeholder()
 {
     announce_placeholder("execution-management interface");

@@ -5,6 +5,7 @@
 // once, at a warning, that it is a placeholder. Every later component removes its own
 // placeholder from here and the wiring in main and the state factory.
 
+#include "statemanager/config/state_manager_config_abstract.hpp"
 #include "statemanager/em/em_interface_abstract.hpp"
 #include "statemanager/fast_shutdown/fast_shutdown_handler_interface.hpp"
 #include "statemanager/nm/nm_interface_abstract.hpp"
@@ -22,6 +23,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace vela::ap::statemanager::placeholders
 {
@@ -78,11 +80,16 @@ private:
     std::string m_instance;
 };
 
-/// No provided services and no network: every query answers false.
+/// No provided services and no network: every query answers false. Keeps what it is given,
+/// as the service handler will.
 class Service_handler_placeholder final : public Service_handler_interface
 {
 public:
     Service_handler_placeholder();
+    Service_handler_placeholder(const config::State_manager_config_abstract& config,
+                                std::unique_ptr<Nm_interface_abstract> nm,
+                                std::vector<std::unique_ptr<State_manager_com_alive_interface_abstract>> com_alive,
+                                std::vector<std::unique_ptr<State_manager_cwu_interface_abstract>> cwu);
     void init() override {}
     void deinit() override {}
     bool nm_interface_available() const override { return false; }
@@ -94,6 +101,11 @@ public:
     void release_network() override {}
     void standby() override {}
     void end_standby() override {}
+
+private:
+    std::unique_ptr<Nm_interface_abstract> m_nm;
+    std::vector<std::unique_ptr<State_manager_com_alive_interface_abstract>> m_com_alive;
+    std::vector<std::unique_ptr<State_manager_cwu_interface_abstract>> m_cwu;
 };
 
 /// Machine-state requests that reach nobody.
