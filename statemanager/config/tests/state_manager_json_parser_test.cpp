@@ -208,6 +208,13 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal_case{"NumberForString", replace("AliveSupervisionInstanceId", 7), wrong_type, LogLevel::kDebug},
         Refusal_case{"StringForPattern", replace("DefautNMRequestPattern", "00 01"), wrong_type, LogLevel::kDebug},
         Refusal_case{"StringInPattern", replace("DefautNMRequestPattern", json::array({1, "2"})), wrong_type, LogLevel::kDebug},
+        Refusal_case{"NegativeNumber", replace("KnockOutTimer", -1), wrong_type, LogLevel::kDebug},
+        Refusal_case{"NumberAbove32Bits", replace("StateManagerMainPeriod", 4294967296ULL), wrong_type, LogLevel::kDebug},
+        Refusal_case{"HugeFraction", replace("PMSuspendRequestTimeout", 1e20), wrong_type, LogLevel::kDebug},
+        Refusal_case{"NegativeFraction", replace("DMSuspendRequestTimeout", -0.5), wrong_type, LogLevel::kDebug},
+        Refusal_case{"PatternByteAbove255", replace("DefautNMRequestPattern", json::array({1, 256})), wrong_type, LogLevel::kDebug},
+        Refusal_case{"NegativePatternByte", replace("DefautNMRequestPattern", json::array({-1})), wrong_type, LogLevel::kDebug},
+        Refusal_case{"HugePatternByte", replace("DefautNMRequestPattern", json::array({1e300})), wrong_type, LogLevel::kDebug},
         Refusal_case{"NullForNumber", replace("StateManagerMainPeriod", nullptr), wrong_type, LogLevel::kDebug},
         Refusal_case{"SharedMemoryWithoutRestartFile",
                      replace("SharedMemoryConfig", {{"UpdateStatusFile", "/tmp/s"}}),
@@ -314,6 +321,30 @@ TEST_F(State_manager_json_parser_test, BooleanGivenForNumberIsTakenAsZeroOrOne)
 
     ASSERT_TRUE(parsed);
     EXPECT_EQ(m_config.get_knockout_timer(), 1U);
+}
+
+TEST_F(State_manager_json_parser_test, NumbersAtTheEdgesOfTheirRangeAreAccepted)
+{
+    const bool parsed = parse_document([](json& statewarden) {
+        statewarden["StateManagerMainPeriod"] = 4294967295U;
+        statewarden["KnockOutTimer"] = 0;
+        statewarden["PMSuspendRequestTimeout"] = 2.9;
+        statewarden["DefautNMRequestPattern"] = json::array({0, 255, false});
+    });
+
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(m_config.get_main_function_period(), 4294967295U);
+    EXPECT_EQ(m_config.get_knockout_timer(), 0U);
+    EXPECT_EQ(m_config.get_pm_timeout(), 2U);
+    EXPECT_EQ(m_config.get_nm_request_pattern(), (std::vector<std::uint8_t>{0, 255, 0}));
+}
+
+TEST_F(State_manager_json_parser_test, LayoutNumberOutOfRangeKeepsItsDefault)
+{
+    const bool parsed = parse_document(replace("NmUserDataConfig", {{"UserDataBytes", -6}}));
+
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(m_config.get_nm_user_data_config().user_data_bytes, 6U);
 }
 
 TEST_F(State_manager_json_parser_test, EmptyPatternIsAccepted)
