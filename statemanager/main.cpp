@@ -1,0 +1,132 @@
+// Entry of the Statewarden daemon: brings up the runtime and logging, reads the configuration,
+// builds the collaborators of the state machine in their fixed order, runs the state manager
+// and tears everything down again. No command-line arguments are read.
+
+#include "ara/log/logging.h"
+#include "ara/phm/phm_client.h"
+#include "ara/phm/supervision_entity.h"
+#include "statemanager/config/config_chooser.hpp"
+#include "statemanager/config/state_manager_config.hpp"
+#include "statemanager/config/state_manager_json_parser.hpp"
+#include "statemanager/placeholders/placeholders.hpp"
+#include "statemanager/state_manager.hpp"
+
+#include <atomic>
+#include <csignal>
+#include <memory>
+#include <vector>
+
+namespace sm = vela::ap::statemanager;
+
+extern "C" void signal_handler(int signal_number);
+
+/// The one state manager; empty until it is built, read by the signal handler.
+std::unique_ptr<sm::State_manager> g_state_manager;
+
+namespace
+{
+
+// What the signal handler may touch: a lock-free copy of g_state_manager's pointer, set once it
+// is built and cleared before it is released (a signal may arrive on any thread).
+std::atomic<sm::State_manager*> s_signal_target{nullptr};
+static_assert(std::atomic<sm::State_manager*>::is_always_lock_free, "read from a signal handler");
+
+void install(int signal_number, const char* failure_text)
+{
+    if (std::signal(signal_number, signal_handler) == SIG_ERR)
+    {
+        ara::log::LogFatal() << failure_text;
+    }
+}
+
+} // namespace
+
+/// The handler of SIGABRT, SIGINT and SIGTERM: asks the state manager to end its loop. Only
+/// async-signal-safe work here; the state manager logs "SIGTERM received!" once its loop ends.
+extern "C" void signal_handler(int signal_number)
+{
+    if (signal_number != SIGABRT && signal_number != SIGTERM && signal_number != SIGINT)
+    {
+        return;
+    }
+    if (sm::State_manager* const state_manager = s_signal_target.load())
+    {
+        state_manager->shutdown_from_signal();
+    }
+}
+
+int main()
+{
+    // Placeholder step: the communication middleware's runtime object comes first.
+    sm::placeholders::Com_runtime_placeholder runtime(false, "");
+
+    ara::log::InitLogging("STMG", "TARN1 State Manager", ara::log::LogLevel::kVerbose, ara::log::LogMode::kRemote, "");
+    runtime.announce();
+
+    int result = 0;
+    sm::config::Config_chooser chooser;
+    sm::config::State_manager_config config;
+    if (!chooser.good())
+    {
+        ara::log::LogFatal() << "Unable to read configuration selection file. Statewarden is aborted.";
+        result = -1;
+    }
+    else if (!sm::config::State_manager_json_parser::parse(chooser.get_config_path(), config))
+    {
+        ara::log::LogFatal() << "Configuration is ill formatted, Statewarden is aborted.";
+        result = -1;
+    }
+    else
+    {
+        install(SIGABRT, "Could not register SIGABRT handler");
+        install(SIGINT, "Could not register SIGINT handler");
+        install(SIGTERM, "Could not register SIGTERM handler");
+
+        std::unique_ptr<sm::Nm_interface_abstract> nm_interface =
+            std::make_unique<sm::placeholders::Nm_interface_placeholder>();
+        std::vector<std::unique_ptr<sm::State_manager_com_alive_interface_abstract>> com_alive;
+        for (const std::string& instance : config.get_apps_comalive())
+        {
+            com_alive.push_back(std::make_unique<sm::placeholders::Com_alive_interface_placeholder>(instance));
+        }
+        std::vector<std::unique_ptr<sm::State_manager_cwu_interface_abstract>> cwu;
+        for (const std::string& instance : config.get_apps_cwu())
+        {
+            cwu.push_back(std::make_unique<sm::placeholders::Cwu_interface_placeholder>(instance));
+        }
+        const std::shared_ptr<sm::Service_handler_interface> service_handler =
+            std::make_shared<sm::placeholders::Service_handler_placeholder>(
+                config, std::move(nm_interface), std::move(com_alive), std::move(cwu));
+
+        const std::shared_ptr<sm::Em_interface_abstract> em_interface =
+            std::make_shared<sm::placeholders::Em_interface_placeholder>();
+        std::unique_ptr<sm::virtio::Virtio_interface_abstract> virtio_interface =
+            std::make_unique<sm::placeholders::Virtio_interface_placeholder>();
+
+        ara::phm::Phm_client phm_client(config.get_alive_supervision_instance_id());
+        std::unique_ptr<ara::phm::SupervisionEntityInterface> supervision_entity =
+            std::make_unique<ara::phm::SupervisionEntity>(phm_client);
+        std::unique_ptr<sm::phm::Supervision_manager_interface> supervision_manager =
+            std::make_unique<sm::placeholders::Supervision_manager_placeholder>(std::move(supervision_entity));
+
+        g_state_manager = std::make_unique<sm::State_manager>(
+            config, service_handler, em_interface, std::move(virtio_interface), std::move(supervision_manager));
+        s_signal_target.store(g_state_manager.get());
+
+        if (g_state_manager->init())
+        {
+            g_state_manager->run();
+        }
+        else
+        {
+            ara::log::LogError() << "Failed to initialize Statewarden!";
+        }
+        ara::log::LogInfo() << "Statewarden daemon shutting down";
+
+        // The state manager refers to the configuration, the PHM client and the runtime object:
+        // it goes before any of them.
+        s_signal_target.store(nullptr);
+        g_state_manager.reset();
+    }
+    return result;
+}

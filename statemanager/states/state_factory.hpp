@@ -1,0 +1,55 @@
+#pragma once
+
+#include "statemanager/config/state_manager_config_abstract.hpp"
+#include "statemanager/em/em_interface_abstract.hpp"
+#include "statemanager/fast_shutdown/fast_shutdown_handler_interface.hpp"
+#include "statemanager/service_handler/service_handler_interface.hpp"
+#include "statemanager/smw/shared_memory_update_interface.hpp"
+#include "statemanager/state_notifier/state_notifier_interface.hpp"
+#include "statemanager/states/state_interface.hpp"
+
+#include <memory>
+
+namespace vela::ap::statemanager::states
+{
+
+/// Creates the states of the state machine. Used on the main thread during initialisation.
+class State_factory_abstract
+{
+public:
+    virtual ~State_factory_abstract() = default;
+
+    /// A new state of the given id (0 to 7); an empty pointer for any other id.
+    virtual std::unique_ptr<State_interface> create_state(unsigned int id) const = 0;
+
+protected:
+    State_factory_abstract() = default;
+    State_factory_abstract(const State_factory_abstract&) = default;
+    State_factory_abstract& operator=(const State_factory_abstract&) = default;
+};
+
+/// Creates the collaborators the states share (the VM status writer, the state notifier and the
+/// fast-shutdown handler) and then the states themselves, which keep shared references to them,
+/// so the factory may be discarded once the states exist.
+class State_factory : public State_factory_abstract
+{
+public:
+    /// The power-management daemon's command pipe.
+    static constexpr const char* s_poweroff_path = "/run/adaptive/poweroff";
+
+    State_factory(const config::State_manager_config_abstract& config,
+                  const std::shared_ptr<Service_handler_interface>& service_handler,
+                  const std::shared_ptr<Em_interface_abstract>& em_interface);
+
+    std::unique_ptr<State_interface> create_state(unsigned int id) const override;
+
+private:
+    const config::State_manager_config_abstract& m_config;
+    std::shared_ptr<Service_handler_interface> m_service_handler;
+    std::shared_ptr<Em_interface_abstract> m_em_interface;
+    std::shared_ptr<smw::Shared_memory_update_interface> m_shared_memory_update;
+    std::shared_ptr<state_notifier::State_notifier_interface> m_state_notifier;
+    std::shared_ptr<fast_shutdown::Fast_shutdown_handler_interface> m_fast_shutdown_handler;
+};
+
+} // namespace vela::ap::statemanager::states

@@ -1,0 +1,302 @@
+// Starts the built Statewarden as a child process. The daemon reads its configuration from the
+// fixed folder /etc/adaptive, so each run happens in a private mount namespace in which that
+// folder is a fresh tmpfs (or, when it does not exist, /etc is overlaid so it can be made),
+// holding only what the test puts there. Nothing outside the namespace changes.
+
+#include "tests/support/temp_dir.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <cstdlib>
+#include <mutex>
+#include <ostream>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace
+{
+
+using namespace std::chrono_literals;
+
+const char* const s_mount_script = R"(set -e
+if [ -d /etc/adaptive ]; then
+    mount -t tmpfs tmpfs /etc/adaptive
+else
+    mount -t tmpfs tmpfs "$TARN1_SCRATCH"
+    mkdir "$TARN1_SCRATCH/upper" "$TARN1_SCRATCH/work"
+    mount -t overlay overlay -o "lowerdir=/etc,upperdir=$TARN1_SCRATCH/upper,workdir=$TARN1_SCRATCH/work" /etc
+    mkdir /etc/adaptive
+fi
+cp -R "$TARN1_CONFIG_DIR/." /etc/adaptive/
+exec "$@"
+)";
+
+/// One program run inside the private mount namespace, with its output collected.
+class Namespaced_process final
+{
+public:
+    Namespaced_process(const tarn1::testing::Temp_dir& dir, const std::string& program)
+    {
+        int pipe_ends[2];
+        if (::pipe(pipe_ends) != 0)
+        {
+            return;
+        }
+        const std::string script = dir.file("mount.sh");
+        m_pid = ::fork();
+        if (m_pid == 0)
+        {
+            ::dup2(pipe_ends[1], STDOUT_FILENO);
+            ::dup2(pipe_ends[1], STDERR_FILENO);
+            ::close(pipe_ends[0]);
+            ::close(pipe_ends[1]);
+            ::execlp("unshare",
+                     "unshare",
+                     "--mount",
+                     "--propagation",
+                     "private",
+                     "sh",
+                     script.c_str(),
+                     program.c_str(),
+                     static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(pipe_ends[1]);
+        if (m_pid < 0)
+        {
+            ::close(pipe_ends[0]);
+            return;
+        }
+        m_reader = std::thread([this, fd = pipe_ends[0]] { read_all(fd); });
+    }
+
+    ~Namespaced_process()
+    {
+        if (m_pid > 0 && !m_reaped)
+        {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+        if (m_reader.joinable())
+        {
+            m_reader.join();
+        }
+    }
+
+    Namespaced_process(const Namespaced_process&) = delete;
+    Namespaced_process& operator=(const Namespaced_process&) = delete;
+
+    bool started() const { return m_pid > 0; }
+
+    bool wait_for_output(const std::string& fragment, std::chrono::milliseconds timeout)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_changed.wait_for(
+            lock, timeout, [&] { return m_output.find(fragment) != std::string::npos || m_closed; }) &&
+               m_output.find(fragment) != std::string::npos;
+    }
+
+    void send(int signal_number) const { ::kill(m_pid, signal_number); }
+
+    /// The exit status, or -1 when the process did not end in time (it is then killed).
+    int wait_for_exit(std::chrono::milliseconds timeout)
+    {
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            if (!m_changed.wait_for(lock, timeout, [&] { return m_closed; }))
+            {
+                return -1;
+            }
+        }
+        int status = 0;
+        if (::waitpid(m_pid, &status, 0) != m_pid)
+        {
+            return -1;
+        }
+        m_reaped = true;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+
+    std::string output() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_output;
+    }
+
+private:
+    void read_all(int fd)
+    {
+        char buffer[4096];
+        for (;;)
+        {
+            const ssize_t got = ::read(fd, buffer, sizeof buffer);
+            if (got < 0 && errno == EINTR)
+            {
+                continue;
+            }
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (got <= 0)
+            {
+                m_closed = true;
+                m_changed.notify_all();
+                break;
+            }
+            m_output.append(buffer, static_cast<std::size_t>(got));
+            m_changed.notify_all();
+        }
+        ::close(fd);
+    }
+
+    pid_t m_pid{-1};
+    bool m_reaped{false};
+    std::thread m_reader;
+    // Guards m_output and m_closed: written by the reader thread, read by the test thread.
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::string m_output;
+    bool m_closed{false};
+};
+
+std::string configuration(unsigned int period_ms)
+{
+    return R"({"statewarden": {
+        "KnockOutTimer": 3,
+        "StateManagerNMUsage": true,
+        "RequestNetworkOnEntryRunState": true,
+        "StateManagerMainPeriod": )" +
+           std::to_string(period_ms) + R"(,
+        "ApplicationSuspendRequestTimeout": 5,
+        "DMSuspendRequestTimeout": 5,
+        "PMSuspendRequestTimeout": 5,
+        "AliveSupervisionInstanceId": "Statewarden/Alive",
+        "DefautNMRequestPattern": [0, 0, 0, 1],
+        "MaxNumberOfApplicationsRequestAlive": 1,
+        "ApplicationsRequestAliveConfig": [{"EcuAliveInterfaceInstance": "ecu"}],
+        "MaxNumberOfApplicationsRequestNetwork": 1,
+        "ApplicationsRequestNetworkConfig": [{"NetworkAliveInterfaceInstance": "com"}],
+        "MaxNumberOfCWURequest": 1,
+        "CWURequestConfig": [{"CWUInterfaceInstance": "cwu"}]
+    }})";
+}
+
+class Statewarden_test : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ::setenv("ARA_LOG_CONSOLE", "1", 1);
+        ::setenv("ARA_LOG_DLT", "0", 1);
+        ::unsetenv("ARA_LOG_LEVEL");
+        m_dir.write_file("mount.sh", s_mount_script);
+        m_config_dir = m_dir.file("config");
+        m_scratch_dir = m_dir.file("scratch");
+        ASSERT_EQ(::mkdir(m_config_dir.c_str(), 0755), 0);
+        ASSERT_EQ(::mkdir(m_scratch_dir.c_str(), 0755), 0);
+        ::setenv("TARN1_CONFIG_DIR", m_config_dir.c_str(), 1);
+        ::setenv("TARN1_SCRATCH", m_scratch_dir.c_str(), 1);
+
+        Namespaced_process probe(m_dir, "true");
+        if (!probe.started() || probe.wait_for_exit(10s) != 0)
+        {
+            GTEST_SKIP() << "no private mount namespace with /etc/adaptive here (unshare --mount and mount need "
+                            "root or CAP_SYS_ADMIN): "
+                         << probe.output();
+        }
+    }
+
+    /// The same configuration under every name the host name may choose.
+    void install_configuration(const std::string& content)
+    {
+        for (const char* name : {"statewarden.json", "statewarden_hk.json", "statewarden_jo.json"})
+        {
+            m_dir.write_file(std::string{"config/"} + name, content);
+        }
+    }
+
+    tarn1::testing::Temp_dir m_dir;
+    std::string m_config_dir;
+    std::string m_scratch_dir;
+};
+
+TEST_F(Statewarden_test, MissingConfigurationEndsWithStatus255)
+{
+    Namespaced_process sut(m_dir, TARN1_STATEWARDEN_PATH);
+
+    const int status = sut.wait_for_exit(20s);
+
+    EXPECT_EQ(status, 255) << sut.output();
+    EXPECT_NE(sut.output().find("Configuration file could NOT be opened! Path: /etc/adaptive/statewarden"),
+              std::string::npos);
+    EXPECT_NE(sut.output().find("Configuration is ill formatted, Statewarden is aborted."), std::string::npos);
+    EXPECT_EQ(sut.output().find("ReportApplicationState"), std::string::npos);
+}
+
+TEST_F(Statewarden_test, BrokenConfigurationEndsWithStatus255)
+{
+    install_configuration(configuration(20) + " and more");
+    Namespaced_process sut(m_dir, TARN1_STATEWARDEN_PATH);
+
+    const int status = sut.wait_for_exit(20s);
+
+    EXPECT_EQ(status, 255) << sut.output();
+    EXPECT_NE(sut.output().find("Failed to parse configuration: "), std::string::npos);
+    EXPECT_NE(sut.output().find("Configuration is ill formatted, Statewarden is aborted."), std::string::npos);
+}
+
+struct Signal_case
+{
+    const char* label;
+    int signal_number;
+};
+
+void PrintTo(const Signal_case& value, std::ostream* os)
+{
+    *os << value.label;
+}
+
+class Statewarden_signal_test
+    : public Statewarden_test
+    , public ::testing::WithParamInterface<Signal_case>
+{
+};
+
+TEST_P(Statewarden_signal_test, TerminationSignalEndsTheLoopInOrderWithStatus0)
+{
+    install_configuration(configuration(20));
+    Namespaced_process sut(m_dir, TARN1_STATEWARDEN_PATH);
+    ASSERT_TRUE(sut.wait_for_output("Statewarden daemon started", 20s)) << sut.output();
+    // a few cycles of the loop pass before the signal
+    ASSERT_TRUE(sut.wait_for_output("Starting Statewarden run_cyclic_task", 5s)) << sut.output();
+
+    sut.send(GetParam().signal_number);
+    const int status = sut.wait_for_exit(20s);
+
+    EXPECT_EQ(status, 0) << sut.output();
+    const std::string output = sut.output();
+    const std::size_t received = output.find("SIGTERM received!");
+    const std::size_t terminating = output.find("Statewarden reporting kTerminating to EM");
+    const std::size_t down = output.find("Statewarden daemon shutting down");
+    ASSERT_NE(received, std::string::npos) << output;
+    ASSERT_NE(terminating, std::string::npos) << output;
+    ASSERT_NE(down, std::string::npos) << output;
+    EXPECT_LT(received, terminating);
+    EXPECT_LT(terminating, down);
+    EXPECT_NE(output.find("ReportApplicationState(kTerminating)"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals,
+                         Statewarden_signal_test,
+                         ::testing::Values(Signal_case{"Sigterm", SIGTERM}, Signal_case{"Sigint", SIGINT}),
+                         [](const ::testing::TestParamInfo<Signal_case>& param) {
+                             return std::string{param.param.label};
+                         });
+
+} // namespace
