@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
-# Sets up, builds and installs the daemons into build/dev/stage, then starts what exists:
-# the README's first command.
+# The README's first command: sets up, builds and installs the daemons into build/dev/stage, then
+# runs them on this machine. The daemons see the fixed paths they expect (/etc/adaptive,
+# /dev/input, /sys/vmctl, /run/adaptive) inside a private mount namespace, where those are empty
+# temporary folders; nothing outside the namespace changes. Ctrl-C ends the run.
+#   tools/run.sh [configuration.json]     (default: the shipped example configuration)
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
@@ -8,16 +11,32 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 "$root/tools/build.sh" dev
 cmake --install "$root/build/dev" >/dev/null
 stage="$root/build/dev/stage"
+config=${1:-"$stage/share/tarn1/statewarden.json"}
 
-found=0
-for daemon in Statewarden tarn1_iam_daemon; do
-    if [ -x "$stage/bin/$daemon" ]; then
-        found=1
-    else
-        echo "run: $daemon is not part of this build yet"
-    fi
-done
-if [ "$found" = 0 ]; then
-    echo "run: built and installed the platform stand-ins into $stage; no daemon exists yet, nothing to start."
-    exit 0
+if [ ! -x "$stage/bin/Statewarden" ]; then
+    echo "run: Statewarden is not part of this build; nothing to start" >&2
+    exit 1
 fi
+
+if [ "$(id -u)" -eq 0 ]; then
+    namespace=(unshare --mount --propagation private)
+else
+    namespace=(unshare --user --map-root-user --mount --propagation private)
+fi
+if ! "${namespace[@]}" true 2>/dev/null; then
+    echo "run: cannot create a private mount namespace here (${namespace[*]} failed)." >&2
+    echo "     Run as root, or enable unprivileged user namespaces (sysctl kernel.unprivileged_userns_clone=1)." >&2
+    exit 1
+fi
+
+# The per-cycle lines are at verbose level; show them with ARA_LOG_LEVEL=verbose.
+export ARA_LOG_LEVEL=${ARA_LOG_LEVEL:-info}
+
+echo "run: starting the daemons with $config; Ctrl-C ends them"
+exec "${namespace[@]}" "$root/tools/vm_paths.sh" "$config" sh -c '
+    stage=$1
+    if [ -x "$stage/bin/tarn1_iam_daemon" ]; then
+        "$stage/bin/tarn1_iam_daemon" &
+    fi
+    exec "$stage/bin/Statewarden"
+' run "$stage"
