@@ -465,7 +465,9 @@ void Server::process_client_responses(std::size_t ready)
         }
         if ((revents & s_hangup_events) != 0)
         {
-            drop_connection(connection, nullptr, "");
+            drop_connection(connection,
+                            connection.reader.has_partial_frame() ? "client hung up in the middle of a frame: " : nullptr,
+                            connection.client->name);
         }
         else if ((revents & POLLIN) != 0)
         {
