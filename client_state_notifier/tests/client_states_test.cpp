@@ -1,4 +1,5 @@
 #include "client_state_notifier/client_states.hpp"
+#include "client_state_notifier/tests/mocks/mock_client_states.hpp"
 #include "client_state_notifier/tests/raw_client.hpp"
 #include "tests/support/temp_dir.hpp"
 
