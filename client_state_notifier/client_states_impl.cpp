@@ -330,7 +330,13 @@ void Server::read_hello(std::size_t index)
     {
         drop_connection(connection, "connection closed before its hello was complete", "");
     }
-    catch (const std::exception& error)
+    // Only what the peer caused ends its connection; anything else (a callback that throws)
+    // is the server's own failure.
+    catch (const utilities::Exception_bad_frame& error)
+    {
+        drop_connection(connection, "closing connection with a bad hello: ", error.what());
+    }
+    catch (const std::system_error& error)
     {
         drop_connection(connection, "closing connection with a bad hello: ", error.what());
     }
@@ -502,9 +508,13 @@ void Server::read_responses(Connection& connection)
             drop_connection(connection, nullptr, "");
         }
     }
-    catch (const std::exception& error)
+    catch (const utilities::Exception_bad_frame& error)
     {
         drop_connection(connection, "client sent a frame that breaks the protocol: ", error.what());
+    }
+    catch (const std::system_error& error)
+    {
+        drop_connection(connection, "cannot receive from client: ", error.what());
     }
 }
 

@@ -450,3 +450,39 @@ TEST(Client_states_stopped_test, ServerThatCannotBindRefusesRequests)
 
 } // namespace
 } // namespace client_state_notifier
+
+namespace client_state_notifier
+{
+namespace
+{
+
+TEST(Client_states_crash_test, ServerThreadEndingWithARequestInFlightCompletesItWithError)
+{
+    ara::log::testing::Log_capture capture;
+    tarn1::testing::Temp_dir dir;
+    Callback_recorder recorder;
+    Server_options options;
+    options.socket_path = dir.file("ara_SM.socket");
+    auto sut = create_client_states(
+        "kOn",
+        [](const std::string&, Client_status, const std::string&) { throw std::runtime_error("status handler failed"); },
+        options);
+    Raw_client client(options.socket_path);
+    client.send_hello("app", "kOn");
+    ASSERT_TRUE(wait_until([&] { return sut->get_connected_clients().size() == 1; }));
+    sut->request_state_change("kPrepSD", everyone, recorder.completion_callback(), 5s);
+    const auto received = client.receive_request();
+    ASSERT_TRUE(received);
+
+    // an answer with an old id reaches the status callback, which throws on the server thread
+    client.answer(received->id - 1, "kPrepSD", 0);
+
+    const auto completion = recorder.wait_completion();
+    ASSERT_TRUE(completion);
+    EXPECT_EQ(completion->status, Callback_status::error);
+    EXPECT_TRUE(capture.contains("Client_states_impl thread crashed: status handler failed"));
+    EXPECT_THROW(sut->request_state_change("kOn", everyone, recorder.completion_callback(), 1s), Exception_server_stopped);
+}
+
+} // namespace
+} // namespace client_state_notifier
