@@ -11,7 +11,7 @@ function(tarn1_add_library name)
     set_target_properties(${name} PROPERTIES POSITION_INDEPENDENT_CODE ON)
 endfunction()
 
-# tarn1_add_gtest(<name> SOURCES ... LIBS ... [LABELS ...] [TIMEOUT seconds])
+# tarn1_add_gtest(<name> SOURCES ... LIBS ... [LABELS label] [TIMEOUT seconds])
 # One test executable per folder; every case is its own ctest test with a watchdog timeout,
 # so a hang fails the run instead of stalling it. Label "concurrent" marks the cases that
 # the ThreadSanitizer build runs.
@@ -25,8 +25,24 @@ function(tarn1_add_gtest name)
     endif()
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gmock_main GTest::gtest Threads::Threads)
-    set(labels unit ${ARG_LABELS})
+    # One label per executable ("unit" unless given): the discovery script cannot carry a list.
+    set(label unit)
+    if(ARG_LABELS)
+        list(GET ARG_LABELS 0 label)
+    endif()
     gtest_discover_tests(${name}
         DISCOVERY_TIMEOUT 60
-        PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${labels}")
+        PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS ${label})
+endfunction()
+
+# tarn1_add_subdirectories(): adds every direct subfolder that has a CMakeLists.txt, so a new
+# component folder joins the build without editing its parent.
+function(tarn1_add_subdirectories)
+    file(GLOB children LIST_DIRECTORIES true RELATIVE "${CMAKE_CURRENT_SOURCE_DIR}" "${CMAKE_CURRENT_SOURCE_DIR}/*")
+    list(SORT children)
+    foreach(child IN LISTS children)
+        if(EXISTS "${CMAKE_CURRENT_SOURCE_DIR}/${child}/CMakeLists.txt")
+            add_subdirectory(${child})
+        endif()
+    endforeach()
 endfunction()

@@ -1,6 +1,7 @@
 #include "ara/log/logger.h"
 #include "log_runtime.hpp"
 
+#include <cstdlib>
 #include <dlt/dlt.h>
 #include <memory>
 #include <string>
@@ -146,8 +147,13 @@ std::unique_ptr<Log_sink> make_dlt_sink(const std::string& app_id, const std::st
 
 bool dlt_daemon_reachable() noexcept
 {
+    // libdlt talks to the daemon through the FIFO "dlt" in DLT_PIPE_DIR (default /tmp), which
+    // the daemon creates when it starts.
+    const char* pipe_dir = std::getenv("DLT_PIPE_DIR");
+    std::string fifo = (pipe_dir != nullptr && *pipe_dir != '\0') ? pipe_dir : "/tmp";
+    fifo += "/dlt";
     struct stat info{};
-    return ::stat("/tmp/dlt", &info) == 0 && S_ISFIFO(info.st_mode);
+    return ::stat(fifo.c_str(), &info) == 0 && S_ISFIFO(info.st_mode);
 }
 
 } // namespace ara::log::detail

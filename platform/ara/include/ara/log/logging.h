@@ -18,7 +18,8 @@ namespace ara::log
 ///   ARA_LOG_LEVEL   off|fatal|error|warn|info|debug|verbose replaces the given level.
 ///   ARA_LOG_CONSOLE 0 silences the console sink, 1 forces it on.
 ///   ARA_LOG_DLT     1 forces the DLT sink on, 0 off; unset: on for kRemote when a DLT daemon
-///                   is reachable (its FIFO exists).
+///                   is reachable (the FIFO "dlt" exists in DLT_PIPE_DIR,
+///                   default /tmp).
 void InitLogging(std::string appId,
                  std::string appDescription,
                  LogLevel appDefLogLevel,

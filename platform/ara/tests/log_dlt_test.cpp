@@ -1,0 +1,288 @@
+#include "ara/log/logging.h"
+#include "tests/support/child_process.hpp"
+#include "tests/support/temp_dir.hpp"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+// Messages sent through libdlt to a real dlt-daemon, read back from the daemon's TCP port and
+// decoded from the DLT wire format: each streamed piece must arrive as one verbose-mode argument
+// of its own type, in order.
+namespace
+{
+
+using namespace std::chrono_literals;
+using ara::log::LogLevel;
+using ara::log::LogMode;
+
+struct Dlt_argument
+{
+    std::uint32_t type_info;
+    std::string text;
+    std::uint64_t value;
+};
+
+struct Dlt_log_message
+{
+    std::string app_id;
+    std::string context_id;
+    unsigned level;
+    std::vector<Dlt_argument> arguments;
+};
+
+constexpr std::uint32_t type_length_mask = 0x0f;
+constexpr std::uint32_t type_sint = 0x20;
+constexpr std::uint32_t type_uint = 0x40;
+constexpr std::uint32_t type_string = 0x200;
+
+template <typename T>
+T read_number(const std::uint8_t* data, bool big_endian)
+{
+    T value = 0;
+    for (std::size_t i = 0; i < sizeof(T); ++i)
+    {
+        const std::size_t shift = big_endian ? (sizeof(T) - 1 - i) * 8 : i * 8;
+        value = static_cast<T>(value | static_cast<T>(static_cast<T>(data[i]) << shift));
+    }
+    return value;
+}
+
+/// Decodes one message without storage header; false when it is no verbose log message.
+bool decode(const std::vector<std::uint8_t>& bytes, Dlt_log_message& out)
+{
+    const std::uint8_t header_type = bytes[0];
+    const bool use_extended = (header_type & 0x01) != 0;
+    const bool big_endian = (header_type & 0x02) != 0;
+    std::size_t at = 4;
+    at += (header_type & 0x04) != 0 ? 4 : 0; // ECU id
+    at += (header_type & 0x08) != 0 ? 4 : 0; // session id
+    at += (header_type & 0x10) != 0 ? 4 : 0; // timestamp
+    if (!use_extended || at + 10 > bytes.size())
+    {
+        return false;
+    }
+    const std::uint8_t message_info = bytes[at];
+    const bool verbose = (message_info & 0x01) != 0;
+    const unsigned message_type = (message_info >> 1) & 0x07;
+    if (!verbose || message_type != 0)
+    {
+        return false;
+    }
+    out.level = (message_info >> 4) & 0x0f;
+    const unsigned argument_count = bytes[at + 1];
+    out.app_id.assign(reinterpret_cast<const char*>(&bytes[at + 2]), strnlen(reinterpret_cast<const char*>(&bytes[at + 2]), 4));
+    out.context_id.assign(reinterpret_cast<const char*>(&bytes[at + 6]), strnlen(reinterpret_cast<const char*>(&bytes[at + 6]), 4));
+    at += 10;
+    out.arguments.clear();
+    for (unsigned i = 0; i < argument_count; ++i)
+    {
+        if (at + 4 > bytes.size())
+        {
+            return false;
+        }
+        Dlt_argument argument{read_number<std::uint32_t>(&bytes[at], big_endian), {}, 0};
+        at += 4;
+        if ((argument.type_info & type_string) != 0)
+        {
+            const auto length = read_number<std::uint16_t>(&bytes[at], big_endian);
+            at += 2;
+            if (at + length > bytes.size())
+            {
+                return false;
+            }
+            argument.text.assign(reinterpret_cast<const char*>(&bytes[at]), strnlen(reinterpret_cast<const char*>(&bytes[at]), length));
+            at += length;
+        }
+        else
+        {
+            const std::size_t width = std::size_t{1} << ((argument.type_info & type_length_mask) - 1);
+            if (at + width > bytes.size())
+            {
+                return false;
+            }
+            for (std::size_t b = 0; b < width; ++b)
+            {
+                const std::size_t shift = big_endian ? (width - 1 - b) * 8 : b * 8;
+                argument.value |= static_cast<std::uint64_t>(bytes[at + b]) << shift;
+            }
+            at += width;
+        }
+        out.arguments.push_back(argument);
+    }
+    return true;
+}
+
+class Dlt_daemon_test : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (::access(DLT_DAEMON_PROGRAM, X_OK) != 0)
+        {
+            GTEST_SKIP() << "dlt-daemon is not installed (" << DLT_DAEMON_PROGRAM << "); install package dlt-daemon";
+        }
+        m_port = static_cast<std::uint16_t>(20000 + (::getpid() % 20000));
+        const std::string config = dir.write_file("dlt.conf",
+                                                  "SendContextRegistration = 0\n"
+                                                  "ECUId = TEST\n"
+                                                  "LoggingMode = 3\n"
+                                                  "LoggingLevel = 3\n"
+                                                  "UDPConnectionSetup = 0\n"
+                                                  "BindAddress = ::1;::ffff:127.0.0.1\n"
+                                                  "ControlSocketPath = " + dir.file("ctrl.sock") + "\n"
+                                                  "RingbufferMinSize = 500000\n"
+                                                  "RingbufferMaxSize = 10000000\n"
+                                                  "RingbufferStepSize = 500000\n");
+        m_daemon = ::fork();
+        if (m_daemon == 0)
+        {
+            const std::string port = std::to_string(m_port);
+            ::execl(DLT_DAEMON_PROGRAM, "dlt-daemon", "-c", config.c_str(), "-t", dir.path().c_str(), "-p",
+                    port.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        const auto deadline = std::chrono::steady_clock::now() + 5s;
+        while (std::chrono::steady_clock::now() < deadline)
+        {
+            struct stat info{};
+            if (::stat(dir.file("dlt").c_str(), &info) == 0 && connect_client())
+            {
+                return;
+            }
+            int status = 0;
+            if (::waitpid(m_daemon, &status, WNOHANG) == m_daemon)
+            {
+                m_daemon = -1;
+                GTEST_SKIP() << "dlt-daemon exited at start-up (status " << status << ")";
+            }
+            std::this_thread::sleep_for(20ms);
+        }
+        GTEST_SKIP() << "dlt-daemon did not open its FIFO and port " << m_port << " within 5 s";
+    }
+
+    void TearDown() override
+    {
+        if (m_socket >= 0)
+        {
+            ::close(m_socket);
+        }
+        if (m_daemon > 0)
+        {
+            ::kill(m_daemon, SIGTERM);
+            ::waitpid(m_daemon, nullptr, 0);
+        }
+    }
+
+    bool connect_client()
+    {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(m_port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+        {
+            ::close(fd);
+            return false;
+        }
+        m_socket = fd;
+        return true;
+    }
+
+    /// Reads messages from the daemon until one of app/context arrives or the deadline passes.
+    bool receive(const std::string& app_id, const std::string& context_id, Dlt_log_message& found)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + 5s;
+        while (std::chrono::steady_clock::now() < deadline)
+        {
+            while (m_buffer.size() >= 4)
+            {
+                const std::size_t length = (static_cast<std::size_t>(m_buffer[2]) << 8) | m_buffer[3];
+                if (length < 4 || m_buffer.size() < length)
+                {
+                    break;
+                }
+                std::vector<std::uint8_t> message(m_buffer.begin(), m_buffer.begin() + static_cast<long>(length));
+                m_buffer.erase(m_buffer.begin(), m_buffer.begin() + static_cast<long>(length));
+                if (decode(message, found) && found.app_id == app_id && found.context_id == context_id)
+                {
+                    return true;
+                }
+            }
+            pollfd fd{m_socket, POLLIN, 0};
+            if (::poll(&fd, 1, 100) > 0)
+            {
+                std::uint8_t chunk[4096];
+                const ssize_t got = ::read(m_socket, chunk, sizeof chunk);
+                if (got <= 0)
+                {
+                    return false;
+                }
+                m_buffer.insert(m_buffer.end(), chunk, chunk + got);
+            }
+        }
+        return false;
+    }
+
+    tarn1::testing::Temp_dir dir;
+    std::uint16_t m_port{0};
+    pid_t m_daemon{-1};
+    int m_socket{-1};
+    std::vector<std::uint8_t> m_buffer;
+};
+
+TEST_F(Dlt_daemon_test, EachPieceArrivesAsOneArgumentOfItsTypeInOrder)
+{
+    const std::string pipe_dir = dir.path();
+
+    const auto child = tarn1::testing::run_in_child(
+        [&pipe_dir] {
+            ::setenv("DLT_PIPE_DIR", pipe_dir.c_str(), 1);
+            ::unsetenv("ARA_LOG_DLT"); // the reachable daemon must be found without forcing
+            ::setenv("ARA_LOG_CONSOLE", "0", 1);
+            ara::log::InitLogging("TDLT", "dlt test", LogLevel::kVerbose, LogMode::kRemote, "");
+            ara::log::LogStream(LogLevel::kDebug, ara::log::CreateLogger("CTXA", "typed pieces"))
+                << "text " << std::int32_t{-7} << std::int64_t{-8000000000} << std::uint8_t{200}
+                << std::uint16_t{60000} << std::uint32_t{4000000000U} << std::uint64_t{9000000000000000000ULL};
+            return 0;
+        },
+        20s);
+    ASSERT_EQ(child.exit_status, 0) << child.err;
+    EXPECT_EQ(child.out, "");
+
+    Dlt_log_message message;
+    ASSERT_TRUE(receive("TDLT", "CTXA", message)) << "no message of TDLT/CTXA reached the daemon";
+
+    EXPECT_EQ(message.level, 5U); // debug passes: the context is registered at verbose level
+    ASSERT_EQ(message.arguments.size(), 7U);
+    EXPECT_TRUE(message.arguments[0].type_info & type_string);
+    EXPECT_EQ(message.arguments[0].text, "text ");
+    const std::vector<std::pair<std::uint32_t, std::uint64_t>> expected = {
+        {type_sint | 3, static_cast<std::uint32_t>(-7)},
+        {type_sint | 4, static_cast<std::uint64_t>(std::int64_t{-8000000000})},
+        {type_uint | 1, 200},
+        {type_uint | 2, 60000},
+        {type_uint | 3, 4000000000U},
+        {type_uint | 4, 9000000000000000000ULL}};
+    for (std::size_t i = 0; i < expected.size(); ++i)
+    {
+        const auto& argument = message.arguments[i + 1];
+        EXPECT_EQ(argument.type_info & (type_sint | type_uint | type_string | type_length_mask), expected[i].first)
+            << "argument " << i + 1;
+        EXPECT_EQ(argument.value, expected[i].second) << "argument " << i + 1;
+    }
+}
+
+} // namespace
