@@ -67,3 +67,26 @@ private:
 };
 
 } // namespace kest::com::cpp_binding
+
+#include "kest/com/cpp_binding/proxy_method.h"
+
+namespace kest::com::cpp_binding
+{
+
+/// A field as a proxy sees it: its change notifications, plus its getter when it has one.
+template <typename Value>
+class Proxy_field : public Proxy_event<Value>
+{
+public:
+    Proxy_field(Rport& port, std::uint16_t event_id, std::uint16_t getter_method_id)
+        : Proxy_event<Value>(port, event_id)
+        , m_getter(port, getter_method_id)
+    {
+    }
+    vela::com::Future<Value> Get() { return m_getter(); }
+
+private:
+    Proxy_method<Value> m_getter;
+};
+
+} // namespace kest::com::cpp_binding
