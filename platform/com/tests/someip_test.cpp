@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -20,6 +22,11 @@ struct Byte_vector_case
     Bytes value;
     Bytes wire;
 };
+
+void PrintTo(const Byte_vector_case& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class Byte_vector_encoding_test : public ::testing::TestWithParam<Byte_vector_case>
 {
@@ -75,6 +82,11 @@ struct Undecodable_case
     Bytes wire;
 };
 
+void PrintTo(const Undecodable_case& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class Undecodable_payload_test : public ::testing::TestWithParam<Undecodable_case>
 {
 };
@@ -128,6 +140,11 @@ struct Header_check_case
     std::uint8_t message_type;
     Header_check expected;
 };
+
+void PrintTo(const Header_check_case& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class Header_check_test : public ::testing::TestWithParam<Header_check_case>
 {
