@@ -314,7 +314,9 @@ int run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
         Service_interface_description description =
             known ? known->description : Service_interface_description{service, 0, 0};
         const Element* spec = nullptr;
-        for (const auto& candidate : known ? (command == "call" ? known->methods : known->events) : std::vector<Element>{})
+        static const std::vector<Element> s_none;
+        const std::vector<Element>& elements = known ? (command == "call" ? known->methods : known->events) : s_none;
+        for (const auto& candidate : elements)
         {
             if (candidate.name == element || std::to_string(candidate.id) == element)
             {

@@ -198,8 +198,9 @@ void Discovery::start()
         throw Infrastructure_exception("cannot watch discovery directory " + m_directory + ": " +
                                        std::strerror(errno));
     }
+    // Read at once, so that a finder made right after the runtime already sees what is offered.
+    rescan();
     m_loop.add(m_inotify, EPOLLIN, shared_from_this());
-    m_loop.post([self = shared_from_this()] { self->rescan(); });
 }
 
 void Discovery::stop()
@@ -208,6 +209,7 @@ void Discovery::stop()
     {
         m_loop.remove(m_inotify);
     }
+    std::lock_guard<std::mutex> scanning(m_scan_mutex);
     for (const auto& [pid, fd] : m_pidfds)
     {
         m_loop.remove(fd);
@@ -278,6 +280,7 @@ void Discovery::on_io(std::uint32_t /*events*/)
 
 void Discovery::rescan()
 {
+    std::lock_guard<std::mutex> scanning(m_scan_mutex);
     std::vector<cpp_binding::Service_handle> found;
     std::vector<std::string> stale;
     if (DIR* dir = ::opendir(m_directory.c_str()))

@@ -201,7 +201,7 @@ public:
     /// Writes the entry file for an instance; returns its path.
     std::string publish(const cpp_binding::Service_handle& handle, const connector::Service_interface_description& d);
     void withdraw(const std::string& entry_file);
-    /// Rereads the directory and tells the listeners when something changed; I/O thread.
+    /// Rereads the directory and tells the listeners when something changed; I/O thread (and start()).
     void rescan();
 
     void on_io(std::uint32_t events) override;
@@ -217,7 +217,8 @@ private:
     mutable std::mutex m_mutex;
     std::vector<cpp_binding::Service_handle> m_entries;
     std::vector<std::weak_ptr<Discovery_listener>> m_listeners;
-    // I/O thread only: process descriptors of the providers seen.
+    // Held for a whole rescan and guards m_pidfds: met by the I/O thread and the thread starting discovery.
+    std::mutex m_scan_mutex;
     std::map<std::int32_t, int> m_pidfds;
 };
 
