@@ -140,7 +140,6 @@ vela::com::Future<Serialized_payload> Rport_core::call(std::uint16_t method_id, 
         ++m_next_session;
     } while (m_next_session == 0 || m_pending.count(m_next_session) != 0);
     const std::uint16_t session = m_next_session;
-    const std::uint64_t tag = ++m_next_tag;
     someip::Message_header header;
     header.service_id = m_numeric_id;
     header.method_id = method_id;
@@ -149,8 +148,15 @@ vela::com::Future<Serialized_payload> Rport_core::call(std::uint16_t method_id, 
     header.interface_version = m_description.major_version;
     header.message_type = someip::Message_type::kRequest;
     header.length = someip::kLength_offset + static_cast<std::uint32_t>(args.size());
-    m_pending.emplace(session, Pending{tag, std::move(promise)});
     const auto deadline = Clock::now() + m_timeout;
+    m_pending.emplace(session, Pending{deadline, std::move(promise)});
+    // One deadline per port is armed with the I/O thread, for its earliest waiting call; answered
+    // calls need no cancellation and the loop's deadline queue stays as small as the number of ports.
+    const bool arm = !m_armed_deadline || deadline < *m_armed_deadline;
+    if (arm)
+    {
+        m_armed_deadline = deadline;
+    }
     auto connection = m_connection;
     // Sent under the lock: a reply can only be matched once the call is recorded, and the
     // connection's own lock is never held while it calls back into this port.
@@ -161,7 +167,10 @@ vela::com::Future<Serialized_payload> Rport_core::call(std::uint16_t method_id, 
         // The connection is going; its close fails this call with the others.
         ara::log::LogDebug() << "com: call not sent, connection closing";
     }
-    m_runtime->loop().schedule(deadline, weak_from_this(), tag);
+    if (arm)
+    {
+        m_runtime->loop().schedule(deadline, weak_from_this(), 0);
+    }
     return future;
 }
 
@@ -293,27 +302,46 @@ void Rport_core::on_closed(const std::shared_ptr<Connection>& connection)
     });
 }
 
-void Rport_core::on_deadline(std::uint64_t tag)
+void Rport_core::on_deadline(std::uint64_t /*tag*/)
 {
-    std::optional<Pending> expired;
+    std::vector<vela::com::Promise<Serialized_payload>> expired;
     std::chrono::milliseconds timeout{};
+    std::optional<Clock::time_point> next;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        for (auto it = m_pending.begin(); it != m_pending.end(); ++it)
+        const auto now = Clock::now();
+        if (m_armed_deadline && *m_armed_deadline > now)
         {
-            if (it->second.tag == tag)
+            // An earlier deadline was armed after this one; that one is still coming.
+            return;
+        }
+        for (auto it = m_pending.begin(); it != m_pending.end();)
+        {
+            if (it->second.deadline <= now)
             {
-                expired.emplace(std::move(it->second));
-                m_pending.erase(it);
-                break;
+                expired.push_back(std::move(it->second.promise));
+                it = m_pending.erase(it);
+            }
+            else
+            {
+                if (!next || it->second.deadline < *next)
+                {
+                    next = it->second.deadline;
+                }
+                ++it;
             }
         }
+        m_armed_deadline = next;
         timeout = m_timeout;
     }
-    if (expired)
+    if (next)
     {
-        expired->promise.set_exception(std::make_exception_ptr(
-            Transport_exception("no reply within " + std::to_string(timeout.count()) + " ms")));
+        m_runtime->loop().schedule(*next, weak_from_this(), 0);
+    }
+    for (auto& promise : expired)
+    {
+        promise.set_exception(
+            std::make_exception_ptr(Transport_exception("no reply within " + std::to_string(timeout.count()) + " ms")));
     }
 }
 

@@ -371,7 +371,7 @@ public:
 private:
     struct Pending
     {
-        std::uint64_t tag;
+        Clock::time_point deadline;
         vela::com::Promise<vela::com::runtime::Serialized_payload> promise;
     };
     struct Event
@@ -403,7 +403,7 @@ private:
     bool m_shut_down{false};
     std::chrono::milliseconds m_timeout;
     std::uint16_t m_next_session{0};
-    std::uint64_t m_next_tag{0};
+    std::optional<Clock::time_point> m_armed_deadline;
     std::unordered_map<std::uint16_t, Pending> m_pending;
     std::map<std::uint16_t, Event> m_events;
 };
