@@ -154,7 +154,8 @@ void Pport_core::stop_offer()
         const int fd = m_listen_fd;
         m_listen_fd = -1;
         // Closed on the I/O thread, so an accept there never meets a reused descriptor.
-        m_runtime->loop().post([loop = &m_runtime->loop(), fd, runtime = m_runtime] {
+        // The loop runs its queued tasks before it ends, so the pointer outlives the task.
+        m_runtime->loop().post([loop = &m_runtime->loop(), fd] {
             loop->remove(fd);
             ::close(fd);
         });

@@ -39,11 +39,11 @@ void Rport_core::start()
     }
     connect_to(handle);
     // Listen on the I/O thread so that reconnection never races with the first connection.
-    m_runtime->loop().post([weak = weak_from_this(), runtime = m_runtime] {
+    m_runtime->loop().post([weak = weak_from_this()] {
         if (auto self = weak.lock())
         {
-            runtime->discovery().add_listener(self);
-            self->on_entries_changed(runtime->discovery().snapshot());
+            self->m_runtime->discovery().add_listener(self);
+            self->on_entries_changed(self->m_runtime->discovery().snapshot());
         }
     });
 }
@@ -61,7 +61,7 @@ void Rport_core::shutdown()
     {
         connection->close();
     }
-    fail_all_pending(std::make_exception_ptr(Transport_exception("proxy destroyed before the reply came")));
+    fail_all_pending("proxy destroyed before the reply came");
     m_strand.close();
 }
 
@@ -126,13 +126,13 @@ vela::com::Future<Serialized_payload> Rport_core::call(std::uint16_t method_id, 
     if (!m_connection)
     {
         lock.unlock();
-        promise.set_exception(std::make_exception_ptr(Service_not_available_exception()));
+        promise.set_exception(make_error<Service_not_available_exception>());
         return future;
     }
     if (m_pending.size() >= 0xFFFF)
     {
         lock.unlock();
-        promise.set_exception(std::make_exception_ptr(Transport_exception("too many calls waiting for replies")));
+        promise.set_exception(make_error<Transport_exception>("too many calls waiting for replies"));
         return future;
     }
     do
@@ -174,7 +174,7 @@ vela::com::Future<Serialized_payload> Rport_core::call(std::uint16_t method_id, 
     return future;
 }
 
-void Rport_core::fail_all_pending(const std::exception_ptr& error)
+void Rport_core::fail_all_pending(const std::string& reason)
 {
     std::unordered_map<std::uint16_t, Pending> failed;
     {
@@ -183,7 +183,8 @@ void Rport_core::fail_all_pending(const std::exception_ptr& error)
     }
     for (auto& [session, pending] : failed)
     {
-        pending.promise.set_exception(error);
+        // One exception per waiter: each ends its life on the thread that catches it.
+        pending.promise.set_exception(make_error<Transport_exception>(reason));
     }
 }
 
@@ -215,12 +216,12 @@ void Rport_core::on_frame(const std::shared_ptr<Connection>& connection,
         else if (header.return_code == someip::return_code::kNotReady ||
                  header.return_code == someip::return_code::kUnknownService)
         {
-            pending->promise.set_exception(std::make_exception_ptr(Service_not_available_exception()));
+            pending->promise.set_exception(make_error<Service_not_available_exception>());
         }
         else
         {
             pending->promise.set_exception(
-                std::make_exception_ptr(cpp_binding::Application_error_exception(header.return_code)));
+                make_error<cpp_binding::Application_error_exception>(header.return_code));
         }
         return;
     }
@@ -292,12 +293,12 @@ void Rport_core::on_closed(const std::shared_ptr<Connection>& connection)
         m_connection.reset();
     }
     ara::log::LogDebug() << "com: connection to " << connection->peer_name() << " lost";
-    fail_all_pending(std::make_exception_ptr(Transport_exception("connection to the service lost")));
+    fail_all_pending("connection to the service lost");
     // The instance may already be offered again (or still be, by a process that merely closed us).
-    m_runtime->loop().post([weak = weak_from_this(), runtime = m_runtime] {
+    m_runtime->loop().post([weak = weak_from_this()] {
         if (auto self = weak.lock())
         {
-            self->on_entries_changed(runtime->discovery().snapshot());
+            self->on_entries_changed(self->m_runtime->discovery().snapshot());
         }
     });
 }
@@ -341,7 +342,7 @@ void Rport_core::on_deadline(std::uint64_t /*tag*/)
     for (auto& promise : expired)
     {
         promise.set_exception(
-            std::make_exception_ptr(Transport_exception("no reply within " + std::to_string(timeout.count()) + " ms")));
+            make_error<Transport_exception>("no reply within " + std::to_string(timeout.count()) + " ms"));
     }
 }
 

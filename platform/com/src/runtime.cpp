@@ -46,11 +46,25 @@ Settings Settings::from_environment()
     return settings;
 }
 
+namespace
+{
+// Guards s_current: met by every thread creating or releasing middleware objects.
+std::mutex s_current_mutex;
+std::weak_ptr<Runtime> s_current;
+} // namespace
+
+void Runtime::retire(const Runtime* runtime)
+{
+    std::lock_guard<std::mutex> lock(s_current_mutex);
+    if (s_current.lock().get() == runtime)
+    {
+        s_current.reset();
+    }
+}
+
 std::shared_ptr<Runtime> Runtime::acquire()
 {
-    static std::mutex s_mutex;
-    static std::weak_ptr<Runtime> s_current;
-    std::lock_guard<std::mutex> lock(s_mutex);
+    std::lock_guard<std::mutex> lock(s_current_mutex);
     if (auto current = s_current.lock())
     {
         return current;
@@ -112,9 +126,12 @@ Search::Search(std::shared_ptr<Runtime> runtime,
 void Search::start()
 {
     // On the I/O thread, so the first list and every later one arrive in order.
-    m_runtime->loop().post([self = shared_from_this()] {
-        self->m_runtime->discovery().add_listener(self);
-        self->on_entries_changed(self->m_runtime->discovery().snapshot());
+    m_runtime->loop().post([weak = weak_from_this()] {
+        if (auto self = weak.lock())
+        {
+            self->m_runtime->discovery().add_listener(self);
+            self->on_entries_changed(self->m_runtime->discovery().snapshot());
+        }
     });
 }
 
@@ -235,7 +252,12 @@ Component_singleton::Component_singleton(bool /*flag*/, std::string name)
     ara::log::LogDebug() << "com runtime " << m_name << " uses " << m_runtime->settings().directory;
 }
 
-Component_singleton::~Component_singleton() = default;
+Component_singleton::~Component_singleton()
+{
+    // Threads of the runtime may still hold it for a moment; a runtime created after this one is a
+    // fresh one (with the environment of that moment), never the one being wound down.
+    internal::Runtime::retire(m_runtime.get());
+}
 
 cpp_binding::Service_finder& Component_singleton::get_service_finder()
 {

@@ -228,6 +228,8 @@ class Runtime
 public:
     /// The running runtime, created on first use; lives while someone holds it.
     static std::shared_ptr<Runtime> acquire();
+    /// The next acquire() makes a new runtime instead of handing out this one.
+    static void retire(const Runtime* runtime);
     ~Runtime();
 
     const Settings& settings() const noexcept { return m_settings; }
@@ -386,7 +388,7 @@ private:
     void connect_to(const cpp_binding::Service_handle& handle);
     void send_subscription(Connection& connection, std::uint16_t event_id, someip::Message_type type);
     void run_receive_handler(std::uint16_t event_id);
-    void fail_all_pending(const std::exception_ptr& error);
+    void fail_all_pending(const std::string& reason);
 
     std::shared_ptr<Runtime> m_runtime;
     connector::Service_interface_description m_description;
@@ -432,6 +434,21 @@ private:
     std::optional<std::vector<cpp_binding::Service_handle>> m_last;
     bool m_stopped{false};
 };
+
+/// An exception_ptr to a new E. Made by throwing, so no temporary shares the error's text with the
+/// thread that later catches it (the text's reference count lives outside the sanitizers' view).
+template <typename E, typename... A>
+std::exception_ptr make_error(A&&... arguments)
+{
+    try
+    {
+        throw E(std::forward<A>(arguments)...);
+    }
+    catch (...)
+    {
+        return std::current_exception();
+    }
+}
 
 /// Matching instances of a list: same service, and the instance unless it is "*".
 std::vector<cpp_binding::Service_handle> filter_handles(const std::vector<cpp_binding::Service_handle>& all,

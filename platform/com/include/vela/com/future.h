@@ -103,14 +103,18 @@ public:
                    : future_status::timeout;
     }
 
-    /// Waits for the result; returns the value or throws the stored exception.
+    /// Waits for the result; returns the value or throws the stored exception. Call it once: the
+    /// exception is handed over (so that it ends its life on the thread that caught it).
     T get()
     {
         wait();
         std::unique_lock<std::mutex> lock(m_state->mutex);
         if (m_state->error)
         {
-            std::rethrow_exception(m_state->error);
+            std::exception_ptr error = std::move(m_state->error);
+            m_state->error = std::make_exception_ptr(std::future_error(std::future_errc::future_already_retrieved));
+            lock.unlock();
+            std::rethrow_exception(error);
         }
         if constexpr (!std::is_void_v<T>)
         {
