@@ -1,6 +1,5 @@
-#include "runtime.hpp"
-
 #include "ara/log/logging.h"
+#include "runtime.hpp"
 
 #include <cerrno>
 #include <cstring>
@@ -169,8 +168,8 @@ void Connection::read_frames()
         const someip::Header_check check = someip::check_header(header);
         if (check != someip::Header_check::kOk)
         {
-            ara::log::LogWarn() << "com: dropping connection of " << m_peer_name
-                                << ": bad frame (" << someip::to_string(check) << ")";
+            ara::log::LogWarn() << "com: dropping connection of " << m_peer_name << ": bad frame ("
+                                << someip::to_string(check) << ")";
             close_on_loop();
             return;
         }

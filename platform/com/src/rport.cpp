@@ -1,8 +1,8 @@
-#include "runtime.hpp"
+#include "kest/com/cpp_binding/rport.h"
 
 #include "ara/log/logging.h"
-#include "kest/com/cpp_binding/rport.h"
 #include "kest/com/exceptions.h"
+#include "runtime.hpp"
 
 #include <cerrno>
 #include <cstring>
@@ -39,13 +39,15 @@ void Rport_core::start()
     }
     connect_to(handle);
     // Listen on the I/O thread so that reconnection never races with the first connection.
-    m_runtime->loop().post([weak = weak_from_this()] {
-        if (auto self = weak.lock())
+    m_runtime->loop().post(
+        [weak = weak_from_this()]
         {
-            self->m_runtime->discovery().add_listener(self);
-            self->on_entries_changed(self->m_runtime->discovery().snapshot());
-        }
-    });
+            if (auto self = weak.lock())
+            {
+                self->m_runtime->discovery().add_listener(self);
+                self->on_entries_changed(self->m_runtime->discovery().snapshot());
+            }
+        });
 }
 
 void Rport_core::shutdown()
@@ -220,8 +222,7 @@ void Rport_core::on_frame(const std::shared_ptr<Connection>& connection,
         }
         else
         {
-            pending->promise.set_exception(
-                make_error<cpp_binding::Application_error_exception>(header.return_code));
+            pending->promise.set_exception(make_error<cpp_binding::Application_error_exception>(header.return_code));
         }
         return;
     }
@@ -243,20 +244,22 @@ void Rport_core::on_frame(const std::shared_ptr<Connection>& connection,
         if (event.handler && !event.handler_posted)
         {
             event.handler_posted = true;
-            m_strand.post([weak = weak_from_this(), event_id] {
-                if (auto self = weak.lock())
+            m_strand.post(
+                [weak = weak_from_this(), event_id]
                 {
-                    self->run_receive_handler(event_id);
-                }
-            });
+                    if (auto self = weak.lock())
+                    {
+                        self->run_receive_handler(event_id);
+                    }
+                });
         }
         return;
     }
     case Message_type::kSubscribeAck:
         return;
     default:
-        ara::log::LogWarn() << "com: dropping connection to " << connection->peer_name()
-                            << ": unexpected message type " << static_cast<std::uint8_t>(header.message_type);
+        ara::log::LogWarn() << "com: dropping connection to " << connection->peer_name() << ": unexpected message type "
+                            << static_cast<std::uint8_t>(header.message_type);
         connection->close();
         return;
     }
@@ -295,12 +298,14 @@ void Rport_core::on_closed(const std::shared_ptr<Connection>& connection)
     ara::log::LogDebug() << "com: connection to " << connection->peer_name() << " lost";
     fail_all_pending("connection to the service lost");
     // The instance may already be offered again (or still be, by a process that merely closed us).
-    m_runtime->loop().post([weak = weak_from_this()] {
-        if (auto self = weak.lock())
+    m_runtime->loop().post(
+        [weak = weak_from_this()]
         {
-            self->on_entries_changed(self->m_runtime->discovery().snapshot());
-        }
-    });
+            if (auto self = weak.lock())
+            {
+                self->on_entries_changed(self->m_runtime->discovery().snapshot());
+            }
+        });
 }
 
 void Rport_core::on_deadline(std::uint64_t /*tag*/)
@@ -405,12 +410,14 @@ void Rport_core::set_receive_handler(std::uint16_t event_id, std::function<void(
     if (!event.samples.empty() && !event.handler_posted)
     {
         event.handler_posted = true;
-        m_strand.post([weak = weak_from_this(), event_id] {
-            if (auto self = weak.lock())
+        m_strand.post(
+            [weak = weak_from_this(), event_id]
             {
-                self->run_receive_handler(event_id);
-            }
-        });
+                if (auto self = weak.lock())
+                {
+                    self->run_receive_handler(event_id);
+                }
+            });
     }
 }
 
@@ -466,7 +473,8 @@ namespace kest::com::cpp_binding
 
 Rport::Rport(Service_handle handle, connector::Service_interface_description description)
     : m_handle(handle)
-    , m_core(std::make_shared<internal::Rport_core>(internal::Runtime::acquire(), std::move(handle), std::move(description)))
+    , m_core(std::make_shared<internal::Rport_core>(
+          internal::Runtime::acquire(), std::move(handle), std::move(description)))
 {
     m_core->start();
 }
@@ -476,9 +484,8 @@ Rport::~Rport()
     m_core->shutdown();
 }
 
-vela::com::Future<vela::com::runtime::Serialized_payload> Rport::call_method(
-    std::uint16_t method_id,
-    const vela::com::runtime::Serialized_payload& arguments)
+vela::com::Future<vela::com::runtime::Serialized_payload>
+Rport::call_method(std::uint16_t method_id, const vela::com::runtime::Serialized_payload& arguments)
 {
     return m_core->call(method_id, arguments);
 }

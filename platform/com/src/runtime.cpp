@@ -39,8 +39,8 @@ Settings Settings::from_environment()
             settings.directory.pop_back();
         }
     }
-    settings.call_timeout = std::chrono::milliseconds(
-        number_from_environment("TARN1_COM_CALL_TIMEOUT_MS", static_cast<std::uint64_t>(s_default_call_timeout.count())));
+    settings.call_timeout = std::chrono::milliseconds(number_from_environment(
+        "TARN1_COM_CALL_TIMEOUT_MS", static_cast<std::uint64_t>(s_default_call_timeout.count())));
     settings.workers = static_cast<std::size_t>(
         std::min<std::uint64_t>(number_from_environment("TARN1_COM_WORKERS", s_default_workers), 64));
     return settings;
@@ -69,17 +69,20 @@ std::shared_ptr<Runtime> Runtime::acquire()
     {
         return current;
     }
-    std::shared_ptr<Runtime> created(new Runtime(), [](Runtime* runtime) {
-        // The last holder may be one of the runtime's own threads, which cannot join itself.
-        if (runtime->is_runtime_thread())
-        {
-            std::thread([runtime] { delete runtime; }).detach();
-        }
-        else
-        {
-            delete runtime;
-        }
-    });
+    std::shared_ptr<Runtime> created(new Runtime(),
+                                     [](Runtime* runtime)
+                                     {
+                                         // The last holder may be one of the runtime's own threads, which cannot join
+                                         // itself.
+                                         if (runtime->is_runtime_thread())
+                                         {
+                                             std::thread([runtime] { delete runtime; }).detach();
+                                         }
+                                         else
+                                         {
+                                             delete runtime;
+                                         }
+                                     });
     s_current = created;
     return created;
 }
@@ -126,13 +129,15 @@ Search::Search(std::shared_ptr<Runtime> runtime,
 void Search::start()
 {
     // On the I/O thread, so the first list and every later one arrive in order.
-    m_runtime->loop().post([weak = weak_from_this()] {
-        if (auto self = weak.lock())
+    m_runtime->loop().post(
+        [weak = weak_from_this()]
         {
-            self->m_runtime->discovery().add_listener(self);
-            self->on_entries_changed(self->m_runtime->discovery().snapshot());
-        }
-    });
+            if (auto self = weak.lock())
+            {
+                self->m_runtime->discovery().add_listener(self);
+                self->on_entries_changed(self->m_runtime->discovery().snapshot());
+            }
+        });
 }
 
 void Search::stop()
@@ -153,21 +158,23 @@ void Search::on_entries_changed(const std::vector<cpp_binding::Service_handle>& 
         return;
     }
     m_last = matching;
-    m_strand.post([weak = weak_from_this(), matching = std::move(matching)]() mutable {
-        auto self = weak.lock();
-        if (!self)
+    m_strand.post(
+        [weak = weak_from_this(), matching = std::move(matching)]() mutable
         {
-            return;
-        }
-        {
-            std::lock_guard<std::mutex> guard(self->m_mutex);
-            if (self->m_stopped)
+            auto self = weak.lock();
+            if (!self)
             {
                 return;
             }
-        }
-        self->m_handler(std::move(matching));
-    });
+            {
+                std::lock_guard<std::mutex> guard(self->m_mutex);
+                if (self->m_stopped)
+                {
+                    return;
+                }
+            }
+            self->m_handler(std::move(matching));
+        });
 }
 
 } // namespace kest::com::internal
@@ -182,7 +189,10 @@ std::mutex s_searches_mutex;
 std::map<std::uint64_t, std::shared_ptr<internal::Search>> s_searches;
 } // namespace
 
-Service_finder::Service_finder() : m_runtime(internal::Runtime::acquire()) {}
+Service_finder::Service_finder()
+    : m_runtime(internal::Runtime::acquire())
+{
+}
 
 Service_finder::~Service_finder() = default;
 
@@ -232,7 +242,10 @@ std::vector<Service_handle> Service_finder::find_all()
 namespace kest::com::runtime
 {
 
-Thread_pool_factory::Thread_pool_factory(std::shared_ptr<internal::Runtime> runtime) : m_runtime(std::move(runtime)) {}
+Thread_pool_factory::Thread_pool_factory(std::shared_ptr<internal::Runtime> runtime)
+    : m_runtime(std::move(runtime))
+{
+}
 
 static_thread_pool& Thread_pool_factory::get_default_pool()
 {
