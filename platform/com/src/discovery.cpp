@@ -78,6 +78,14 @@ bool provider_alive(const cpp_binding::Service_handle& handle)
 
 std::optional<cpp_binding::Service_handle> read_entry(const std::string& path)
 {
+    struct stat info
+    {
+    };
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        info.st_size > static_cast<off_t>(s_max_entry_size))
+    {
+        return std::nullopt;
+    }
     std::ifstream file(path);
     if (!file)
     {
@@ -297,7 +305,9 @@ void Discovery::rescan()
             }
             const std::string path = m_directory + "/" + name;
             auto handle = read_entry(path);
-            if (!handle)
+            // An entry may only name a socket of this directory, so no entry can send clients elsewhere.
+            if (!handle || handle->endpoint.compare(0, m_directory.size() + 1, m_directory + "/") != 0 ||
+                handle->endpoint.find('/', m_directory.size() + 1) != std::string::npos)
             {
                 continue;
             }
