@@ -195,8 +195,9 @@ void Connection::read_frames()
             owner->on_frame(self, header, payload);
         }
         {
+            // Nothing more is taken from a connection that is being closed.
             std::lock_guard<std::mutex> lock(m_write_mutex);
-            if (m_closed)
+            if (m_closing || m_closed)
             {
                 return;
             }
