@@ -10,7 +10,9 @@ namespace vela::iam
 {
 
 Bounded_text_iarchive::Bounded_text_iarchive(std::istream& stream, std::size_t max_string_length)
-    : boost::archive::text_iarchive_impl<Bounded_text_iarchive>(stream, 0)
+    // A char archive converts nothing; building the conversion facet would cost more than the
+    // rest of a request. The flag changes nothing in what is read.
+    : boost::archive::text_iarchive_impl<Bounded_text_iarchive>(stream, boost::archive::no_codecvt)
     , m_max_string_length(max_string_length)
 {
     init();

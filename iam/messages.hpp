@@ -219,6 +219,10 @@ struct Check_response
 /// allocated for it.
 std::unique_ptr<Check_request> decode_request(std::string_view text);
 
+/// decode_request through the text input archive alone, for every text; decode_request gives the
+/// same result or error for every text and reads the form that clients write without the archive.
+std::unique_ptr<Check_request> decode_request_with_archive(std::string_view text);
+
 /// Encodes a request the way clients send it: tag, then the text archive.
 std::string encode_request(const Check_requestT<Check_request_posix>& request);
 std::string encode_request(const Check_requestT<Check_request_tcpip>& request);

@@ -208,3 +208,80 @@ TEST(Messages_test, EncodedResponsesMatchTheirDecisions)
 
 } // namespace
 } // namespace vela::iam
+
+namespace vela::iam
+{
+namespace
+{
+
+/// The request a decoder produced, written out again; or the decoder's error.
+std::string outcome_of(std::unique_ptr<Check_request> (*decoder)(std::string_view), const std::string& text)
+{
+    try
+    {
+        const auto request = decoder(text);
+        if (request->transport() == Transport::posix)
+        {
+            return encode_request(Check_requestT<Check_request_posix>(std::any_cast<Check_request_posix>(request->request())));
+        }
+        return encode_request(Check_requestT<Check_request_tcpip>(std::any_cast<Check_request_tcpip>(request->request())));
+    }
+    catch (const std::exception& error)
+    {
+        return std::string("error: ") + error.what();
+    }
+}
+
+/// Every text one edit away from text: a character removed, replaced or inserted.
+std::vector<std::string> mutations_of(const std::string& text)
+{
+    static const std::string characters = " 0159-+x\n%:.";
+    std::vector<std::string> mutations;
+    for (std::size_t at = 0; at <= text.size(); ++at)
+    {
+        if (at < text.size())
+        {
+            mutations.push_back(std::string(text).erase(at, 1));
+        }
+        for (const char character : characters)
+        {
+            if (at < text.size() && text[at] != character)
+            {
+                mutations.push_back(std::string(text).replace(at, 1, 1, character));
+            }
+            mutations.push_back(std::string(text).insert(at, 1, character));
+        }
+    }
+    return mutations;
+}
+
+TEST(Messages_test, DirectReadingAgreesWithTheArchiveOnEveryNearbyText)
+{
+    Check_request_tcpip tcpip;
+    tcpip.identifier.port = 65535;
+    tcpip.identifier.address = asio::ip::make_address("10.0.0.5");
+    tcpip.service = iam_internal_if::Service_someip_ifc{4294967295U, 65535, Operation::Use_service};
+    Check_request_tcpip tcpip_v6 = tcpip;
+    tcpip_v6.identifier.address = asio::ip::make_address("fe80::1%7");
+    const std::vector<std::string> originals{
+        encode_request(posix_request()),
+        encode_request(Check_requestT<Check_request_tcpip>(tcpip)),
+        encode_request(Check_requestT<Check_request_tcpip>(tcpip_v6)),
+        tcpip_text_with_address("2001:db8::1%300")};
+
+    std::size_t compared = 0;
+    for (const auto& original : originals)
+    {
+        for (const auto& text : mutations_of(original))
+        {
+            ASSERT_EQ(outcome_of(&decode_request, text), outcome_of(&decode_request_with_archive, text))
+                << "text: " << text;
+            ++compared;
+        }
+    }
+
+    EXPECT_GT(compared, 5000U);
+}
+
+} // namespace
+} // namespace vela::iam
