@@ -16,7 +16,10 @@ Alive_supervisor::Alive_supervisor(std::shared_ptr<ara::phm::Phm_client> client,
 {
 }
 
-void Alive_supervisor::alive_check() { m_supervision_entity.CheckpointReached(m_supervision_entity_id, m_checkpoint_id); }
+void Alive_supervisor::alive_check()
+{
+    m_supervision_entity.CheckpointReached(m_supervision_entity_id, m_checkpoint_id);
+}
 
 std::unique_ptr<Alive_supervisor_interface> create_platform_alive_supervisor()
 {
@@ -38,7 +41,10 @@ Alive_check::Alive_check(asio::io_context& io_service,
     create_supervisor();
 }
 
-void Alive_check::start() { arm(m_timing.first_tick); }
+void Alive_check::start()
+{
+    arm(m_timing.first_tick);
+}
 
 void Alive_check::create_supervisor()
 {

@@ -9,7 +9,10 @@ namespace vela::iam
 namespace
 {
 
-std::uint8_t value_of(ara::exec::ApplicationState state) { return static_cast<std::uint8_t>(state); }
+std::uint8_t value_of(ara::exec::ApplicationState state)
+{
+    return static_cast<std::uint8_t>(state);
+}
 
 } // namespace
 

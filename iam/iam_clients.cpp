@@ -8,10 +8,8 @@ namespace
 class Platform_alias_query_client final : public Alias_query_client_interface
 {
 public:
-    Alias_query_status AliasQuery(std::uint32_t uid,
-                                  std::int32_t pid,
-                                  std::uint32_t gid,
-                                  std::vector<std::string>& domains) override
+    Alias_query_status
+    AliasQuery(std::uint32_t uid, std::int32_t pid, std::uint32_t gid, std::vector<std::string>& domains) override
     {
         return m_client.AliasQuery(uid, pid, gid, domains);
     }

@@ -20,10 +20,8 @@ class Alias_query_client_interface
 public:
     virtual ~Alias_query_client_interface() = default;
     /// Fills domains with the identity domains of the process; returns the service's status.
-    virtual Alias_query_status AliasQuery(std::uint32_t uid,
-                                          std::int32_t pid,
-                                          std::uint32_t gid,
-                                          std::vector<std::string>& domains) = 0;
+    virtual Alias_query_status
+    AliasQuery(std::uint32_t uid, std::int32_t pid, std::uint32_t gid, std::vector<std::string>& domains) = 0;
 };
 
 /// The platform's policy decision point as the daemon sees it. Called on the event-loop thread.

@@ -117,7 +117,8 @@ private:
 /// (taken from its own output once): "22 serialization::archive <version> 0 0 0 0 0 0 ".
 const std::string& canonical_prefix()
 {
-    static const std::string prefix = [] {
+    static const std::string prefix = []
+    {
         constexpr std::int32_t marker = 192837465;
         Check_request_posix sample;
         sample.identifier.pid = marker;

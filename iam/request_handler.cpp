@@ -14,10 +14,14 @@ using Clock = std::chrono::system_clock;
 
 std::int64_t elapsed_ms(Clock::time_point since)
 {
-    return static_cast<std::int64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
+    return static_cast<std::int64_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
 }
 
-const char* allowed_text(bool allowed) { return allowed ? "allowed" : "denied"; }
+const char* allowed_text(bool allowed)
+{
+    return allowed ? "allowed" : "denied";
+}
 
 /// The operation's name for the logs; sets operation_id to what the policy decision point
 /// is asked. send_* for egress (a local process acts), recv_* for ingress (a remote peer acts).
@@ -25,18 +29,18 @@ const char* map_operation(const iam_internal_if::Service_someip_ifc& service, bo
 {
     switch (service.operation)
     {
-        case Operation::Provide_service:
-            operation_id = egress ? "send_offer" : "recv_offer";
-            return "Provide_service";
-        case Operation::Use_service:
-            operation_id = egress ? "send_find" : "recv_find";
-            return "Use_service";
-        case Operation::Call_method:
-            operation_id = int_to_hex(service.member_id);
-            return "Call_method";
-        case Operation::Subscribe_event:
-            operation_id = int_to_hex(service.member_id);
-            return "Subscribe_event";
+    case Operation::Provide_service:
+        operation_id = egress ? "send_offer" : "recv_offer";
+        return "Provide_service";
+    case Operation::Use_service:
+        operation_id = egress ? "send_find" : "recv_find";
+        return "Use_service";
+    case Operation::Call_method:
+        operation_id = int_to_hex(service.member_id);
+        return "Call_method";
+    case Operation::Subscribe_event:
+        operation_id = int_to_hex(service.member_id);
+        return "Subscribe_event";
     }
     throw Tarn1_iam_exception(egress ? "unsupported operation for egress communication"
                                      : "unsupported operation for ingress communication");
@@ -59,12 +63,12 @@ std::vector<std::string> Alias_manager_proxy::alias_query(std::uint32_t uid, std
     std::vector<std::string> domains;
     switch (m_client->AliasQuery(uid, pid, gid, domains))
     {
-        case Alias_query_status::eInvalidRequest:
-            throw Tarn1_iam_exception("AliasQueryClient::EAliasQueryStatus::eInvalidRequest");
-        case Alias_query_status::eErrorOrSocketClosed:
-            throw Tarn1_iam_exception("AliasQueryClient::EAliasQueryStatus::eErrorOrSocketClosed");
-        default:
-            return domains;
+    case Alias_query_status::eInvalidRequest:
+        throw Tarn1_iam_exception("AliasQueryClient::EAliasQueryStatus::eInvalidRequest");
+    case Alias_query_status::eErrorOrSocketClosed:
+        throw Tarn1_iam_exception("AliasQueryClient::EAliasQueryStatus::eErrorOrSocketClosed");
+    default:
+        return domains;
     }
 }
 
@@ -81,14 +85,14 @@ bool Policy_decision_proxy::check(const std::string& identity,
 {
     switch (m_client->CheckPolicy(identity, endpoint, protocol, resource, operation))
     {
-        case Policy_result::kAllowed:
-            return true;
-        case Policy_result::kConnectionFailed:
-            throw Tarn1_iam_exception("PolicyDecision::kConnectionFailed");
-        case Policy_result::kInvalidQuery:
-            throw Tarn1_iam_exception("PolicyDecision::kInvalidQuery");
-        default:
-            return false;
+    case Policy_result::kAllowed:
+        return true;
+    case Policy_result::kConnectionFailed:
+        throw Tarn1_iam_exception("PolicyDecision::kConnectionFailed");
+    case Policy_result::kInvalidQuery:
+        throw Tarn1_iam_exception("PolicyDecision::kInvalidQuery");
+    default:
+        return false;
     }
 }
 
@@ -107,28 +111,28 @@ Check_response Request_handler::handle(const Check_request& request)
 {
     switch (request.transport())
     {
-        case Transport::tcpip:
+    case Transport::tcpip:
+    {
+        const std::any copy = request.request();
+        const auto* tcpip = std::any_cast<Check_request_tcpip>(&copy);
+        if (tcpip != nullptr)
         {
-            const std::any copy = request.request();
-            const auto* tcpip = std::any_cast<Check_request_tcpip>(&copy);
-            if (tcpip != nullptr)
-            {
-                return handle_ingress(*tcpip);
-            }
-            break;
+            return handle_ingress(*tcpip);
         }
-        case Transport::posix:
+        break;
+    }
+    case Transport::posix:
+    {
+        const std::any copy = request.request();
+        const auto* posix = std::any_cast<Check_request_posix>(&copy);
+        if (posix != nullptr)
         {
-            const std::any copy = request.request();
-            const auto* posix = std::any_cast<Check_request_posix>(&copy);
-            if (posix != nullptr)
-            {
-                return handle_egress(*posix);
-            }
-            break;
+            return handle_egress(*posix);
         }
-        default:
-            break;
+        break;
+    }
+    default:
+        break;
     }
     throw Tarn1_iam_exception("ingress/egress handling problem: bad request");
 }

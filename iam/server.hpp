@@ -96,9 +96,9 @@ private:
     void start_accept(std::shared_ptr<Session_type> session)
     {
         auto& socket = session->socket();
-        m_acceptor.async_accept(socket, [this, session = std::move(session)](const std::error_code& error) {
-            handle_accept(session, error);
-        });
+        m_acceptor.async_accept(socket,
+                                [this, session = std::move(session)](const std::error_code& error)
+                                { handle_accept(session, error); });
     }
 
     void handle_accept(const std::shared_ptr<Session_type>& session, const std::error_code& error)
@@ -120,12 +120,14 @@ private:
             return;
         }
         m_retry_timer.expires_after(m_retry_delay);
-        m_retry_timer.async_wait([this, next = std::move(next)](const std::error_code& timer_error) mutable {
-            if (!timer_error && m_acceptor.is_open())
+        m_retry_timer.async_wait(
+            [this, next = std::move(next)](const std::error_code& timer_error) mutable
             {
-                start_accept(std::move(next));
-            }
-        });
+                if (!timer_error && m_acceptor.is_open())
+                {
+                    start_accept(std::move(next));
+                }
+            });
     }
 
     Io_service& m_io_service;

@@ -33,14 +33,16 @@ Session::~Session()
     }
 }
 
-void Session::start() { start_read(); }
+void Session::start()
+{
+    start_read();
+}
 
 void Session::start_read()
 {
     m_socket.async_read_some(asio::buffer(m_buffer),
-                             [self = shared_from_this()](const std::error_code& error, std::size_t bytes) {
-                                 self->handle_read(error, bytes);
-                             });
+                             [self = shared_from_this()](const std::error_code& error, std::size_t bytes)
+                             { self->handle_read(error, bytes); });
 }
 
 void Session::handle_read(const std::error_code& error, std::size_t bytes_transferred)
@@ -56,9 +58,8 @@ void Session::handle_read(const std::error_code& error, std::size_t bytes_transf
     // The response texts live for the whole process; the zero byte after the text ends it.
     asio::async_write(m_socket,
                       asio::buffer(response.c_str(), response.size() + 1),
-                      [self = shared_from_this()](const std::error_code& write_error, std::size_t /*bytes*/) {
-                          self->handle_write(write_error);
-                      });
+                      [self = shared_from_this()](const std::error_code& write_error, std::size_t /*bytes*/)
+                      { self->handle_write(write_error); });
 }
 
 Decision Session::decide(std::size_t bytes_transferred)

@@ -21,7 +21,10 @@ static_assert(std::atomic<int>::is_always_lock_free, "the signal function needs 
 
 } // namespace
 
-void Signal_handler::register_signal_handler() { register_signal_handler(SIGTERM); }
+void Signal_handler::register_signal_handler()
+{
+    register_signal_handler(SIGTERM);
+}
 
 void Signal_handler::register_signal_handler(int signal)
 {
@@ -50,12 +53,14 @@ Signal_pipe::Signal_pipe(asio::io_context& io_service)
     m_reader.assign(descriptors[0]);
     m_write_descriptor = descriptors[1];
     s_signal_write_descriptor.store(m_write_descriptor);
-    m_reader.async_read_some(asio::buffer(&m_byte, 1), [this](const std::error_code& error, std::size_t) {
-        if (error != asio::error::operation_aborted)
-        {
-            m_io_service.stop();
-        }
-    });
+    m_reader.async_read_some(asio::buffer(&m_byte, 1),
+                             [this](const std::error_code& error, std::size_t)
+                             {
+                                 if (error != asio::error::operation_aborted)
+                                 {
+                                     m_io_service.stop();
+                                 }
+                             });
 }
 
 Signal_pipe::~Signal_pipe()

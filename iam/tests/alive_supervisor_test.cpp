@@ -17,8 +17,8 @@ namespace
 {
 
 using ::testing::Invoke;
-using ::testing::NiceMock;
 using testing::Mock_alive_supervisor;
+using ::testing::NiceMock;
 using Log_level = ara::log::LogLevel;
 using Clock = std::chrono::steady_clock;
 
@@ -46,19 +46,22 @@ protected:
             throw std::runtime_error("no health management");
         }
         auto supervisor = std::make_unique<NiceMock<Mock_alive_supervisor>>();
-        ON_CALL(*supervisor, alive_check()).WillByDefault(Invoke([this, index] {
-            const auto behaviour = index < m_behaviours.size() ? m_behaviours[index] : Behaviour::reports;
-            m_check_times.push_back(Clock::now());
-            if (behaviour == Behaviour::throws_runtime_error)
-            {
-                throw std::runtime_error("checkpoint lost");
-            }
-            if (behaviour == Behaviour::throws_other)
-            {
-                throw 42;
-            }
-            ++m_reports;
-        }));
+        ON_CALL(*supervisor, alive_check())
+            .WillByDefault(Invoke(
+                [this, index]
+                {
+                    const auto behaviour = index < m_behaviours.size() ? m_behaviours[index] : Behaviour::reports;
+                    m_check_times.push_back(Clock::now());
+                    if (behaviour == Behaviour::throws_runtime_error)
+                    {
+                        throw std::runtime_error("checkpoint lost");
+                    }
+                    if (behaviour == Behaviour::throws_other)
+                    {
+                        throw 42;
+                    }
+                    ++m_reports;
+                }));
         return supervisor;
     }
 

@@ -58,8 +58,7 @@ protected:
     bool start_daemon(bool stale_socket_file)
     {
         const std::string alias = "TARN1_IAM_ALIAS_RULES=" + m_dir.write_file("alias.conf", "1000 1000 * app\n");
-        const std::string policy =
-            "TARN1_IAM_POLICY=" + m_dir.write_file("policy.conf", "allow app - SOMEIP 1234 *\n");
+        const std::string policy = "TARN1_IAM_POLICY=" + m_dir.write_file("policy.conf", "allow app - SOMEIP 1234 *\n");
         const std::string log_path = m_dir.file("daemon.log");
         std::array<const char*, 6> environment{
             alias.c_str(), policy.c_str(), "ARA_LOG_LEVEL=debug", "ARA_LOG_CONSOLE=1", "ARA_LOG_DLT=0", nullptr};
@@ -83,8 +82,8 @@ protected:
             const int log = ::open(log_path.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
             ::dup2(log, STDOUT_FILENO);
             ::dup2(log, STDERR_FILENO);
-            ::execve(arguments[0], const_cast<char* const*>(arguments.data()),
-                     const_cast<char* const*>(environment.data()));
+            ::execve(
+                arguments[0], const_cast<char* const*>(arguments.data()), const_cast<char* const*>(environment.data()));
             ::_exit(127);
         }
 

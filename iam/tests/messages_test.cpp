@@ -148,7 +148,10 @@ TEST_P(Refused_request_test, DecodingThrowsAStandardException)
     }
 }
 
-std::string posix_text() { return encode_request(posix_request()); }
+std::string posix_text()
+{
+    return encode_request(posix_request());
+}
 
 std::string posix_text_lower_case()
 {
@@ -166,15 +169,14 @@ std::string truncated_posix_text()
 INSTANTIATE_TEST_SUITE_P(
     Messages_test,
     Refused_request_test,
-    ::testing::Values(
-        Refused_case{"LowerCaseTag", posix_text_lower_case(), "Invalid message to deserialize"},
-        Refused_case{"BlankBeforeTag", " " + posix_text(), "Invalid message to deserialize"},
-        Refused_case{"Empty", "", "Invalid message to deserialize"},
-        Refused_case{"TagAlone", "POSIX", ""},
-        Refused_case{"WrongSignature", "POSIX22 serialization::archivX 18 0 0 0 0 0 0 0 0 0 0 0 0", ""},
-        Refused_case{"Truncated", truncated_posix_text(), ""},
-        Refused_case{"Ipv4OctetAbove255", tcpip_text_with_address("10.0.0.256"), ""},
-        Refused_case{"HugeSignatureLength", "POSIX4000000000 serialization::archive 18", ""}),
+    ::testing::Values(Refused_case{"LowerCaseTag", posix_text_lower_case(), "Invalid message to deserialize"},
+                      Refused_case{"BlankBeforeTag", " " + posix_text(), "Invalid message to deserialize"},
+                      Refused_case{"Empty", "", "Invalid message to deserialize"},
+                      Refused_case{"TagAlone", "POSIX", ""},
+                      Refused_case{"WrongSignature", "POSIX22 serialization::archivX 18 0 0 0 0 0 0 0 0 0 0 0 0", ""},
+                      Refused_case{"Truncated", truncated_posix_text(), ""},
+                      Refused_case{"Ipv4OctetAbove255", tcpip_text_with_address("10.0.0.256"), ""},
+                      Refused_case{"HugeSignatureLength", "POSIX4000000000 serialization::archive 18", ""}),
     [](const ::testing::TestParamInfo<Refused_case>& param) { return param.param.name; });
 
 TEST(Messages_test, AddressLengthBeyondTheRequestFailsBeforeAllocating)
@@ -222,9 +224,11 @@ std::string outcome_of(std::unique_ptr<Check_request> (*decoder)(std::string_vie
         const auto request = decoder(text);
         if (request->transport() == Transport::posix)
         {
-            return encode_request(Check_requestT<Check_request_posix>(std::any_cast<Check_request_posix>(request->request())));
+            return encode_request(
+                Check_requestT<Check_request_posix>(std::any_cast<Check_request_posix>(request->request())));
         }
-        return encode_request(Check_requestT<Check_request_tcpip>(std::any_cast<Check_request_tcpip>(request->request())));
+        return encode_request(
+            Check_requestT<Check_request_tcpip>(std::any_cast<Check_request_tcpip>(request->request())));
     }
     catch (const std::exception& error)
     {
@@ -263,11 +267,10 @@ TEST(Messages_test, DirectReadingAgreesWithTheArchiveOnEveryNearbyText)
     tcpip.service = iam_internal_if::Service_someip_ifc{4294967295U, 65535, Operation::Use_service};
     Check_request_tcpip tcpip_v6 = tcpip;
     tcpip_v6.identifier.address = asio::ip::make_address("fe80::1%7");
-    const std::vector<std::string> originals{
-        encode_request(posix_request()),
-        encode_request(Check_requestT<Check_request_tcpip>(tcpip)),
-        encode_request(Check_requestT<Check_request_tcpip>(tcpip_v6)),
-        tcpip_text_with_address("2001:db8::1%300")};
+    const std::vector<std::string> originals{encode_request(posix_request()),
+                                             encode_request(Check_requestT<Check_request_tcpip>(tcpip)),
+                                             encode_request(Check_requestT<Check_request_tcpip>(tcpip_v6)),
+                                             tcpip_text_with_address("2001:db8::1%300")};
 
     std::size_t compared = 0;
     for (const auto& original : originals)

@@ -14,9 +14,9 @@ namespace
 
 using ::testing::_;
 using ::testing::DoAll;
+using testing::Fake_clients_factory;
 using ::testing::Return;
 using ::testing::SetArgReferee;
-using testing::Fake_clients_factory;
 
 Check_requestT<Check_request_posix> posix_request(Operation operation, std::uint32_t service_id, std::uint16_t member)
 {
@@ -105,9 +105,8 @@ TEST_P(Request_handler_query_test, PolicyDecisionPointReceivesTheFiveArguments)
                 CheckPolicy(param.identity, param.endpoint, "SOMEIP", param.resource, param.operation_id))
         .WillOnce(Return(Policy_result::kAllowed));
 
-    const auto response = param.posix
-                              ? sut.handle(posix_request(param.operation, param.service_id, param.member_id))
-                              : sut.handle(tcpip_request(param.operation, param.service_id, param.member_id));
+    const auto response = param.posix ? sut.handle(posix_request(param.operation, param.service_id, param.member_id))
+                                      : sut.handle(tcpip_request(param.operation, param.service_id, param.member_id));
 
     EXPECT_EQ(response.decision, Decision::allowed);
 }
@@ -120,15 +119,29 @@ INSTANTIATE_TEST_SUITE_P(
         Query_case{"EgressFind", true, Operation::Use_service, 0x1234, 9, "app_domain", "", "1234", "send_find"},
         Query_case{"EgressCall", true, Operation::Call_method, 4660, 1, "app_domain", "", "1234", "0001"},
         Query_case{"EgressSubscribe", true, Operation::Subscribe_event, 26, 0x8001, "app_domain", "", "001a", "8001"},
-        Query_case{"EgressServiceAbove16Bits", true, Operation::Use_service, 0x1a2b3, 0, "app_domain", "", "1a2b3",
+        Query_case{"EgressServiceAbove16Bits",
+                   true,
+                   Operation::Use_service,
+                   0x1a2b3,
+                   0,
+                   "app_domain",
+                   "",
+                   "1a2b3",
                    "send_find"},
-        Query_case{"IngressOffer", false, Operation::Provide_service, 0x1234, 9, "", "[10.0.0.5]:30501", "1234",
-                   "recv_offer"},
-        Query_case{"IngressFind", false, Operation::Use_service, 0xffff, 9, "", "[10.0.0.5]:30501", "ffff",
-                   "recv_find"},
+        Query_case{
+            "IngressOffer", false, Operation::Provide_service, 0x1234, 9, "", "[10.0.0.5]:30501", "1234", "recv_offer"},
+        Query_case{
+            "IngressFind", false, Operation::Use_service, 0xffff, 9, "", "[10.0.0.5]:30501", "ffff", "recv_find"},
         Query_case{"IngressCall", false, Operation::Call_method, 1, 0xabc, "", "[10.0.0.5]:30501", "0001", "0abc"},
-        Query_case{"IngressSubscribe", false, Operation::Subscribe_event, 0xfffffff0, 1, "", "[10.0.0.5]:30501",
-                   "fffffff0", "0001"}),
+        Query_case{"IngressSubscribe",
+                   false,
+                   Operation::Subscribe_event,
+                   0xfffffff0,
+                   1,
+                   "",
+                   "[10.0.0.5]:30501",
+                   "fffffff0",
+                   "0001"}),
     [](const ::testing::TestParamInfo<Query_case>& param) { return param.param.name; });
 
 TEST_F(Request_handler_test, Ipv6PeerWithNumericScopeIsNamedWithItsScope)
@@ -192,8 +205,8 @@ TEST_P(Request_handler_refusal_test, RefusalNamesItsCause)
     policy_answers(static_cast<Policy_result>(param.policy_result));
     const auto operation = static_cast<Operation>(param.operation);
 
-    const std::string message = param.posix ? refusal_of(posix_request(operation, 0x1234, 1))
-                                            : refusal_of(tcpip_request(operation, 0x1234, 1));
+    const std::string message =
+        param.posix ? refusal_of(posix_request(operation, 0x1234, 1)) : refusal_of(tcpip_request(operation, 0x1234, 1));
 
     EXPECT_EQ(message, param.message);
 }
@@ -204,18 +217,24 @@ INSTANTIATE_TEST_SUITE_P(
     Request_handler_test,
     Request_handler_refusal_test,
     ::testing::Values(
-        Refusal_case{"EgressOperationSeven", true, 7, 0, one_domain, 0, "unsupported operation for egress communication"},
-        Refusal_case{"EgressNegativeOperation", true, -1, 0, one_domain, 0,
-                     "unsupported operation for egress communication"},
-        Refusal_case{"IngressOperationSeven", false, 7, 0, one_domain, 0,
-                     "unsupported operation for ingress communication"},
-        Refusal_case{"AliasInvalidRequest", true, 1, 1, one_domain, 0,
-                     "AliasQueryClient::EAliasQueryStatus::eInvalidRequest"},
-        Refusal_case{"AliasSocketClosed", true, 1, 2, one_domain, 0,
+        Refusal_case{
+            "EgressOperationSeven", true, 7, 0, one_domain, 0, "unsupported operation for egress communication"},
+        Refusal_case{
+            "EgressNegativeOperation", true, -1, 0, one_domain, 0, "unsupported operation for egress communication"},
+        Refusal_case{
+            "IngressOperationSeven", false, 7, 0, one_domain, 0, "unsupported operation for ingress communication"},
+        Refusal_case{
+            "AliasInvalidRequest", true, 1, 1, one_domain, 0, "AliasQueryClient::EAliasQueryStatus::eInvalidRequest"},
+        Refusal_case{"AliasSocketClosed",
+                     true,
+                     1,
+                     2,
+                     one_domain,
+                     0,
                      "AliasQueryClient::EAliasQueryStatus::eErrorOrSocketClosed"},
         Refusal_case{"NoDomain", true, 1, 0, {}, 0, "no domain found for gid: 2000, uid: 1000, pid: 4321"},
-        Refusal_case{"TwoDomains", true, 1, 0, {"a", "b"}, 0,
-                     "more then one domain found for gid: 2000, uid: 1000, pid: 4321"},
+        Refusal_case{
+            "TwoDomains", true, 1, 0, {"a", "b"}, 0, "more then one domain found for gid: 2000, uid: 1000, pid: 4321"},
         Refusal_case{"EgressConnectionFailed", true, 1, 0, one_domain, 2, "PolicyDecision::kConnectionFailed"},
         Refusal_case{"EgressInvalidQuery", true, 1, 0, one_domain, 3, "PolicyDecision::kInvalidQuery"},
         Refusal_case{"IngressConnectionFailed", false, 1, 0, one_domain, 2, "PolicyDecision::kConnectionFailed"},
@@ -273,7 +292,8 @@ TEST_F(Request_handler_test, IngressLogsEachStepAtDebugLevel)
     EXPECT_EQ(texts[0],
               "Request_handler: Tcpip request. Call policy_decision_proxy.check. Operation: Provide_service, domain: "
               "[10.0.0.5]:30501, resource: 107187 -> 1a2b3, operation id: recv_offer");
-    EXPECT_THAT(texts[1], ::testing::MatchesRegex("Request_handler: Tcpip request handled in [0-9]+ms, decision: denied"));
+    EXPECT_THAT(texts[1],
+                ::testing::MatchesRegex("Request_handler: Tcpip request handled in [0-9]+ms, decision: denied"));
 }
 
 struct Hex_case
@@ -292,8 +312,8 @@ TEST_P(Int_to_hex_test, PadsToFourLowerCaseDigitsAndKeepsLongerValues)
 {
     const auto& param = GetParam();
 
-    const std::string text = param.sixteen_bits ? int_to_hex(static_cast<std::uint16_t>(param.value))
-                                                : int_to_hex(param.value);
+    const std::string text =
+        param.sixteen_bits ? int_to_hex(static_cast<std::uint16_t>(param.value)) : int_to_hex(param.value);
 
     EXPECT_EQ(text, param.text);
 }

@@ -24,10 +24,10 @@ namespace
 
 using ::testing::_;
 using ::testing::DoAll;
-using ::testing::Return;
-using ::testing::SetArgReferee;
 using testing::Failing_acceptor;
 using testing::posix_request_text;
+using ::testing::Return;
+using ::testing::SetArgReferee;
 using testing::Unix_client;
 using Log_level = ara::log::LogLevel;
 
@@ -47,13 +47,15 @@ protected:
         Failing_acceptor::reset();
         // uid 1000 belongs to "app"; "app" may use service 0x1234 and nothing else
         m_factory.configure(
-            [](testing::Mock_alias_query_client& alias) {
+            [](testing::Mock_alias_query_client& alias)
+            {
                 ON_CALL(alias, AliasQuery(_, _, _, _)).WillByDefault(Return(Alias_query_status::eSuccess));
                 ON_CALL(alias, AliasQuery(known_uid, _, _, _))
-                    .WillByDefault(DoAll(SetArgReferee<3>(std::vector<std::string>{"app"}),
-                                         Return(Alias_query_status::eSuccess)));
+                    .WillByDefault(
+                        DoAll(SetArgReferee<3>(std::vector<std::string>{"app"}), Return(Alias_query_status::eSuccess)));
             },
-            [](testing::Mock_policy_decision_point& policy) {
+            [](testing::Mock_policy_decision_point& policy)
+            {
                 ON_CALL(policy, CheckPolicy(_, _, _, _, _)).WillByDefault(Return(Policy_result::kDenied));
                 ON_CALL(policy, CheckPolicy("app", _, _, "1234", _)).WillByDefault(Return(Policy_result::kAllowed));
             });
@@ -248,14 +250,14 @@ TEST_P(Server_setup_test, FailureNamesTheStep)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Server_test,
-                         Server_setup_test,
-                         ::testing::Values(Setup_failure_case{"PathLongerThan107Bytes", "/tmp/" + std::string(103, 'p'),
-                                                              "bind"},
-                                           Setup_failure_case{"PathIsAFolder", "", "bind"},
-                                           Setup_failure_case{"PathIsTakenByAFile", "/proc/self/status", "bind"},
-                                           Setup_failure_case{"FolderIsAFile", "/proc/self/status/iam", "mkdir"}),
-                         [](const ::testing::TestParamInfo<Setup_failure_case>& param) { return param.param.name; });
+INSTANTIATE_TEST_SUITE_P(
+    Server_test,
+    Server_setup_test,
+    ::testing::Values(Setup_failure_case{"PathLongerThan107Bytes", "/tmp/" + std::string(103, 'p'), "bind"},
+                      Setup_failure_case{"PathIsAFolder", "", "bind"},
+                      Setup_failure_case{"PathIsTakenByAFile", "/proc/self/status", "bind"},
+                      Setup_failure_case{"FolderIsAFile", "/proc/self/status/iam", "mkdir"}),
+    [](const ::testing::TestParamInfo<Setup_failure_case>& param) { return param.param.name; });
 
 TEST_F(Server_accept_failure_test, FailedAcceptUsesUpASessionIdAndOthersAreServed)
 {

@@ -16,12 +16,12 @@ namespace vela::iam
 namespace
 {
 
-using ::testing::NiceMock;
-using ::testing::Return;
-using ::testing::Throw;
 using ara::exec::ApplicationReturnType;
 using ara::exec::ApplicationState;
 using testing::Mock_application_client;
+using ::testing::NiceMock;
+using ::testing::Return;
+using ::testing::Throw;
 using Log_level = ara::log::LogLevel;
 
 class Signal_handler_test : public ::testing::Test

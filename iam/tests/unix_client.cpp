@@ -49,7 +49,10 @@ Unix_client::Unix_client(const std::string& path, std::chrono::milliseconds time
     } while (std::chrono::steady_clock::now() < deadline);
 }
 
-Unix_client::~Unix_client() { close(); }
+Unix_client::~Unix_client()
+{
+    close();
+}
 
 void Unix_client::close()
 {

@@ -212,15 +212,15 @@ int main(int argc, char** argv)
     {
         switch (decode_response(*response).decision)
         {
-            case Decision::allowed:
-                std::cout << "allowed\n";
-                return 0;
-            case Decision::denied:
-                std::cout << "denied\n";
-                return 1;
-            default:
-                std::cout << "error\n";
-                return 2;
+        case Decision::allowed:
+            std::cout << "allowed\n";
+            return 0;
+        case Decision::denied:
+            std::cout << "denied\n";
+            return 1;
+        default:
+            std::cout << "error\n";
+            return 2;
         }
     }
     catch (const std::exception& error)

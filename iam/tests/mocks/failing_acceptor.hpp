@@ -39,17 +39,19 @@ public:
             asio::post(get_executor(), [handler]() mutable { handler(asio::error::no_descriptors); });
             return;
         }
-        Base::async_accept(socket, [&socket, handler](const std::error_code& error) mutable {
-            if (!error && s_fail_completions.load() > 0)
-            {
-                --s_fail_completions;
-                std::error_code ignored;
-                socket.close(ignored);
-                handler(asio::error::no_descriptors);
-                return;
-            }
-            handler(error);
-        });
+        Base::async_accept(socket,
+                           [&socket, handler](const std::error_code& error) mutable
+                           {
+                               if (!error && s_fail_completions.load() > 0)
+                               {
+                                   --s_fail_completions;
+                                   std::error_code ignored;
+                                   socket.close(ignored);
+                                   handler(asio::error::no_descriptors);
+                                   return;
+                               }
+                               handler(error);
+                           });
     }
 };
 

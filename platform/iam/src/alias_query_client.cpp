@@ -26,7 +26,10 @@ struct Alias_rule_table
 namespace
 {
 
-ara::log::Logger& alias_logger() { return ara::log::CreateLogger("ALIA", "alias query stand-in"); }
+ara::log::Logger& alias_logger()
+{
+    return ara::log::CreateLogger("ALIA", "alias query stand-in");
+}
 
 /// "*" is any value (empty result); false when the text is no number of the type.
 template <typename Number>
@@ -71,8 +74,8 @@ std::shared_ptr<const Alias_rule_table> load_rules(const std::string& path)
         rule.domain = line.fields[3];
         table->rules.push_back(std::move(rule));
     }
-    alias_logger().LogInfo() << "read " << static_cast<std::uint64_t>(table->rules.size())
-                             << " alias rules from " << path;
+    alias_logger().LogInfo() << "read " << static_cast<std::uint64_t>(table->rules.size()) << " alias rules from "
+                             << path;
     return table;
 }
 
@@ -96,10 +99,8 @@ AliasQueryClient::AliasQueryClient(const std::string& rulesPath)
 
 AliasQueryClient::~AliasQueryClient() = default;
 
-AliasQueryClient::EAliasQueryStatus AliasQueryClient::AliasQuery(std::uint32_t uid,
-                                                                 std::int32_t pid,
-                                                                 std::uint32_t gid,
-                                                                 std::vector<std::string>& domains)
+AliasQueryClient::EAliasQueryStatus
+AliasQueryClient::AliasQuery(std::uint32_t uid, std::int32_t pid, std::uint32_t gid, std::vector<std::string>& domains)
 {
     if (pid < 0)
     {

@@ -25,7 +25,10 @@ struct Policy_table
 namespace
 {
 
-ara::log::Logger& pdp_logger() { return ara::log::CreateLogger("PDP", "policy decision point stand-in"); }
+ara::log::Logger& pdp_logger()
+{
+    return ara::log::CreateLogger("PDP", "policy decision point stand-in");
+}
 
 std::shared_ptr<const Policy_table> load_policy(const std::string& path)
 {

@@ -17,7 +17,10 @@ namespace kest::psp::startup
 namespace
 {
 
-ara::log::Logger& psp_logger() { return ara::log::CreateLogger("PSP", "start-up supervision stand-in"); }
+ara::log::Logger& psp_logger()
+{
+    return ara::log::CreateLogger("PSP", "start-up supervision stand-in");
+}
 
 /// Sends "READY=1" to the notification socket systemd named; an empty text when done, else
 /// what failed.
@@ -43,12 +46,13 @@ std::string notify_systemd(const std::string& socket_name)
         return std::string("socket: ") + std::strerror(errno);
     }
     static constexpr char message[] = "READY=1";
-    const auto sent = ::sendto(descriptor,
-                               message,
-                               sizeof(message) - 1,
-                               MSG_NOSIGNAL,
-                               reinterpret_cast<const sockaddr*>(&address), // NOLINT(cppcoreguidelines-pro-type-reinterpret-cast)
-                               length);
+    const auto sent =
+        ::sendto(descriptor,
+                 message,
+                 sizeof(message) - 1,
+                 MSG_NOSIGNAL,
+                 reinterpret_cast<const sockaddr*>(&address), // NOLINT(cppcoreguidelines-pro-type-reinterpret-cast)
+                 length);
     const int error = errno;
     ::close(descriptor);
     if (sent < 0)

@@ -56,7 +56,8 @@ INSTANTIATE_TEST_SUITE_P(
         Check_case{"PeerOutOfRange", "", "[10.0.1.5]:30501", "1234", "recv_find", PolicyDecision::kDenied},
         Check_case{"LinkLocalPeerWithScope", "", "[fe80::1%eth0]:30501", "0042", "0007", PolicyDecision::kAllowed},
         Check_case{"LinkLocalPeerOtherPort", "", "[fe80::1%eth0]:30502", "0042", "0007", PolicyDecision::kDenied},
-        Check_case{"BothIdentityAndEndpoint", "app", "[10.0.0.5]:1", "1234", "recv_find", PolicyDecision::kInvalidQuery},
+        Check_case{
+            "BothIdentityAndEndpoint", "app", "[10.0.0.5]:1", "1234", "recv_find", PolicyDecision::kInvalidQuery},
         Check_case{"NeitherIdentityNorEndpoint", "", "", "1234", "recv_find", PolicyDecision::kInvalidQuery},
         Check_case{"EmptyResource", "app", "", "", "send_find", PolicyDecision::kInvalidQuery}),
     [](const ::testing::TestParamInfo<Check_case>& param) { return param.param.name; });

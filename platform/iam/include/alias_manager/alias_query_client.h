@@ -41,10 +41,8 @@ public:
 
     /// Fills domains with the identity domains of the process. eInvalidRequest for a negative
     /// pid, eErrorOrSocketClosed when the rules file could not be read.
-    EAliasQueryStatus AliasQuery(std::uint32_t uid,
-                                 std::int32_t pid,
-                                 std::uint32_t gid,
-                                 std::vector<std::string>& domains);
+    EAliasQueryStatus
+    AliasQuery(std::uint32_t uid, std::int32_t pid, std::uint32_t gid, std::vector<std::string>& domains);
 
 private:
     std::shared_ptr<const Alias_rule_table> m_rules;
