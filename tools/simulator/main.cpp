@@ -1,0 +1,303 @@
+// tarn1_sim: runs Statewarden and tarn1_iam_daemon unchanged in a simulated virtual machine.
+//
+//   tarn1_sim [options]                     interactive console
+//   tarn1_sim [options] --script FILE       runs a scenario; exit status 0 passed, 1 failed, 2 usage
+//
+// The simulator starts itself again inside a private mount and UTS namespace (as root with
+// unshare, otherwise in a user namespace as well) whose fixed paths (/etc/adaptive, /dev/input,
+// /sys/vmctl, /run/adaptive, /var/run/adaptive) are empty folders of its own, so nothing on the
+// machine changes. See docs/simulator.md.
+
+#include "tools/simulator/journal.hpp"
+#include "tools/simulator/scenario_runner.hpp"
+#include "tools/simulator/vm.hpp"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <iomanip>
+#include <iostream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace
+{
+
+using tarn1::simulator::Journal;
+
+const char* const s_inside_variable = "TARN1_SIM_INSIDE";
+
+const char* const s_usage =
+    "usage: tarn1_sim [--script FILE] [--config FILE] [--log FILE] [--verbose]\n"
+    "                 [--statewarden PATH] [--iam-daemon PATH] [--iam-client PATH] [--preload PATH]\n"
+    "                 [--alias-rules PATH] [--policy PATH] [--vm-paths PATH]\n"
+    "Without --script: an interactive console (type help). Defaults are taken next to this program\n"
+    "(bin/ and ../share/tarn1, ../lib of an installed tree).\n";
+
+std::string directory_of(const std::string& path)
+{
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
+std::string absolute(const std::string& path)
+{
+    char resolved[PATH_MAX];
+    return ::realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : path;
+}
+
+bool exists(const std::string& path)
+{
+    struct stat info{};
+    return ::stat(path.c_str(), &info) == 0;
+}
+
+std::string self_path()
+{
+    char buffer[PATH_MAX];
+    const ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    return length > 0 ? std::string(buffer, static_cast<std::size_t>(length)) : std::string();
+}
+
+std::string timestamp(const std::chrono::steady_clock::time_point& /*unused*/)
+{
+    timeval now{};
+    ::gettimeofday(&now, nullptr);
+    tm local{};
+    ::localtime_r(&now.tv_sec, &local);
+    std::ostringstream text;
+    text << std::put_time(&local, "%H:%M:%S") << "." << std::setw(3) << std::setfill('0') << now.tv_usec / 1000;
+    return text.str();
+}
+
+int run_outside(std::map<std::string, std::string>& options, const std::vector<std::string>& arguments)
+{
+    std::vector<std::string> command{"unshare", "--mount", "--uts", "--propagation", "private"};
+    if (::geteuid() != 0)
+    {
+        command.insert(command.begin() + 1, {"--user", "--map-root-user"});
+    }
+    std::string probe;
+    for (const auto& word : command)
+    {
+        probe += word + " ";
+    }
+    if (std::system((probe + "true >/dev/null 2>&1").c_str()) != 0)
+    {
+        std::cerr << "tarn1_sim: cannot create a private mount namespace here (" << probe << "failed).\n"
+                  << "    Run as root, or allow unprivileged user namespaces\n"
+                  << "    (sysctl kernel.unprivileged_userns_clone=1 or kernel.apparmor_restrict_unprivileged_userns=0).\n";
+        return 2;
+    }
+    command.push_back(options["--vm-paths"]);
+    command.push_back(options["--config"]);
+    command.push_back(self_path());
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    for (const auto& [name, value] : options)
+    {
+        command.push_back(name);
+        command.push_back(value);
+    }
+    ::setenv(s_inside_variable, "1", 1);
+    std::vector<char*> argv;
+    for (auto& word : command)
+    {
+        argv.push_back(word.data());
+    }
+    argv.push_back(nullptr);
+    ::execvp(argv[0], argv.data());
+    std::cerr << "tarn1_sim: cannot run unshare: " << std::strerror(errno) << "\n";
+    return 2;
+}
+
+int run_inside(std::map<std::string, std::string>& options, bool verbose)
+{
+    // The middleware's discovery folder, private to this simulation.
+    ::mkdir("/run/adaptive/com", 01777);
+    ::setenv("TARN1_COM_DIR", "/run/adaptive/com", 1);
+    ::setenv("TARN1_COM_CALL_TIMEOUT_MS", "3000", 0);
+    // The daemons log each cycle at verbose and debug level; ARA_LOG_LEVEL=debug shows those too.
+    ::setenv("ARA_LOG_LEVEL", "info", 0);
+
+    std::ofstream log(options["--log"], std::ios::trunc);
+    const bool interactive = options["--script"].empty();
+    Journal journal;
+    journal.set_listener(
+        [&](const tarn1::simulator::Event& event)
+        {
+            const std::string line = timestamp(event.time) + " " + event.kind + " " + event.text;
+            log << line << "\n";
+            log.flush();
+            if (verbose || (interactive && event.kind != "log"))
+            {
+                std::cout << line << std::endl;
+            }
+        });
+
+    tarn1::simulator::Vm_options vm_options{options["--statewarden"],
+                                            options["--iam-daemon"],
+                                            options["--iam-client"],
+                                            options["--preload"],
+                                            options["--alias-rules"],
+                                            options["--policy"]};
+    tarn1::simulator::Vm vm(vm_options, journal);
+    std::string error;
+    if (!vm.set_hostname("tarn1-emu", error))
+    {
+        journal.add("sim", error);
+    }
+
+    if (!interactive)
+    {
+        const std::string& script = options["--script"];
+        std::ifstream in(script);
+        if (!in)
+        {
+            std::cerr << "tarn1_sim: cannot read " << script << "\n";
+            return 2;
+        }
+        tarn1::simulator::Scenario_runner runner(vm, journal, directory_of(script));
+        const bool passed = runner.run(in, script, std::cerr);
+        vm.stop();
+        std::cerr << "tarn1_sim: " << script << (passed ? " passed" : " FAILED") << " (log: " << options["--log"]
+                  << ")\n";
+        return passed ? 0 : 1;
+    }
+
+    tarn1::simulator::Scenario_runner runner(vm, journal, ".");
+    std::cout << "tarn1 simulator: all logs in " << options["--log"] << " (tail -f it in another terminal)\n"
+              << "keys: n s p r = hypervisor N S P R, o = power key, q = quit; help lists the commands\n";
+    if (!runner.execute("nm offer", error) || !runner.execute("start", error))
+    {
+        std::cerr << "tarn1_sim: " << error << "\n";
+        return 1;
+    }
+    std::string line;
+    while (std::cout << "> " << std::flush && std::getline(std::cin, line))
+    {
+        static const std::map<std::string, std::string> s_keys{
+            {"n", "press N"}, {"s", "press S"}, {"p", "press P"}, {"r", "press R"}, {"o", "press POWER"}};
+        if (line == "q" || line == "quit")
+        {
+            break;
+        }
+        if (line == "help")
+        {
+            std::cout << tarn1::simulator::help_text();
+            continue;
+        }
+        const auto key = s_keys.find(line);
+        if (!runner.execute(key != s_keys.end() ? key->second : line, error))
+        {
+            std::cout << "error: " << error << "\n";
+        }
+    }
+    vm.stop();
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::map<std::string, std::string> options;
+    bool verbose = false;
+    std::vector<std::string> flags;
+    static const char* const s_valued[] = {"--script",
+                                           "--config",
+                                           "--log",
+                                           "--statewarden",
+                                           "--iam-daemon",
+                                           "--iam-client",
+                                           "--preload",
+                                           "--alias-rules",
+                                           "--policy",
+                                           "--vm-paths"};
+    for (int i = 1; i < argc; ++i)
+    {
+        const std::string argument = argv[i];
+        if (argument == "--verbose")
+        {
+            verbose = true;
+            flags.push_back(argument);
+            continue;
+        }
+        if (argument == "--help" || argument == "-h")
+        {
+            std::cout << s_usage << tarn1::simulator::help_text();
+            return 0;
+        }
+        bool known = false;
+        for (const char* name : s_valued)
+        {
+            if (argument == name && i + 1 < argc)
+            {
+                options[argument] = argv[++i];
+                known = true;
+            }
+        }
+        if (!known)
+        {
+            std::cerr << "tarn1_sim: unknown argument " << argument << "\n" << s_usage;
+            return 2;
+        }
+    }
+
+    if (std::getenv(s_inside_variable) != nullptr)
+    {
+        ::unsetenv(s_inside_variable);
+        return run_inside(options, verbose);
+    }
+
+    // Defaults next to this program: an installed tree (bin/, lib/, share/tarn1/).
+    const std::string bin = directory_of(self_path());
+    const std::string share = bin + "/../share/tarn1";
+    const std::map<std::string, std::string> defaults{
+        {"--config", share + "/statewarden.json"},
+        {"--log", "/tmp/tarn1_sim.log"},
+        {"--statewarden", bin + "/Statewarden"},
+        {"--iam-daemon", bin + "/tarn1_iam_daemon"},
+        {"--iam-client", bin + "/iam_client"},
+        {"--preload", bin + "/../lib/libtarn1_evdev_standin.so"},
+        {"--alias-rules", share + "/alias_rules.conf"},
+        {"--policy", share + "/policy.conf"},
+        {"--vm-paths", exists(share + "/vm_paths.sh") ? share + "/vm_paths.sh" : TARN1_SIM_VM_PATHS},
+    };
+    for (const auto& [name, value] : defaults)
+    {
+        options.emplace(name, value);
+    }
+    for (auto& [name, value] : options)
+    {
+        // The preload value may be a list (the sanitizer runtime in front).
+        if (name == "--log" || (name == "--preload" && value.find(':') != std::string::npos))
+        {
+            continue;
+        }
+        if (!exists(value))
+        {
+            std::cerr << "tarn1_sim: " << value << " (" << name << ") does not exist\n";
+            return 2;
+        }
+        value = absolute(value);
+    }
+    if (options["--log"][0] != '/')
+    {
+        char cwd[PATH_MAX];
+        if (::getcwd(cwd, sizeof cwd) != nullptr)
+        {
+            options["--log"] = std::string(cwd) + "/" + options["--log"];
+        }
+    }
+    return run_outside(options, flags);
+}

@@ -1,0 +1,400 @@
+#include "tools/simulator/scenario_runner.hpp"
+
+#include "tools/simulator/scenario_line.hpp"
+
+#include <csignal>
+#include <ctime>
+#include <iomanip>
+#include <ostream>
+#include <sstream>
+#include <thread>
+
+namespace tarn1::simulator
+{
+
+namespace
+{
+
+using namespace std::chrono_literals;
+
+constexpr std::chrono::milliseconds s_default_within{5000};
+
+bool parse_mode(const std::vector<std::string>& words,
+                std::size_t at,
+                Client_mode& mode,
+                std::chrono::milliseconds& delay,
+                std::string& error)
+{
+    delay = 0ms;
+    const std::string word = at < words.size() ? words[at] : "now";
+    if (word == "now")
+    {
+        mode = Client_mode::now;
+    }
+    else if (word == "error")
+    {
+        mode = Client_mode::error;
+    }
+    else if (word == "never")
+    {
+        mode = Client_mode::never;
+    }
+    else if (word == "late")
+    {
+        const auto parsed = at + 1 < words.size() ? parse_duration(words[at + 1]) : std::nullopt;
+        if (!parsed)
+        {
+            error = "late needs a delay (late 2s)";
+            return false;
+        }
+        mode = Client_mode::late;
+        delay = *parsed;
+    }
+    else
+    {
+        error = "unknown answer mode " + word + " (now, late <delay>, error, never)";
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+const char* help_text()
+{
+    return "Set-up (before start):\n"
+           "  config FILE [NAME]        copy FILE to /etc/adaptive/NAME (default statewarden.json)\n"
+           "  config none [NAME]        remove /etc/adaptive/NAME\n"
+           "  hostname NAME             host name seen by the daemons\n"
+           "  poweroff-reader on|off    a power-management reader on /run/adaptive/poweroff\n"
+           "  iam-daemon on|off         start the IAM daemon too (default on)\n"
+           "  start                     start the daemons\n"
+           "Hypervisor:\n"
+           "  press N|S|P|R|POWER ...   key strokes on the virtual input device\n"
+           "UDP NM:\n"
+           "  nm offer | nm withdraw    offer or withdraw the two NM services\n"
+           "  network active|asleep|HEX NetworkState notification (asleep = all zero)\n"
+           "Applications:\n"
+           "  request ecualive INST     release ecualive INST\n"
+           "  request comalive INST CABHEX AC    release comalive INST CABHEX\n"
+           "  request cwu INST VALUE    release cwu INST\n"
+           "  request dsa TYPE\n"
+           "Notification clients:\n"
+           "  client add NAME [now|late DELAY|error|never]   (diag::dcm, diag::dem, any application)\n"
+           "  client NAME now|late DELAY|error|never         client remove NAME\n"
+           "  client raw NAME partial|huge|silent            a client that misbehaves on the wire\n"
+           "IAM:\n"
+           "  iam posix UID GID PID OP SERVICE [MEMBER] | iam tcpip ADDR PORT OP SERVICE [MEMBER]\n"
+           "  iam --raw TEXT | iam raw-size N\n"
+           "Daemon: signal TERM|INT|ABRT|KILL   stop\n"
+           "Checks (default within 5s):\n"
+           "  expect KIND TEXT [within DELAY]   next event of KIND containing TEXT\n"
+           "  expect no KIND TEXT for DELAY     no such event in that time\n"
+           "  KIND: status command log (Statewarden) iamlog nm app client iam poweroff exit key sim\n"
+           "Other: wait DELAY   echo TEXT   help\n";
+}
+
+Scenario_runner::Scenario_runner(Vm& vm, Journal& journal, std::string base_dir)
+    : m_vm(vm)
+    , m_journal(journal)
+    , m_base_dir(std::move(base_dir))
+{
+}
+
+std::string Scenario_runner::path_of(const std::string& file) const
+{
+    if (file.empty() || file[0] == '/' || m_base_dir.empty())
+    {
+        return file;
+    }
+    return m_base_dir + "/" + file;
+}
+
+bool Scenario_runner::execute(const std::string& line, std::string& error)
+{
+    const auto words = split_line(line);
+    if (!words)
+    {
+        error = "unterminated quote";
+        return false;
+    }
+    if (words->empty())
+    {
+        return true;
+    }
+    return execute_words(*words, error);
+}
+
+bool Scenario_runner::run(std::istream& scenario, const std::string& name, std::ostream& err)
+{
+    std::string line;
+    int number = 0;
+    while (std::getline(scenario, line))
+    {
+        ++number;
+        std::string error;
+        if (!execute(line, error))
+        {
+            err << name << ":" << number << ": FAILED: " << line << "\n    " << error << "\nnewest events:\n";
+            for (const auto& event : m_journal.tail(40))
+            {
+                err << "    " << event.kind << " " << event.text << "\n";
+            }
+            m_journal.add("sim", "FAILED at line " + std::to_string(number) + ": " + error);
+            return false;
+        }
+    }
+    m_journal.add("sim", "scenario passed");
+    return true;
+}
+
+bool Scenario_runner::execute_words(const std::vector<std::string>& words, std::string& error)
+{
+    const std::string& command = words[0];
+    const std::size_t count = words.size();
+    const auto usage = [&](const std::string& text)
+    {
+        error = "usage: " + text;
+        return false;
+    };
+    if (command == "config")
+    {
+        if (count < 2 || count > 3)
+        {
+            return usage("config FILE|none [NAME]");
+        }
+        const std::string name = count == 3 ? words[2] : "statewarden.json";
+        return m_vm.set_config(words[1] == "none" ? "" : path_of(words[1]), name, error);
+    }
+    if (command == "hostname")
+    {
+        return count == 2 ? m_vm.set_hostname(words[1], error) : usage("hostname NAME");
+    }
+    if (command == "poweroff-reader" || command == "iam-daemon")
+    {
+        if (count != 2 || (words[1] != "on" && words[1] != "off"))
+        {
+            return usage(command + " on|off");
+        }
+        if (m_vm.started())
+        {
+            error = command + " must come before start";
+            return false;
+        }
+        if (command == "iam-daemon")
+        {
+            m_vm.set_iam_daemon(words[1] == "on");
+        }
+        else
+        {
+            m_vm.set_poweroff_reader(words[1] == "on");
+        }
+        return true;
+    }
+    if (command == "start")
+    {
+        return m_vm.start(error);
+    }
+    if (command == "press")
+    {
+        if (count < 2)
+        {
+            return usage("press N|S|P|R|POWER ...");
+        }
+        for (std::size_t i = 1; i < count; ++i)
+        {
+            if (!m_vm.press(words[i], error))
+            {
+                return false;
+            }
+        }
+        return true;
+    }
+    if (command == "wait")
+    {
+        const auto delay = count == 2 ? parse_duration(words[1]) : std::nullopt;
+        if (!delay)
+        {
+            return usage("wait DELAY (500ms, 2s)");
+        }
+        std::this_thread::sleep_for(*delay);
+        return true;
+    }
+    if (command == "nm")
+    {
+        if (count == 2 && words[1] == "offer")
+        {
+            return m_vm.nm_offer(error);
+        }
+        if (count == 2 && words[1] == "withdraw")
+        {
+            m_vm.nm_withdraw();
+            return true;
+        }
+        return usage("nm offer|withdraw");
+    }
+    if (command == "network")
+    {
+        if (count != 2)
+        {
+            return usage("network active|asleep|HEX");
+        }
+        std::optional<std::vector<unsigned char>> value;
+        if (words[1] == "active")
+        {
+            value = std::vector<unsigned char>{1};
+        }
+        else if (words[1] == "asleep")
+        {
+            value = std::vector<unsigned char>{0};
+        }
+        else
+        {
+            value = parse_hex(words[1]);
+        }
+        if (!value)
+        {
+            return usage("network active|asleep|HEX");
+        }
+        return m_vm.network_state(*value, error);
+    }
+    if (command == "request" || command == "release")
+    {
+        if (count < 2)
+        {
+            return usage(command + " ecualive|comalive|cwu|dsa ...");
+        }
+        return m_vm.app_call(command, words[1], std::vector<std::string>(words.begin() + 2, words.end()), error);
+    }
+    if (command == "client")
+    {
+        Client_mode mode{};
+        std::chrono::milliseconds delay{};
+        if (count >= 3 && words[1] == "add")
+        {
+            if (!parse_mode(words, 3, mode, delay, error))
+            {
+                return false;
+            }
+            m_vm.client_add(words[2], mode, delay);
+            return true;
+        }
+        if (count == 3 && words[1] == "remove")
+        {
+            return m_vm.client_remove(words[2], error);
+        }
+        if (count == 4 && words[1] == "raw")
+        {
+            return m_vm.raw_client_add(words[2], words[3], error);
+        }
+        if (count >= 3)
+        {
+            return parse_mode(words, 2, mode, delay, error) && m_vm.client_mode(words[1], mode, delay, error);
+        }
+        return usage("client add NAME [MODE] | client NAME MODE | client remove NAME | client raw NAME HOW");
+    }
+    if (command == "iam")
+    {
+        if (count == 3 && words[1] == "raw-size")
+        {
+            const auto size = words[2].find_first_not_of("0123456789") == std::string::npos && words[2].size() < 7
+                                  ? std::stoul(words[2])
+                                  : 0;
+            if (size == 0 || size > 65536)
+            {
+                return usage("iam raw-size N (1..65536)");
+            }
+            return m_vm.iam_request({"--raw", std::string(size, 'x')}, error);
+        }
+        return m_vm.iam_request(std::vector<std::string>(words.begin() + 1, words.end()), error);
+    }
+    if (command == "signal")
+    {
+        static const std::pair<const char*, int> s_signals[] = {
+            {"TERM", SIGTERM}, {"INT", SIGINT}, {"ABRT", SIGABRT}, {"KILL", SIGKILL}};
+        for (const auto& [signal_name, number] : s_signals)
+        {
+            if (count == 2 && words[1] == signal_name)
+            {
+                return m_vm.signal_statewarden(number, error);
+            }
+        }
+        return usage("signal TERM|INT|ABRT|KILL");
+    }
+    if (command == "stop")
+    {
+        m_vm.stop();
+        return true;
+    }
+    if (command == "expect")
+    {
+        return expect(words, error);
+    }
+    if (command == "echo")
+    {
+        std::string text;
+        for (std::size_t i = 1; i < count; ++i)
+        {
+            text += (i > 1 ? " " : "") + words[i];
+        }
+        m_journal.add("sim", text);
+        return true;
+    }
+    error = "unknown command " + command + " (help lists them)";
+    return false;
+}
+
+bool Scenario_runner::expect(const std::vector<std::string>& words, std::string& error)
+{
+    // expect KIND TEXT [within DELAY] | expect no KIND TEXT for DELAY
+    const bool negative = words.size() > 1 && words[1] == "no";
+    const std::size_t first = negative ? 2 : 1;
+    if (words.size() < first + 2)
+    {
+        error = "usage: expect KIND TEXT [within DELAY] | expect no KIND TEXT for DELAY";
+        return false;
+    }
+    const std::string& kind = words[first];
+    const std::string& text = words[first + 1];
+    std::chrono::milliseconds delay = s_default_within;
+    if (words.size() == first + 4 && words[first + 2] == (negative ? "for" : "within"))
+    {
+        const auto parsed = parse_duration(words[first + 3]);
+        if (!parsed)
+        {
+            error = "bad delay " + words[first + 3];
+            return false;
+        }
+        delay = *parsed;
+    }
+    else if (words.size() != first + 2 || negative)
+    {
+        error = negative ? "usage: expect no KIND TEXT for DELAY" : "usage: expect KIND TEXT [within DELAY]";
+        return false;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + delay;
+    if (negative)
+    {
+        if (!m_journal.expect_none(kind, text, deadline))
+        {
+            error = "unexpected " + kind + " event containing \"" + text + "\"";
+            return false;
+        }
+        return true;
+    }
+    if (!m_journal.expect(kind, text, deadline))
+    {
+        std::ostringstream message;
+        message << "no " << kind << " event containing \"" << text << "\" within " << delay.count() << " ms";
+        const auto latest = m_journal.latest(kind);
+        if (latest)
+        {
+            message << " (newest " << kind << ": " << *latest << ")";
+        }
+        error = message.str();
+        return false;
+    }
+    return true;
+}
+
+} // namespace tarn1::simulator

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "tools/simulator/journal.hpp"
+#include "tools/simulator/vm.hpp"
+
+#include <istream>
+#include <string>
+#include <vector>
+
+namespace tarn1::simulator
+{
+
+/// Runs the simulator's commands, one line at a time, from a scenario file or the console.
+/// Relative file names in commands are taken from base_dir (the scenario file's folder).
+class Scenario_runner final
+{
+public:
+    Scenario_runner(Vm& vm, Journal& journal, std::string base_dir);
+
+    /// Runs one line; false with error set when the command is malformed or an expectation fails.
+    bool execute(const std::string& line, std::string& error);
+    /// Runs every line of a scenario; on the first failure writes "<name>:<line>: ..." and the
+    /// newest events to err and returns false.
+    bool run(std::istream& scenario, const std::string& name, std::ostream& err);
+
+private:
+    bool execute_words(const std::vector<std::string>& words, std::string& error);
+    bool expect(const std::vector<std::string>& words, std::string& error);
+    std::string path_of(const std::string& file) const;
+
+    Vm& m_vm;
+    Journal& m_journal;
+    std::string m_base_dir;
+};
+
+/// The command summary shown by "help".
+const char* help_text();
+
+} // namespace tarn1::simulator

@@ -1,0 +1,124 @@
+#pragma once
+
+#include "tools/simulator/journal.hpp"
+
+#include <atomic>
+#include <chrono>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <sys/types.h>
+
+namespace tarn1::simulator
+{
+
+/// Where the programs and example files are.
+struct Vm_options
+{
+    std::string statewarden;
+    std::string iam_daemon;
+    std::string iam_client;
+    std::string preload;
+    std::string alias_rules;
+    std::string policy;
+};
+
+/// How a notification client answers a state change request.
+enum class Client_mode
+{
+    now,   // at once, with success
+    late,  // after its delay, with success
+    error, // at once, with general_error and its old state
+    never  // not at all
+};
+
+class Sim_client;
+class Nm_simulator;
+class Child_process;
+
+/// The simulated virtual machine around the two daemons. Runs inside the private namespace in
+/// which the fixed paths are empty folders of its own: it puts the configuration and the devices
+/// there, starts the daemons, plays the hypervisor, the UDP NM, the applications, the notification
+/// clients and the power-management daemon, and reports everything it sees to the journal.
+/// All operations are called from one thread (the scenario runner or the console).
+class Vm final
+{
+public:
+    Vm(Vm_options options, Journal& journal);
+    ~Vm();
+
+    Vm(const Vm&) = delete;
+    Vm& operator=(const Vm&) = delete;
+
+    // Before start().
+    /// Copies file to /etc/adaptive/<name>; an empty file name removes /etc/adaptive/<name>.
+    bool set_config(const std::string& file, const std::string& name, std::string& error);
+    bool set_hostname(const std::string& name, std::string& error);
+    void set_poweroff_reader(bool present) { m_poweroff_reader = present; }
+    void set_iam_daemon(bool present) { m_with_iam = present; }
+
+    /// Creates the devices, the power-off pipe and the watchers and starts the daemons.
+    bool start(std::string& error);
+    bool started() const { return m_started; }
+
+    // The hypervisor.
+    bool press(const std::string& key, std::string& error);
+
+    // The UDP NM simulator.
+    bool nm_offer(std::string& error);
+    void nm_withdraw();
+    bool network_state(const std::vector<unsigned char>& value, std::string& error);
+
+    // Applications.
+    /// One request of an application through the middleware: service "ecualive", "comalive",
+    /// "cwu" or "dsa"; verb "request" or "release". Reports the outcome to the journal.
+    bool app_call(const std::string& verb,
+                  const std::string& service,
+                  const std::vector<std::string>& arguments,
+                  std::string& error);
+
+    // Notification clients.
+    void client_add(const std::string& name, Client_mode mode, std::chrono::milliseconds delay);
+    bool client_mode(const std::string& name, Client_mode mode, std::chrono::milliseconds delay, std::string& error);
+    bool client_remove(const std::string& name, std::string& error);
+    /// A client that misbehaves on the wire: "partial" sends half a response to each request,
+    /// "huge" declares a frame far over the limit after its hello, "silent" never says hello.
+    bool raw_client_add(const std::string& name, const std::string& behaviour, std::string& error);
+
+    /// One access check through the IAM client tool; the journal gets "iam allowed|denied|error|failed".
+    bool iam_request(const std::vector<std::string>& arguments, std::string& error);
+
+    /// Sends a signal to Statewarden.
+    bool signal_statewarden(int signal_number, std::string& error);
+    /// Ends everything still running (SIGTERM, then SIGKILL after grace).
+    void stop();
+
+    /// The newest status word, "" before the first.
+    std::string status() const;
+
+private:
+    void watch_files();
+    void read_poweroff();
+
+    Vm_options m_options;
+    Journal& m_journal;
+    bool m_poweroff_reader{true};
+    bool m_with_iam{true};
+    bool m_started{false};
+    int m_input_fd{-1};
+    int m_poweroff_fd{-1};
+    int m_stop_pipe[2]{-1, -1};
+    std::unique_ptr<Child_process> m_statewarden;
+    std::unique_ptr<Child_process> m_iam;
+    std::unique_ptr<Nm_simulator> m_nm;
+    std::map<std::string, std::unique_ptr<Sim_client>> m_clients;
+    std::vector<int> m_raw_clients;
+    std::thread m_file_watcher;
+    std::thread m_poweroff_thread;
+};
+
+} // namespace tarn1::simulator
