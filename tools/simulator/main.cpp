@@ -8,6 +8,7 @@
 // /sys/vmctl, /run/adaptive, /var/run/adaptive) are empty folders of its own, so nothing on the
 // machine changes. See docs/simulator.md.
 
+#include "tools/simulator/console_model.hpp"
 #include "tools/simulator/journal.hpp"
 #include "tools/simulator/scenario_runner.hpp"
 #include "tools/simulator/vm.hpp"
@@ -25,7 +26,12 @@
 #include <string>
 #include <vector>
 
+#include <cctype>
+#include <mutex>
+
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -80,6 +86,156 @@ std::string timestamp(const std::chrono::steady_clock::time_point& /*unused*/)
     return text.str();
 }
 
+std::size_t terminal_width()
+{
+    winsize size{};
+    return ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 20 ? size.ws_col : 100;
+}
+
+/// Redraws the whole screen. Called with the screen mutex held.
+void draw(const tarn1::simulator::Console_model& screen, const std::string& input)
+{
+    const std::string text = "\x1b[H\x1b[2J" + screen.render(terminal_width(), input);
+    (void)!::write(STDOUT_FILENO, text.data(), text.size());
+}
+
+/// Console on a terminal: single keys for the hypervisor, ':' for a command line.
+void run_console(tarn1::simulator::Scenario_runner& runner,
+                 tarn1::simulator::Console_model& screen,
+                 std::mutex& screen_mutex,
+                 std::string& input)
+{
+    termios saved{};
+    ::tcgetattr(STDIN_FILENO, &saved);
+    termios raw = saved;
+    raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+    raw.c_cc[VMIN] = 1;
+    raw.c_cc[VTIME] = 0;
+    ::tcsetattr(STDIN_FILENO, TCSANOW, &raw);
+    const auto redraw = [&]
+    {
+        std::lock_guard<std::mutex> lock(screen_mutex);
+        draw(screen, input);
+    };
+    const auto show = [&](const std::string& text)
+    {
+        std::lock_guard<std::mutex> lock(screen_mutex);
+        draw(screen, input);
+        (void)!::write(STDOUT_FILENO, text.data(), text.size());
+    };
+    redraw();
+    bool typing = false;
+    std::string line;
+    char key = 0;
+    while (::read(STDIN_FILENO, &key, 1) == 1)
+    {
+        if (typing)
+        {
+            if (key == '\n' || key == '\r')
+            {
+                typing = false;
+                {
+                    std::lock_guard<std::mutex> lock(screen_mutex);
+                    line = input.substr(1);
+                    input.clear();
+                }
+                std::string error;
+                if (line == "help")
+                {
+                    show(std::string("\n") + tarn1::simulator::help_text());
+                }
+                else if (!runner.execute(line, error))
+                {
+                    show("\nerror: " + error + "\n");
+                }
+                else
+                {
+                    redraw();
+                }
+                continue;
+            }
+            {
+                std::lock_guard<std::mutex> lock(screen_mutex);
+                if (key == 0x7F || key == '\b')
+                {
+                    if (input.size() > 1)
+                    {
+                        input.pop_back();
+                    }
+                }
+                else if (key == 0x1B)
+                {
+                    input.clear();
+                    typing = false;
+                }
+                else if (key >= ' ')
+                {
+                    input += key;
+                }
+            }
+            redraw();
+            continue;
+        }
+        static const std::map<char, const char*> s_keys{
+            {'n', "press N"}, {'s', "press S"}, {'p', "press P"}, {'r', "press R"}, {'o', "press POWER"}};
+        const auto pressed = s_keys.find(static_cast<char>(std::tolower(static_cast<unsigned char>(key))));
+        std::string error;
+        if (pressed != s_keys.end())
+        {
+            if (!runner.execute(pressed->second, error))
+            {
+                show("\nerror: " + error + "\n");
+            }
+        }
+        else if (key == ':')
+        {
+            typing = true;
+            {
+                std::lock_guard<std::mutex> lock(screen_mutex);
+                input = " ";
+            }
+            redraw();
+        }
+        else if (key == 'h' || key == '?')
+        {
+            show(std::string("\n") + tarn1::simulator::help_text());
+        }
+        else if (key == 'q')
+        {
+            break;
+        }
+    }
+    ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+    std::cout << "\n";
+}
+
+/// Console without a terminal (or with --verbose): one command per line, events printed as they come.
+void run_lines(tarn1::simulator::Scenario_runner& runner)
+{
+    std::cout << "keys: n s p r = hypervisor N S P R, o = power key, q = quit; help lists the commands\n";
+    std::string line;
+    while (std::getline(std::cin, line))
+    {
+        static const std::map<std::string, std::string> s_keys{
+            {"n", "press N"}, {"s", "press S"}, {"p", "press P"}, {"r", "press R"}, {"o", "press POWER"}};
+        if (line == "q" || line == "quit")
+        {
+            break;
+        }
+        if (line == "help")
+        {
+            std::cout << tarn1::simulator::help_text();
+            continue;
+        }
+        std::string error;
+        const auto key = s_keys.find(line);
+        if (!runner.execute(key != s_keys.end() ? key->second : line, error))
+        {
+            std::cout << "error: " << error << std::endl;
+        }
+    }
+}
+
 int run_outside(std::map<std::string, std::string>& options, const std::vector<std::string>& arguments)
 {
     std::vector<std::string> command{"unshare", "--mount", "--uts", "--propagation", "private"};
@@ -131,6 +287,11 @@ int run_inside(std::map<std::string, std::string>& options, bool verbose)
 
     std::ofstream log(options["--log"], std::ios::trunc);
     const bool interactive = options["--script"].empty();
+    const bool full_screen = interactive && !verbose && ::isatty(STDIN_FILENO) && ::isatty(STDOUT_FILENO);
+    // Guards the console model and the typed input; met by the journal's adders and the console.
+    std::mutex screen_mutex;
+    tarn1::simulator::Console_model screen;
+    std::string input;
     Journal journal;
     journal.set_listener(
         [&](const tarn1::simulator::Event& event)
@@ -138,11 +299,21 @@ int run_inside(std::map<std::string, std::string>& options, bool verbose)
             const std::string line = timestamp(event.time) + " " + event.kind + " " + event.text;
             log << line << "\n";
             log.flush();
-            if (verbose || (interactive && event.kind != "log"))
+            if (full_screen && event.kind != "log" && event.kind != "iamlog")
+            {
+                std::lock_guard<std::mutex> lock(screen_mutex);
+                screen.on_event(event);
+                draw(screen, input);
+            }
+            else if (!full_screen && (verbose || (interactive && event.kind != "log" && event.kind != "iamlog")))
             {
                 std::cout << line << std::endl;
             }
         });
+    if (interactive)
+    {
+        std::cout << "tarn1 simulator: all logs in " << options["--log"] << " (tail -f it in another terminal)\n";
+    }
 
     tarn1::simulator::Vm_options vm_options{options["--statewarden"],
                                             options["--iam-daemon"],
@@ -175,32 +346,18 @@ int run_inside(std::map<std::string, std::string>& options, bool verbose)
     }
 
     tarn1::simulator::Scenario_runner runner(vm, journal, ".");
-    std::cout << "tarn1 simulator: all logs in " << options["--log"] << " (tail -f it in another terminal)\n"
-              << "keys: n s p r = hypervisor N S P R, o = power key, q = quit; help lists the commands\n";
     if (!runner.execute("nm offer", error) || !runner.execute("start", error))
     {
         std::cerr << "tarn1_sim: " << error << "\n";
         return 1;
     }
-    std::string line;
-    while (std::cout << "> " << std::flush && std::getline(std::cin, line))
+    if (::isatty(STDIN_FILENO) && ::isatty(STDOUT_FILENO) && !verbose)
     {
-        static const std::map<std::string, std::string> s_keys{
-            {"n", "press N"}, {"s", "press S"}, {"p", "press P"}, {"r", "press R"}, {"o", "press POWER"}};
-        if (line == "q" || line == "quit")
-        {
-            break;
-        }
-        if (line == "help")
-        {
-            std::cout << tarn1::simulator::help_text();
-            continue;
-        }
-        const auto key = s_keys.find(line);
-        if (!runner.execute(key != s_keys.end() ? key->second : line, error))
-        {
-            std::cout << "error: " << error << "\n";
-        }
+        run_console(runner, screen, screen_mutex, input);
+    }
+    else
+    {
+        run_lines(runner);
     }
     vm.stop();
     return 0;

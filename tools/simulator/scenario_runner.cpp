@@ -85,7 +85,7 @@ const char* help_text()
            "  client raw NAME partial|huge|silent            a client that misbehaves on the wire\n"
            "IAM:\n"
            "  iam posix UID GID PID OP SERVICE [MEMBER] | iam tcpip ADDR PORT OP SERVICE [MEMBER]\n"
-           "  iam --raw TEXT | iam raw-size N\n"
+           "  iam --raw TEXT | iam raw-size N | iam burst N REQUEST...  (N checks at once)\n"
            "Daemon: signal TERM|INT|ABRT|KILL   stop\n"
            "Checks (default within 5s):\n"
            "  expect KIND TEXT [within DELAY]   next event of KIND containing TEXT\n"
@@ -305,6 +305,17 @@ bool Scenario_runner::execute_words(const std::vector<std::string>& words, std::
                 return usage("iam raw-size N (1..65536)");
             }
             return m_vm.iam_request({"--raw", std::string(size, 'x')}, error);
+        }
+        if (count >= 3 && words[1] == "burst")
+        {
+            const auto burst = words[2].find_first_not_of("0123456789") == std::string::npos && words[2].size() < 4
+                                   ? std::stoul(words[2])
+                                   : 0;
+            if (burst == 0 || burst > 500 || count < 4)
+            {
+                return usage("iam burst N (1..500) REQUEST...");
+            }
+            return m_vm.iam_burst(burst, std::vector<std::string>(words.begin() + 3, words.end()), error);
         }
         return m_vm.iam_request(std::vector<std::string>(words.begin() + 1, words.end()), error);
     }

@@ -613,6 +613,7 @@ bool Vm::nm_offer(std::string& error)
         return false;
     }
     m_journal.add("nm", "offered");
+    m_journal.add("nm", "NetworkState 01");
     return true;
 }
 
@@ -836,9 +837,13 @@ bool Vm::raw_client_add(const std::string& name, const std::string& behaviour, s
     return true;
 }
 
-bool Vm::iam_request(const std::vector<std::string>& arguments, std::string& error)
+namespace
 {
-    std::vector<std::string> argv{m_options.iam_client};
+
+/// Starts the IAM client tool with its output discarded; -1 when it cannot be started.
+pid_t start_iam_client(const std::string& program, const std::vector<std::string>& arguments)
+{
+    std::vector<std::string> argv{program};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     std::vector<char*> args;
     for (const auto& arg : argv)
@@ -847,11 +852,6 @@ bool Vm::iam_request(const std::vector<std::string>& arguments, std::string& err
     }
     args.push_back(nullptr);
     const pid_t pid = ::fork();
-    if (pid < 0)
-    {
-        error = system_error("fork");
-        return false;
-    }
     if (pid == 0)
     {
         const int null = ::open("/dev/null", O_RDWR);
@@ -860,13 +860,63 @@ bool Vm::iam_request(const std::vector<std::string>& arguments, std::string& err
         ::execv(args[0], args.data());
         ::_exit(127);
     }
+    return pid;
+}
+
+/// The decision the IAM client tool reported through its exit status: 0 allowed, 1 denied,
+/// 2 error, 3 anything else.
+int wait_for_iam_client(pid_t pid)
+{
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR)
     {
     }
-    static const char* const s_results[] = {"allowed", "denied", "error"};
-    const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    m_journal.add("iam", code >= 0 && code <= 2 ? s_results[code] : "failed (no answer)");
+    const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 3;
+    return code >= 0 && code <= 2 ? code : 3;
+}
+
+const char* const s_iam_results[] = {"allowed", "denied", "error", "failed (no answer)"};
+
+} // namespace
+
+bool Vm::iam_request(const std::vector<std::string>& arguments, std::string& error)
+{
+    const pid_t pid = start_iam_client(m_options.iam_client, arguments);
+    if (pid < 0)
+    {
+        error = system_error("fork");
+        return false;
+    }
+    m_journal.add("iam", s_iam_results[wait_for_iam_client(pid)]);
+    return true;
+}
+
+bool Vm::iam_burst(std::size_t count, const std::vector<std::string>& arguments, std::string& error)
+{
+    std::vector<pid_t> clients;
+    for (std::size_t i = 0; i < count; ++i)
+    {
+        const pid_t pid = start_iam_client(m_options.iam_client, arguments);
+        if (pid < 0)
+        {
+            error = system_error("fork");
+            break;
+        }
+        clients.push_back(pid);
+    }
+    std::size_t results[4] = {0, 0, 0, 0};
+    for (const pid_t pid : clients)
+    {
+        ++results[wait_for_iam_client(pid)];
+    }
+    if (clients.size() != count)
+    {
+        return false;
+    }
+    m_journal.add("iam",
+                  "burst " + std::to_string(count) + ": " + std::to_string(results[0]) + " allowed, " +
+                      std::to_string(results[1]) + " denied, " + std::to_string(results[2]) + " error, " +
+                      std::to_string(results[3]) + " failed");
     return true;
 }
 

@@ -92,6 +92,10 @@ public:
     /// One access check through the IAM client tool; the journal gets "iam allowed|denied|error|failed".
     bool iam_request(const std::vector<std::string>& arguments, std::string& error);
 
+    /// count access checks at once, each over its own connection; the journal gets
+    /// "iam burst <count>: <a> allowed, <d> denied, <e> error, <f> failed".
+    bool iam_burst(std::size_t count, const std::vector<std::string>& arguments, std::string& error);
+
     /// Sends a signal to Statewarden.
     bool signal_statewarden(int signal_number, std::string& error);
     /// Ends everything still running (SIGTERM, then SIGKILL after grace).

@@ -1,0 +1,156 @@
+#include "tools/simulator/console_model.hpp"
+
+#include <sstream>
+
+namespace tarn1::simulator
+{
+
+namespace
+{
+
+constexpr std::size_t s_recent_lines = 12;
+constexpr std::size_t s_words_shown = 6;
+
+std::string joined_tail(const std::vector<std::string>& words, const char* separator)
+{
+    if (words.empty())
+    {
+        return "-";
+    }
+    std::string text;
+    const std::size_t first = words.size() > s_words_shown ? words.size() - s_words_shown : 0;
+    if (first > 0)
+    {
+        text = "... ";
+    }
+    for (std::size_t i = first; i < words.size(); ++i)
+    {
+        text += (i > first ? separator : "") + words[i];
+    }
+    return text;
+}
+
+bool starts_with(const std::string& text, const std::string& prefix)
+{
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+} // namespace
+
+void Console_model::on_event(const Event& event)
+{
+    const std::string& text = event.text;
+    if (event.kind == "status")
+    {
+        m_status_words.push_back(text);
+    }
+    else if (event.kind == "command")
+    {
+        m_commands.push_back(text);
+    }
+    else if (event.kind == "poweroff")
+    {
+        m_poweroff.push_back(text);
+    }
+    else if (event.kind == "nm")
+    {
+        if (text == "offered" || text == "withdrawn")
+        {
+            m_nm = text;
+        }
+        else if (starts_with(text, "NetworkState "))
+        {
+            m_network_state = text.substr(13);
+        }
+        else if (starts_with(text, "RequestNetwork "))
+        {
+            m_last_request = text.substr(15);
+        }
+        else if (starts_with(text, "ReleaseNetwork "))
+        {
+            m_last_release = text.substr(15);
+        }
+        else if (starts_with(text, "SetUserData "))
+        {
+            m_user_data = text.substr(12);
+        }
+    }
+    else if (event.kind == "client")
+    {
+        // "<name> got <state>", "<name> answered <state>|error", "<name> added|removed|connected raw (..)"
+        const auto blank = text.find(' ');
+        const std::string name = text.substr(0, blank);
+        const std::string rest = blank == std::string::npos ? "" : text.substr(blank + 1);
+        if (rest == "removed")
+        {
+            m_clients.erase(name);
+        }
+        else if (starts_with(rest, "got "))
+        {
+            m_clients[name] = "asked " + rest.substr(4) + ", answer pending";
+        }
+        else if (starts_with(rest, "answered "))
+        {
+            m_clients[name] = rest.substr(9) == "error" ? "answered with an error" : rest.substr(9);
+        }
+        else
+        {
+            m_clients[name] = rest == "added" ? "kOn" : rest;
+        }
+    }
+    else if (event.kind == "sim" && starts_with(text, "started "))
+    {
+        (starts_with(text, "started Statewarden") ? m_statewarden : m_iam) = "running";
+    }
+    else if (event.kind == "exit")
+    {
+        const auto blank = text.find(' ');
+        (starts_with(text, "Statewarden") ? m_statewarden : m_iam) = "ended, " + text.substr(blank + 1);
+    }
+    if (event.kind != "log" && event.kind != "iamlog")
+    {
+        m_recent.push_back(event.kind + " " + text);
+        if (m_recent.size() > s_recent_lines)
+        {
+            m_recent.pop_front();
+        }
+    }
+}
+
+std::string Console_model::render(std::size_t width, const std::string& input) const
+{
+    std::ostringstream screen;
+    const auto line = [&](const std::string& text)
+    {
+        screen << (text.size() > width ? text.substr(0, width) : text) << "\n";
+    };
+    line("tarn1 simulated VM    Statewarden: " + m_statewarden + "    IAM daemon: " + m_iam);
+    line(std::string(width < 80 ? width : 80, '-'));
+    line("VM state       " + (m_status_words.empty() ? std::string("-") : m_status_words.back()));
+    line("status words   " + joined_tail(m_status_words, " > "));
+    line("restart file   " + joined_tail(m_commands, " "));
+    line("power-off pipe " + joined_tail(m_poweroff, " | "));
+    line("UDP NM         " + m_nm + ", NetworkState " + m_network_state);
+    line("  requests     last RequestNetwork " + m_last_request + ", last ReleaseNetwork " + m_last_release);
+    line("  user data    " + m_user_data);
+    if (m_clients.empty())
+    {
+        line("clients        none (client add diag::dcm)");
+    }
+    for (auto client = m_clients.begin(); client != m_clients.end(); ++client)
+    {
+        line((client == m_clients.begin() ? "clients        " : "               ") + client->first + ": " +
+             client->second);
+    }
+    line(std::string(width < 80 ? width : 80, '-'));
+    for (const auto& event : m_recent)
+    {
+        line("  " + event);
+    }
+    line(std::string(width < 80 ? width : 80, '-'));
+    line("keys: n s p r = hypervisor N S P R, o = power key, : command, h help, q quit");
+    screen << (input.empty() ? "" : ":" + input);
+    return screen.str();
+}
+
+} // namespace tarn1::simulator

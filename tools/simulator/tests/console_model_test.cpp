@@ -1,0 +1,85 @@
+#include "tools/simulator/console_model.hpp"
+
+#include <gtest/gtest.h>
+
+namespace tarn1::simulator
+{
+namespace
+{
+
+class Console_model_test : public ::testing::Test
+{
+protected:
+    void add(const std::string& kind, const std::string& text)
+    {
+        sut.on_event(Event{std::chrono::steady_clock::now(), kind, text});
+    }
+    bool shows(const std::string& text) const { return sut.render(200, "").find(text) != std::string::npos; }
+
+    Console_model sut;
+};
+
+TEST_F(Console_model_test, StandbyRoadShowsStateWordsNmAndClients)
+{
+    // daemon started, NM offered, two clients
+    add("sim", "started Statewarden (pid 7)");
+    add("nm", "offered");
+    add("client", "diag::dcm added");
+    add("client", "nav added");
+    // the road of a standby
+    add("status", "running");
+    add("nm", "RequestNetwork 00000001");
+    add("nm", "SetUserData 800000");
+    add("status", "preparing");
+    add("client", "diag::dcm got kPrepSD");
+    add("client", "diag::dcm answered kPrepSD");
+    add("client", "nav got kPrepSD");
+
+    EXPECT_TRUE(shows("Statewarden: running"));
+    EXPECT_TRUE(shows("VM state       preparing"));
+    EXPECT_TRUE(shows("running > preparing"));
+    EXPECT_TRUE(shows("last RequestNetwork 00000001"));
+    EXPECT_TRUE(shows("user data    800000"));
+    EXPECT_TRUE(shows("diag::dcm: kPrepSD"));
+    EXPECT_TRUE(shows("nav: asked kPrepSD, answer pending"));
+}
+
+TEST_F(Console_model_test, DaemonEndAndRemovedClientAreShown)
+{
+    add("sim", "started Statewarden (pid 7)");
+    add("client", "nav added");
+    add("client", "nav removed");
+    add("exit", "Statewarden 255");
+
+    EXPECT_TRUE(shows("Statewarden: ended, 255"));
+    EXPECT_FALSE(shows("nav:"));
+}
+
+TEST_F(Console_model_test, LogLinesStayOffTheScreenAndOldEventsScrollAway)
+{
+    add("log", "STMG DFLT [info] Statewarden daemon started");
+    for (int i = 0; i < 20; ++i)
+    {
+        add("key", "P" + std::to_string(i));
+    }
+
+    EXPECT_FALSE(shows("daemon started"));
+    EXPECT_FALSE(shows("key P7\n"));
+    EXPECT_TRUE(shows("key P19"));
+}
+
+TEST_F(Console_model_test, LongLinesAreCutToTheWidth)
+{
+    add("status", std::string(300, 'x'));
+
+    const std::string screen = sut.render(40, "");
+
+    std::size_t start = 0;
+    for (std::size_t end = screen.find('\n'); end != std::string::npos; end = screen.find('\n', start = end + 1))
+    {
+        EXPECT_LE(end - start, 40u);
+    }
+}
+
+} // namespace
+} // namespace tarn1::simulator
