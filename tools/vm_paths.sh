@@ -16,6 +16,27 @@ shift
 scratch=$(mktemp -d)
 mount -t tmpfs tmpfs "$scratch"
 
+# rebuild_dir DIR COPY: where DIR cannot be overlaid (devtmpfs in a user namespace), it is replaced
+# by a tmpfs holding the same entries: folders and files bound from the original, links copied.
+rebuild_dir() {
+    rebuilt=$1
+    copy=$2
+    mkdir -p "$copy"
+    mount -t tmpfs tmpfs "$copy"
+    for entry in "$rebuilt"/* "$rebuilt"/.[!.]*; do
+        [ -e "$entry" ] || [ -L "$entry" ] || continue
+        target="$copy/$(basename "$entry")"
+        if [ -L "$entry" ]; then
+            cp -P "$entry" "$target"
+        elif [ -d "$entry" ]; then
+            mkdir "$target" && mount --rbind "$entry" "$target"
+        else
+            : > "$target" && mount --bind "$entry" "$target"
+        fi
+    done
+    mount -n --move "$copy" "$rebuilt"
+}
+
 # private_dir DIR: DIR becomes an empty tmpfs. When DIR does not exist, its parent is overlaid
 # with a writable layer first so that DIR can be created without touching the real parent.
 private_dir() {
@@ -25,7 +46,9 @@ private_dir() {
         [ -d "$parent" ] || private_dir "$parent"
         name=$(echo "$parent" | tr / _)
         mkdir -p "$scratch/$name/upper" "$scratch/$name/work"
-        mount -t overlay overlay -o "lowerdir=$parent,upperdir=$scratch/$name/upper,workdir=$scratch/$name/work" "$parent"
+        if ! mount -t overlay overlay -o "lowerdir=$parent,upperdir=$scratch/$name/upper,workdir=$scratch/$name/work" "$parent" >"$scratch/$name.log" 2>&1; then
+            rebuild_dir "$parent" "$scratch/$name/copy"
+        fi
         mkdir "$dir"
     fi
     mount -t tmpfs tmpfs "$dir"
