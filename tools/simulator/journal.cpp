@@ -56,6 +56,19 @@ bool Journal::expect_none(const std::string& kind,
     return !m_added.wait_until(lock, deadline, [&] { return find_locked(kind, needle).has_value(); });
 }
 
+bool Journal::seen(const std::string& kind, const std::string& needle) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (const auto& event : m_events)
+    {
+        if (event.kind == kind && event.text.find(needle) != std::string::npos)
+        {
+            return true;
+        }
+    }
+    return false;
+}
+
 std::optional<std::string> Journal::latest(const std::string& kind) const
 {
     std::lock_guard<std::mutex> lock(m_mutex);

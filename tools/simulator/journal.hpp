@@ -45,6 +45,8 @@ public:
     bool expect_none(const std::string& kind,
                      const std::string& needle,
                      std::chrono::steady_clock::time_point deadline);
+    /// Whether an event of kind containing needle has arrived at any time (cursors ignored).
+    bool seen(const std::string& kind, const std::string& needle) const;
     /// The text of the newest event of kind, if any.
     std::optional<std::string> latest(const std::string& kind) const;
     /// The last count events, oldest first.

@@ -1,7 +1,8 @@
 // tarn1_sim: runs Statewarden and tarn1_iam_daemon unchanged in a simulated virtual machine.
 //
 //   tarn1_sim [options]                     interactive console
-//   tarn1_sim [options] --script FILE       runs a scenario; exit status 0 passed, 1 failed, 2 usage
+//   tarn1_sim [options] --script FILE       runs a scenario; exit status 0 passed, 1 failed, 2 usage,
+//                                           77 skipped (a "skip if" line matched)
 //
 // The simulator starts itself again inside a private mount and UTS namespace (as root with
 // unshare, otherwise in a user namespace as well) whose fixed paths (/etc/adaptive, /dev/input,
@@ -338,11 +339,14 @@ int run_inside(std::map<std::string, std::string>& options, bool verbose)
             return 2;
         }
         tarn1::simulator::Scenario_runner runner(vm, journal, directory_of(script));
-        const bool passed = runner.run(in, script, std::cerr);
+        using Outcome = tarn1::simulator::Scenario_runner::Outcome;
+        const Outcome outcome = runner.run(in, script, std::cerr);
         vm.stop();
-        std::cerr << "tarn1_sim: " << script << (passed ? " passed" : " FAILED") << " (log: " << options["--log"]
+        static const char* const s_words[] = {" passed", " FAILED", " skipped"};
+        std::cerr << "tarn1_sim: " << script << s_words[static_cast<int>(outcome)] << " (log: " << options["--log"]
                   << ")\n";
-        return passed ? 0 : 1;
+        // 77: the exit status that test runners (ctest's SKIP_RETURN_CODE, automake) take for "skipped".
+        return outcome == Outcome::passed ? 0 : outcome == Outcome::skipped ? 77 : 1;
     }
 
     tarn1::simulator::Scenario_runner runner(vm, journal, ".");

@@ -19,9 +19,17 @@ public:
 
     /// Runs one line; false with error set when the command is malformed or an expectation fails.
     bool execute(const std::string& line, std::string& error);
+    /// How a scenario ended.
+    enum class Outcome
+    {
+        passed,
+        failed,
+        skipped // a "skip if" line matched: the daemon lacks a part the scenario needs
+    };
+
     /// Runs every line of a scenario; on the first failure writes "<name>:<line>: ..." and the
-    /// newest events to err and returns false.
-    bool run(std::istream& scenario, const std::string& name, std::ostream& err);
+    /// newest events to err.
+    Outcome run(std::istream& scenario, const std::string& name, std::ostream& err);
 
 private:
     bool execute_words(const std::vector<std::string>& words, std::string& error);
@@ -31,6 +39,7 @@ private:
     Vm& m_vm;
     Journal& m_journal;
     std::string m_base_dir;
+    std::string m_skip_reason;
 };
 
 /// The command summary shown by "help".

@@ -66,6 +66,16 @@ TEST_F(Journal_test, NegativeExpectationFailsOnAMatchAndLeavesTheCursor)
     EXPECT_TRUE(sut.expect("poweroff", "terminate", now()));
 }
 
+TEST_F(Journal_test, SeenLooksBehindTheCursorToo)
+{
+    sut.add("log", "placeholder: state notifier not built yet");
+    sut.add("log", "Statewarden daemon started");
+    ASSERT_TRUE(sut.expect("log", "daemon started", now()));
+
+    EXPECT_TRUE(sut.seen("log", "placeholder: state notifier"));
+    EXPECT_FALSE(sut.seen("status", "placeholder"));
+}
+
 TEST_F(Journal_test, ListenerSeesEveryEventAndLatestIsTheNewestOfItsKind)
 {
     std::vector<std::string> seen;
