@@ -121,9 +121,7 @@ std::string Console_model::render(std::size_t width, const std::string& input) c
 {
     std::ostringstream screen;
     const auto line = [&](const std::string& text)
-    {
-        screen << (text.size() > width ? text.substr(0, width) : text) << "\n";
-    };
+    { screen << (text.size() > width ? text.substr(0, width) : text) << "\n"; };
     line("tarn1 simulated VM    Statewarden: " + m_statewarden + "    IAM daemon: " + m_iam);
     line(std::string(width < 80 ? width : 80, '-'));
     line("VM state       " + (m_status_words.empty() ? std::string("-") : m_status_words.back()));

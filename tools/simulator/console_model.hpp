@@ -16,13 +16,13 @@ namespace tarn1::simulator
 /// daemons, and the newest events. Not thread-safe: the console serialises the calls.
 class Console_model final
 {
-public:
+  public:
     void on_event(const Event& event);
     /// The whole screen, lines of at most width characters; input is the command being typed
     /// (shown on the prompt line).
     std::string render(std::size_t width, const std::string& input) const;
 
-private:
+  private:
     std::vector<std::string> m_status_words;
     std::vector<std::string> m_commands;
     std::vector<std::string> m_poweroff;

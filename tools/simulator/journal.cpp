@@ -33,9 +33,8 @@ std::optional<std::size_t> Journal::find_locked(const std::string& kind, const s
     return std::nullopt;
 }
 
-std::optional<std::string> Journal::expect(const std::string& kind,
-                                           const std::string& needle,
-                                           std::chrono::steady_clock::time_point deadline)
+std::optional<std::string>
+Journal::expect(const std::string& kind, const std::string& needle, std::chrono::steady_clock::time_point deadline)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     std::optional<std::size_t> found;

@@ -13,9 +13,9 @@
 namespace tarn1::simulator
 {
 
-/// One thing the simulator saw: a log line of Statewarden ("log") or of the IAM daemon ("iamlog"), a status word, a network request, an
-/// answer of a notification client... `kind` names the source ("log", "iamlog", "status", "command", "nm",
-/// "client", "app", "iam", "poweroff", "exit", "sim"), `text` what happened.
+/// One thing the simulator saw: a log line of Statewarden ("log") or of the IAM daemon ("iamlog"), a status word, a
+/// network request, an answer of a notification client... `kind` names the source ("log", "iamlog", "status",
+/// "command", "nm", "client", "app", "iam", "poweroff", "exit", "sim"), `text` what happened.
 struct Event
 {
     std::chrono::steady_clock::time_point time;
@@ -29,7 +29,7 @@ struct Event
 /// also checks the order.
 class Journal final
 {
-public:
+  public:
     using Listener = std::function<void(const Event&)>;
 
     /// The listener sees every event as it is added (under the journal's lock: keep it short).
@@ -38,13 +38,11 @@ public:
     void add(const std::string& kind, const std::string& text);
     /// Waits until an event of kind whose text contains needle arrives after the kind's cursor,
     /// at most until deadline; on a match moves the cursor past it and returns its text.
-    std::optional<std::string> expect(const std::string& kind,
-                                      const std::string& needle,
-                                      std::chrono::steady_clock::time_point deadline);
+    std::optional<std::string>
+    expect(const std::string& kind, const std::string& needle, std::chrono::steady_clock::time_point deadline);
     /// True when no such event arrives after the cursor until deadline (the cursor stays).
-    bool expect_none(const std::string& kind,
-                     const std::string& needle,
-                     std::chrono::steady_clock::time_point deadline);
+    bool
+    expect_none(const std::string& kind, const std::string& needle, std::chrono::steady_clock::time_point deadline);
     /// Whether an event of kind containing needle has arrived at any time (cursors ignored).
     bool seen(const std::string& kind, const std::string& needle) const;
     /// The text of the newest event of kind, if any.
@@ -52,7 +50,7 @@ public:
     /// The last count events, oldest first.
     std::vector<Event> tail(std::size_t count) const;
 
-private:
+  private:
     std::optional<std::size_t> find_locked(const std::string& kind, const std::string& needle) const;
 
     // Guards everything below; met by every simulator thread (adders) and the scenario runner.

@@ -14,6 +14,7 @@
 #include "tools/simulator/scenario_runner.hpp"
 #include "tools/simulator/vm.hpp"
 
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -23,19 +24,16 @@
 #include <iomanip>
 #include <iostream>
 #include <map>
+#include <mutex>
 #include <sstream>
 #include <string>
-#include <vector>
-
-#include <cctype>
-#include <mutex>
-
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <termios.h>
 #include <sys/time.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
+#include <vector>
 
 namespace
 {
@@ -65,7 +63,9 @@ std::string absolute(const std::string& path)
 
 bool exists(const std::string& path)
 {
-    struct stat info{};
+    struct stat info
+    {
+    };
     return ::stat(path.c_str(), &info) == 0;
 }
 
@@ -251,9 +251,10 @@ int run_outside(std::map<std::string, std::string>& options, const std::vector<s
     }
     if (std::system((probe + "true >/dev/null 2>&1").c_str()) != 0)
     {
-        std::cerr << "tarn1_sim: cannot create a private mount namespace here (" << probe << "failed).\n"
-                  << "    Run as root, or allow unprivileged user namespaces\n"
-                  << "    (sysctl kernel.unprivileged_userns_clone=1 or kernel.apparmor_restrict_unprivileged_userns=0).\n";
+        std::cerr
+            << "tarn1_sim: cannot create a private mount namespace here (" << probe << "failed).\n"
+            << "    Run as root, or allow unprivileged user namespaces\n"
+            << "    (sysctl kernel.unprivileged_userns_clone=1 or kernel.apparmor_restrict_unprivileged_userns=0).\n";
         return 2;
     }
     command.push_back(options["--vm-paths"]);

@@ -14,7 +14,7 @@ namespace tarn1::simulator
 /// Relative file names in commands are taken from base_dir (the scenario file's folder).
 class Scenario_runner final
 {
-public:
+  public:
     Scenario_runner(Vm& vm, Journal& journal, std::string base_dir);
 
     /// Runs one line; false with error set when the command is malformed or an expectation fails.
@@ -31,7 +31,7 @@ public:
     /// newest events to err.
     Outcome run(std::istream& scenario, const std::string& name, std::ostream& err);
 
-private:
+  private:
     bool execute_words(const std::vector<std::string>& words, std::string& error);
     bool expect(const std::vector<std::string>& words, std::string& error);
     std::string path_of(const std::string& file) const;

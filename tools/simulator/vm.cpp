@@ -15,11 +15,10 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
-#include <fstream>
-#include <optional>
-
 #include <fcntl.h>
+#include <fstream>
 #include <linux/input.h>
+#include <optional>
 #include <poll.h>
 #include <signal.h>
 #include <sys/inotify.h>
@@ -63,7 +62,7 @@ std::string bytes_hex(const Bytes& bytes)
 /// "exit" event ("Statewarden 0", "Statewarden signal 9").
 class Child_process final
 {
-public:
+  public:
     Child_process(std::string name, std::string log_kind, Journal& journal)
         : m_name(std::move(name))
         , m_log_kind(std::move(log_kind))
@@ -131,10 +130,7 @@ public:
 
     bool running() const { return !m_ended.load(); }
 
-    bool signal(int signal_number) const
-    {
-        return !m_ended.load() && ::kill(m_pid, signal_number) == 0;
-    }
+    bool signal(int signal_number) const { return !m_ended.load() && ::kill(m_pid, signal_number) == 0; }
 
     /// SIGTERM, then SIGKILL when it has not ended within grace.
     void stop(std::chrono::milliseconds grace)
@@ -152,7 +148,7 @@ public:
         }
     }
 
-private:
+  private:
     void read_output(int fd)
     {
         std::string pending;
@@ -189,8 +185,8 @@ private:
         while (::waitpid(m_pid, &status, 0) < 0 && errno == EINTR)
         {
         }
-        const std::string how = WIFEXITED(status) ? std::to_string(WEXITSTATUS(status))
-                                                  : "signal " + std::to_string(WTERMSIG(status));
+        const std::string how =
+            WIFEXITED(status) ? std::to_string(WEXITSTATUS(status)) : "signal " + std::to_string(WTERMSIG(status));
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_ended = true;
@@ -216,7 +212,7 @@ namespace
 
 class Network_state final : public kest::udpnm::interface::skeleton::NetworkStateInterfaceSkeleton
 {
-public:
+  public:
     Network_state(const std::string& instance, Journal& journal)
         : NetworkStateInterfaceSkeleton(instance)
         , m_journal(journal)
@@ -235,13 +231,13 @@ public:
         return vela::com::make_ready_future();
     }
 
-private:
+  private:
     Journal& m_journal;
 };
 
 class User_data final : public kest::udpnm::interface::skeleton::UserDataInterfaceSkeleton
 {
-public:
+  public:
     User_data(const std::string& instance, Journal& journal)
         : UserDataInterfaceSkeleton(instance)
         , m_journal(journal)
@@ -268,7 +264,7 @@ public:
         return vela::com::make_ready_future();
     }
 
-private:
+  private:
     Journal& m_journal;
     // Guards the user data; met by the middleware's worker threads.
     std::mutex m_mutex;
@@ -329,7 +325,7 @@ bool parse_u8(const std::string& text, std::uint8_t& value)
 
 class Nm_simulator final
 {
-public:
+  public:
     explicit Nm_simulator(Journal& journal)
         : m_network_state(s_nm_instance, journal)
         , m_user_data(s_nm_instance, journal)
@@ -345,7 +341,7 @@ public:
 
     void update(const Bytes& state) { m_network_state.NetworkState.Update(state); }
 
-private:
+  private:
     Network_state m_network_state;
     User_data m_user_data;
 };
@@ -353,7 +349,7 @@ private:
 /// A notification client on the client library; answers as its mode says.
 class Sim_client final
 {
-public:
+  public:
     Sim_client(const std::string& name, Client_mode mode, std::chrono::milliseconds delay, Journal& journal)
         : m_name(name)
         , m_journal(journal)
@@ -384,7 +380,7 @@ public:
         m_delay = delay;
     }
 
-private:
+  private:
     client_state_notifier::State_change_answer handle(const std::string& requested)
     {
         using client_state_notifier::Component_client_return_type;
@@ -664,8 +660,8 @@ bool Vm::app_call(const std::string& verb,
             {
                 return wrong("ecualive <instance>");
             }
-            auto proxy = find_proxy<vela::ap::statemanager::proxy::StateManagementAliveInterfaceProxy>(arguments[0],
-                                                                                                       timeout);
+            auto proxy =
+                find_proxy<vela::ap::statemanager::proxy::StateManagementAliveInterfaceProxy>(arguments[0], timeout);
             if (!proxy)
             {
                 m_journal.add("app", what + ": not offered");
@@ -681,8 +677,8 @@ bool Vm::app_call(const std::string& verb,
             {
                 return wrong(request ? "comalive <instance> <cab hex> <ac>" : "comalive <instance> <cab hex>");
             }
-            auto proxy = find_proxy<vela::ap::statemanager::proxy::StateManagementComAliveInterfaceProxy>(
-                arguments[0], timeout);
+            auto proxy =
+                find_proxy<vela::ap::statemanager::proxy::StateManagementComAliveInterfaceProxy>(arguments[0], timeout);
             if (!proxy)
             {
                 m_journal.add("app", what + ": not offered");
@@ -1002,7 +998,9 @@ void Vm::watch_files()
             {
                 continue;
             }
-            struct stat info{};
+            struct stat info
+            {
+            };
             if (::fstat(fd, &info) == 0 && info.st_size < file.shown)
             {
                 // Truncated (the daemon opens it anew when it starts).

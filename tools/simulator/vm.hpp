@@ -8,10 +8,9 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <sys/types.h>
 #include <thread>
 #include <vector>
-
-#include <sys/types.h>
 
 namespace tarn1::simulator
 {
@@ -47,7 +46,7 @@ class Child_process;
 /// All operations are called from one thread (the scenario runner or the console).
 class Vm final
 {
-public:
+  public:
     Vm(Vm_options options, Journal& journal);
     ~Vm();
 
@@ -104,7 +103,7 @@ public:
     /// The newest status word, "" before the first.
     std::string status() const;
 
-private:
+  private:
     void watch_files();
     void read_poweroff();
 

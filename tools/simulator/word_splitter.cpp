@@ -65,8 +65,8 @@ std::vector<std::string> Word_splitter::feed(const std::string& bytes)
 
 std::vector<std::string> status_words()
 {
-    return {"startingup", "running", "shuttingdown", "runnmcontrolled", "postrun", "preparing", "prepared4sd",
-            "resuming"};
+    return {
+        "startingup", "running", "shuttingdown", "runnmcontrolled", "postrun", "preparing", "prepared4sd", "resuming"};
 }
 
 std::vector<std::string> command_words()

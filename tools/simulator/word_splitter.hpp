@@ -13,13 +13,13 @@ namespace tarn1::simulator
 /// for the next call.
 class Word_splitter final
 {
-public:
+  public:
     explicit Word_splitter(std::vector<std::string> words);
 
     /// Feeds newly appended bytes; returns the words they complete, in order.
     std::vector<std::string> feed(const std::string& bytes);
 
-private:
+  private:
     std::vector<std::string> m_words;
     std::string m_pending;
 };

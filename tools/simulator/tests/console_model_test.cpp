@@ -9,7 +9,7 @@ namespace
 
 class Console_model_test : public ::testing::Test
 {
-protected:
+  protected:
     void add(const std::string& kind, const std::string& text)
     {
         sut.on_event(Event{std::chrono::steady_clock::now(), kind, text});

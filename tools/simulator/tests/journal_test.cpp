@@ -1,7 +1,6 @@
 #include "tools/simulator/journal.hpp"
 
 #include <gtest/gtest.h>
-
 #include <thread>
 
 namespace tarn1::simulator
@@ -13,7 +12,7 @@ using namespace std::chrono_literals;
 
 class Journal_test : public ::testing::Test
 {
-protected:
+  protected:
     static std::chrono::steady_clock::time_point soon() { return std::chrono::steady_clock::now() + 2s; }
     static std::chrono::steady_clock::time_point now() { return std::chrono::steady_clock::now(); }
 
