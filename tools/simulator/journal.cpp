@@ -55,9 +55,8 @@ bool Journal::expect_none(const std::string& kind,
     return !m_added.wait_until(lock, deadline, [&] { return find_locked(kind, needle).has_value(); });
 }
 
-bool Journal::seen(const std::string& kind, const std::string& needle) const
+bool Journal::seen_locked(const std::string& kind, const std::string& needle) const
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
     for (const auto& event : m_events)
     {
         if (event.kind == kind && event.text.find(needle) != std::string::npos)
@@ -66,6 +65,20 @@ bool Journal::seen(const std::string& kind, const std::string& needle) const
         }
     }
     return false;
+}
+
+bool Journal::seen(const std::string& kind, const std::string& needle) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return seen_locked(kind, needle);
+}
+
+bool Journal::wait_seen(const std::string& kind,
+                        const std::string& needle,
+                        std::chrono::steady_clock::time_point deadline)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return m_added.wait_until(lock, deadline, [&] { return seen_locked(kind, needle); });
 }
 
 std::optional<std::string> Journal::latest(const std::string& kind) const

@@ -45,6 +45,8 @@ class Journal final
     expect_none(const std::string& kind, const std::string& needle, std::chrono::steady_clock::time_point deadline);
     /// Whether an event of kind containing needle has arrived at any time (cursors ignored).
     bool seen(const std::string& kind, const std::string& needle) const;
+    /// Waits until seen() holds, at most until deadline; the cursor stays.
+    bool wait_seen(const std::string& kind, const std::string& needle, std::chrono::steady_clock::time_point deadline);
     /// The text of the newest event of kind, if any.
     std::optional<std::string> latest(const std::string& kind) const;
     /// The last count events, oldest first.
@@ -52,6 +54,7 @@ class Journal final
 
   private:
     std::optional<std::size_t> find_locked(const std::string& kind, const std::string& needle) const;
+    bool seen_locked(const std::string& kind, const std::string& needle) const;
 
     // Guards everything below; met by every simulator thread (adders) and the scenario runner.
     mutable std::mutex m_mutex;

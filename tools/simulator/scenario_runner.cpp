@@ -90,6 +90,7 @@ const char* help_text()
            "Checks (default within 5s):\n"
            "  expect KIND TEXT [within DELAY]   next event of KIND containing TEXT\n"
            "  expect no KIND TEXT for DELAY     no such event in that time\n"
+           "  expect seen KIND TEXT [within DELAY]  such an event at any time, in any order\n"
            "  KIND: status command log (Statewarden) iamlog nm app client iam poweroff exit key sim\n"
            "  skip if KIND TEXT                 end as skipped (exit 77) when such an event has arrived\n"
            "Other: wait DELAY   echo TEXT   help\n";
@@ -380,9 +381,10 @@ bool Scenario_runner::execute_words(const std::vector<std::string>& words, std::
 
 bool Scenario_runner::expect(const std::vector<std::string>& words, std::string& error)
 {
-    // expect KIND TEXT [within DELAY] | expect no KIND TEXT for DELAY
+    // expect KIND TEXT [within DELAY] | expect no KIND TEXT for DELAY | expect seen KIND TEXT [within DELAY]
     const bool negative = words.size() > 1 && words[1] == "no";
-    const std::size_t first = negative ? 2 : 1;
+    const bool anywhere = words.size() > 1 && words[1] == "seen";
+    const std::size_t first = negative || anywhere ? 2 : 1;
     if (words.size() < first + 2)
     {
         error = "usage: expect KIND TEXT [within DELAY] | expect no KIND TEXT for DELAY";
@@ -412,6 +414,15 @@ bool Scenario_runner::expect(const std::vector<std::string>& words, std::string&
         if (!m_journal.expect_none(kind, text, deadline))
         {
             error = "unexpected " + kind + " event containing \"" + text + "\"";
+            return false;
+        }
+        return true;
+    }
+    if (anywhere)
+    {
+        if (!m_journal.wait_seen(kind, text, deadline))
+        {
+            error = "no " + kind + " event containing \"" + text + "\" at all";
             return false;
         }
         return true;

@@ -75,6 +75,17 @@ TEST_F(Journal_test, SeenLooksBehindTheCursorToo)
     EXPECT_FALSE(sut.seen("status", "placeholder"));
 }
 
+TEST_F(Journal_test, WaitSeenTakesEventsInAnyOrderAndLeavesTheCursor)
+{
+    sut.add("log", "[half_app] timed out");
+    sut.add("log", "[stuck_app] timed out");
+
+    EXPECT_TRUE(sut.wait_seen("log", "[stuck_app]", now()));
+    EXPECT_TRUE(sut.wait_seen("log", "[half_app]", now()));
+    EXPECT_FALSE(sut.wait_seen("log", "[good_app]", now() + 10ms));
+    EXPECT_TRUE(sut.expect("log", "[half_app]", now()));
+}
+
 TEST_F(Journal_test, ListenerSeesEveryEventAndLatestIsTheNewestOfItsKind)
 {
     std::vector<std::string> seen;
