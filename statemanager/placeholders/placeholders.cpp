@@ -85,12 +85,6 @@ Shared_memory_update_placeholder::Shared_memory_update_placeholder(const std::st
     announce_placeholder("VM status writer for " + path);
 }
 
-State_notifier_placeholder::State_notifier_placeholder(std::chrono::seconds /*app_timeout*/,
-                                                       std::chrono::seconds /*dm_timeout*/)
-{
-    announce_placeholder("state notifier");
-}
-
 Fast_shutdown_handler_placeholder::Fast_shutdown_handler_placeholder(const std::string& path)
 {
     announce_placeholder("fast-shutdown handler for " + path);

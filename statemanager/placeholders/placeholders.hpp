@@ -14,7 +14,6 @@
 #include "statemanager/services/state_manager_com_alive_interface_abstract.hpp"
 #include "statemanager/services/state_manager_cwu_interface_abstract.hpp"
 #include "statemanager/smw/shared_memory_update_interface.hpp"
-#include "statemanager/state_notifier/state_notifier_interface.hpp"
 #include "statemanager/states/state_interface.hpp"
 #include "statemanager/virtio/virtio_interface_abstract.hpp"
 
@@ -164,16 +163,6 @@ public:
     void preparing() override {}
     void prepared_4_sd() override {}
     void resuming() override {}
-};
-
-/// A notifier whose sequences end at once: nobody is told of standby or resume.
-class State_notifier_placeholder final : public state_notifier::State_notifier_interface
-{
-public:
-    State_notifier_placeholder(std::chrono::seconds app_timeout, std::chrono::seconds dm_timeout);
-    void request_standby() override {}
-    void request_resume() override {}
-    bool check_request_status() override { return false; }
 };
 
 /// A fast-shutdown handler that is never possible.

@@ -5,6 +5,7 @@
 #include "statemanager/fast_shutdown/fast_shutdown_handler_interface.hpp"
 #include "statemanager/service_handler/service_handler_interface.hpp"
 #include "statemanager/smw/shared_memory_update_interface.hpp"
+#include "statemanager/state_notifier/state_notifier.hpp"
 #include "statemanager/state_notifier/state_notifier_interface.hpp"
 #include "statemanager/states/state_interface.hpp"
 
@@ -37,9 +38,12 @@ public:
     /// The power-management daemon's command pipe.
     static constexpr const char* s_poweroff_path = "/run/adaptive/poweroff";
 
+    /// client_states_factory creates the notifier's server (default: on the notification socket).
     State_factory(const config::State_manager_config_abstract& config,
                   const std::shared_ptr<Service_handler_interface>& service_handler,
-                  const std::shared_ptr<Em_interface_abstract>& em_interface);
+                  const std::shared_ptr<Em_interface_abstract>& em_interface,
+                  const state_notifier::Client_states_factory& client_states_factory =
+                      state_notifier::default_client_states_factory());
 
     std::unique_ptr<State_interface> create_state(unsigned int id) const override;
 

@@ -3,6 +3,7 @@
 #include "ara/log/testing/log_capture.h"
 #include "statemanager/config/state_manager_config.hpp"
 #include "statemanager/placeholders/placeholders.hpp"
+#include "tests/support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
 
@@ -23,11 +24,15 @@ protected:
     std::shared_ptr<Service_handler_interface> m_service_handler =
         std::make_shared<placeholders::Service_handler_placeholder>();
     std::shared_ptr<Em_interface_abstract> m_em = std::make_shared<placeholders::Em_interface_placeholder>();
+    // The notifier's server listens in a temporary directory, not on the machine's socket.
+    tarn1::testing::Temp_dir m_dir;
+    state_notifier::Client_states_factory m_client_states =
+        state_notifier::client_states_factory_for(m_dir.file("ara_SM.socket"));
 };
 
 TEST_F(State_factory_test, EachIdGetsTheStateOfItsNameAndNoOtherIdGetsOne)
 {
-    const State_factory sut(m_config, m_service_handler, m_em);
+    const State_factory sut(m_config, m_service_handler, m_em, m_client_states);
 
     const std::string expected[] = {
         "Starting up", "Running", "NM Controlled", "Post Run", "Shutting down", "Preparing", "PreparedSD", "Resuming"};
@@ -43,7 +48,7 @@ TEST_F(State_factory_test, EachIdGetsTheStateOfItsNameAndNoOtherIdGetsOne)
 
 TEST_F(State_factory_test, BaseStateNeverLeavesAndIsNoForcedShutdown)
 {
-    const State_factory sut(m_config, m_service_handler, m_em);
+    const State_factory sut(m_config, m_service_handler, m_em, m_client_states);
     const auto state = sut.create_state(s_shutting_down);
 
     for (const Virtio_command command : {Virtio_command::Non,
