@@ -12,6 +12,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
@@ -220,7 +221,7 @@ TEST_F(State_notifier_server_test, ApplicationConnectingDuringStandbyIsToldToPre
     auto dcm = make_client("diag::dcm");
     Main_loop loop(*sut);
     sut->request_standby();
-    ASSERT_TRUE(m_capture.wait_for("Requesting kPrepSD mode for client applications", 5s));
+    ASSERT_TRUE(m_capture.wait_for("Received application client completion notification for kPrepSD. Status: 0", 5s));
 
     Raw_client late(m_path);
     late.send_hello("late", "kOn");
@@ -257,26 +258,6 @@ TEST_F(State_notifier_server_test, ResumeDuringTheDemStepOfAStandbyBringsEveryCl
                             "diag::dcm kOn"));
     EXPECT_EQ(dem->get_state(), "kOn");
     EXPECT_EQ(dcm->get_state(), "kOn");
-}
-
-TEST_F(State_notifier_server_test, ResumeDuringTheApplicationsStepOfAStandbyAsksThemAgainAndThenTheDcm)
-{
-    auto sut = make_notifier();
-    auto dcm = make_client("diag::dcm");
-    auto dem = make_client("diag::dem");
-    auto navigation = make_client("navigation");
-    Main_loop loop(*sut);
-    m_handled.hold("navigation kPrepSD");
-    sut->request_standby();
-    ASSERT_TRUE(m_handled.wait_for_entry("navigation kPrepSD"));
-
-    sut->request_resume();
-    m_handled.release();
-
-    ASSERT_TRUE(m_handled.wait_for_entry("diag::dcm kOn"));
-    ASSERT_TRUE(ended(*sut));
-    EXPECT_THAT(m_handled.entries(),
-                ElementsAre("diag::dcm kPrepSD", "navigation kPrepSD", "navigation kOn", "diag::dcm kOn"));
 }
 
 /// Socket paths at which the server cannot listen.
@@ -323,8 +304,8 @@ TEST_P(State_notifier_unusable_socket_test, StandbyAndResumeStillEndWithErrorSte
     }
     if (GetParam().wait_for_the_crash)
     {
-        EXPECT_TRUE(m_capture.contains("Requesting kPrepSD mode for DCM failed, the step ends with error: client states "
-                                       "server has ended; request for kPrepSD not sent"));
+        EXPECT_TRUE(m_capture.contains("Requesting kPrepSD mode for DCM failed, the step ends with error: "
+                                       "client states server has ended; request for kPrepSD not sent"));
     }
 }
 

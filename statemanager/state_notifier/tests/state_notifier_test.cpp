@@ -73,16 +73,14 @@ protected:
                                   Filter filter,
                                   Completion_callback callback,
                                   const std::chrono::seconds& timeout) {
-                m_calls.push_back(Server_call{group_of(filter) + " " + state + " " + std::to_string(timeout.count()) + "s",
-                                              std::move(filter),
-                                              std::move(callback)});
+                auto text = group_of(filter) + " " + state + " " + std::to_string(timeout.count()) + "s";
+                m_calls.push_back(Server_call{std::move(text), std::move(filter), std::move(callback)});
             });
     }
 
     Client_states_factory factory()
     {
-        return [this](const std::string& default_state, Client_status_callback callback) {
-            m_default_state = default_state;
+        return [this](const std::string& /*default_state*/, Client_status_callback callback) {
             m_status_callback = std::move(callback);
             return std::move(m_owned_server);
         };
@@ -126,15 +124,9 @@ protected:
     std::unique_ptr<NiceMock<Mock_client_states>> m_owned_server = std::make_unique<NiceMock<Mock_client_states>>();
     NiceMock<Mock_client_states>* m_server = m_owned_server.get();
     std::vector<Server_call> m_calls;
-    std::string m_default_state;
     Client_status_callback m_status_callback;
     State_notifier sut{s_app_timeout, s_dm_timeout, factory()};
 };
-
-TEST_F(State_notifier_test, ServerExpectsClientsInTheResumeStateAtStart)
-{
-    EXPECT_EQ(m_default_state, "kOn");
-}
 
 TEST_F(State_notifier_test, CheckWithoutSequenceReturnsFalseAndLogsNothing)
 {
@@ -221,23 +213,7 @@ TEST_F(State_notifier_test, FiltersSeparateTheDiagnosticManagersFromTheApplicati
     }
 }
 
-TEST_F(State_notifier_test, StepWhoseClientsTimedOutOrFailedIsFollowedByTheNext)
-{
-    sut.request_standby();
-
-    complete_latest(Callback_status::timeout,
-                    Result_map{{"diag::dcm", Code::timed_out},
-                               {"b_app", Code::general_error},
-                               {"a_app", Code::success},
-                               {"c_app", Code::invalid},
-                               {"d_app", static_cast<Code>(7)}});
-    const bool active = sut.check_request_status();
-
-    EXPECT_TRUE(active);
-    EXPECT_THAT(call_texts(), ElementsAre("dcm kPrepSD 3s", "default kPrepSD", "apps kPrepSD 7s"));
-}
-
-TEST_F(State_notifier_test, CompletionLogsTheStatusAndEveryClientInNameOrderAtItsLevel)
+TEST_F(State_notifier_test, StepThatTimedOutLogsEachClientAtItsLevelAndIsFollowedByTheNext)
 {
     sut.request_standby();
     m_capture.clear();
@@ -262,6 +238,8 @@ TEST_F(State_notifier_test, CompletionLogsTheStatusAndEveryClientInNameOrderAtIt
         EXPECT_EQ(messages[index].level, expected[index].first) << index;
         EXPECT_EQ(messages[index].text, expected[index].second) << index;
     }
+    EXPECT_TRUE(sut.check_request_status());
+    EXPECT_THAT(call_texts(), ElementsAre("dcm kPrepSD 3s", "default kPrepSD", "apps kPrepSD 7s"));
 }
 
 TEST_F(State_notifier_test, ClientStatusReportIsLoggedAsAnError)
@@ -376,7 +354,8 @@ INSTANTIATE_TEST_SUITE_P(
                          true,
                          2,
                          {"dcm kPrepSD", "apps kPrepSD", "dem kPrepSD", "dem kOn", "apps kOn", "dcm kOn"}},
-        Redirection_case{"StandbyDuringDemStepOfResume", false, 0, {"dem kOn", "dcm kPrepSD", "apps kPrepSD", "dem kPrepSD"}},
+        Redirection_case{
+            "StandbyDuringDemStepOfResume", false, 0, {"dem kOn", "dcm kPrepSD", "apps kPrepSD", "dem kPrepSD"}},
         Redirection_case{"StandbyDuringApplicationsStepOfResume",
                          false,
                          1,
@@ -440,7 +419,8 @@ TEST_P(State_notifier_server_failure_test, StandbyAndResumeStillEndWithErrorStep
     const std::string reason = GetParam().reason;
     EXPECT_THAT(m_capture.texts(LogLevel::kError),
                 ElementsAre("Requesting kPrepSD mode for DCM failed, the step ends with error: " + reason,
-                            "Requesting kPrepSD mode for client applications failed, the step ends with error: " + reason,
+                            "Requesting kPrepSD mode for client applications failed, the step ends with error: " +
+                                reason,
                             "Requesting kPrepSD mode for DEM failed, the step ends with error: " + reason,
                             "Requesting kOn mode for DEM failed, the step ends with error: " + reason,
                             "Requesting kOn mode for client applications failed, the step ends with error: " + reason,
