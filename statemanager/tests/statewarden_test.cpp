@@ -1,7 +1,8 @@
 // Starts the built Statewarden as a child process. The daemon reads its configuration from the
 // fixed folder /etc/adaptive, so each run happens in a private mount namespace in which that
 // folder is a fresh tmpfs (or, when it does not exist, /etc is overlaid so it can be made),
-// holding only what the test puts there. Nothing outside the namespace changes.
+// holding only what the test puts there, and /run is a fresh tmpfs (the daemon makes its
+// notification socket under /var/run). Nothing outside the namespace changes.
 
 #include "tests/support/temp_dir.hpp"
 
@@ -27,6 +28,7 @@ namespace
 using namespace std::chrono_literals;
 
 const char* const s_mount_script = R"(set -e
+mount -t tmpfs tmpfs /run
 if [ -d /etc/adaptive ]; then
     mount -t tmpfs tmpfs /etc/adaptive
 else
