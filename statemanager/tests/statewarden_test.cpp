@@ -3,7 +3,8 @@
 // private mount namespace in which the first is a fresh tmpfs holding only what the test puts
 // there, and the second is the test's own folder of stand-in devices (FIFOs, answered as event
 // devices by the preloaded stand-in library). Where either folder does not exist, its parent is
-// overlaid so it can be made. Nothing outside the namespace changes.
+// overlaid so it can be made; /run is a fresh tmpfs (the daemon makes its notification socket
+// under /var/run). Nothing outside the namespace changes.
 
 #include "tests/support/temp_dir.hpp"
 #include "tools/evdev_standin/evdev_writer.hpp"
@@ -30,6 +31,7 @@ namespace
 using namespace std::chrono_literals;
 
 const char* const s_mount_script = R"(set -e
+mount -t tmpfs tmpfs /run
 mount -t tmpfs tmpfs "$TARN1_SCRATCH"
 overlay() {
     mkdir "$TARN1_SCRATCH/$2.upper" "$TARN1_SCRATCH/$2.work"

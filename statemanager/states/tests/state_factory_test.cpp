@@ -33,11 +33,14 @@ protected:
         std::make_shared<placeholders::Service_handler_placeholder>();
     std::shared_ptr<Em_interface_abstract> m_em = std::make_shared<Em_interface>();
     std::string m_poweroff_path = m_dir.file("poweroff");
+    // The notifier's server listens in a temporary directory, not on the machine's socket.
+    state_notifier::Client_states_factory m_client_states =
+        state_notifier::client_states_factory_for(m_dir.file("ara_SM.socket"));
 };
 
 TEST_F(State_factory_test, EachIdGetsTheStateOfItsNameAndNoOtherIdGetsOne)
 {
-    const State_factory sut(m_config, m_service_handler, m_em, m_poweroff_path);
+    const State_factory sut(m_config, m_service_handler, m_em, m_poweroff_path, m_client_states);
 
     const std::string expected[] = {
         "Starting up", "Running", "NM Controlled", "Post Run", "Shutting down", "Preparing", "PreparedSD", "Resuming"};
@@ -53,7 +56,7 @@ TEST_F(State_factory_test, EachIdGetsTheStateOfItsNameAndNoOtherIdGetsOne)
 
 TEST_F(State_factory_test, BaseStateNeverLeavesAndIsNoForcedShutdown)
 {
-    const State_factory sut(m_config, m_service_handler, m_em, m_poweroff_path);
+    const State_factory sut(m_config, m_service_handler, m_em, m_poweroff_path, m_client_states);
     const auto state = sut.create_state(s_shutting_down);
 
     for (const Virtio_command command : {Virtio_command::Non,
@@ -73,7 +76,7 @@ TEST_F(State_factory_test, StatusFileOfTheConfigurationIsOpenedAndStartsEmpty)
 {
     m_dir.write_file("set_status", "left over");
 
-    const State_factory sut(m_config, m_service_handler, m_em, m_poweroff_path);
+    const State_factory sut(m_config, m_service_handler, m_em, m_poweroff_path, m_client_states);
 
     EXPECT_EQ(m_dir.read_file("set_status"), "");
     EXPECT_EQ(m_capture.count("Invalid Shared memory file provided: " + m_dir.file("set_status") + "!"), 0U);
@@ -81,7 +84,7 @@ TEST_F(State_factory_test, StatusFileOfTheConfigurationIsOpenedAndStartsEmpty)
 
 TEST_F(State_factory_test, PoweroffPipeWithoutReaderIsReportedWithItsPath)
 {
-    const State_factory sut(m_config, m_service_handler, m_em, m_poweroff_path);
+    const State_factory sut(m_config, m_service_handler, m_em, m_poweroff_path, m_client_states);
 
     EXPECT_EQ(m_capture.count("Failed to open file:" + m_poweroff_path + " Error: No such file or directory",
                               ara::log::LogLevel::kError),
@@ -95,7 +98,7 @@ TEST_F(State_factory_test, PoweroffPipeWithReaderOpensQuietly)
     ASSERT_GE(reader, 0);
 
     {
-        const State_factory sut(m_config, m_service_handler, m_em, m_poweroff_path);
+        const State_factory sut(m_config, m_service_handler, m_em, m_poweroff_path, m_client_states);
     }
     ::close(reader);
 
