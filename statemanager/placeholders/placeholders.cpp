@@ -96,11 +96,4 @@ Fast_shutdown_handler_placeholder::Fast_shutdown_handler_placeholder(const std::
     announce_placeholder("fast-shutdown handler for " + path);
 }
 
-State_placeholder::State_placeholder(const std::shared_ptr<smw::Shared_memory_update_interface>& shared_memory_update,
-                                     const std::string& name)
-    : State_interface(shared_memory_update, name)
-{
-    announce_placeholder("state \"" + name + "\"");
-}
-
 } // namespace vela::ap::statemanager::placeholders

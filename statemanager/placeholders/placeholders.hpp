@@ -15,7 +15,6 @@
 #include "statemanager/services/state_manager_cwu_interface_abstract.hpp"
 #include "statemanager/smw/shared_memory_update_interface.hpp"
 #include "statemanager/state_notifier/state_notifier_interface.hpp"
-#include "statemanager/states/state_interface.hpp"
 #include "statemanager/virtio/virtio_interface_abstract.hpp"
 
 #include "ara/phm/supervision_entity.h"
@@ -184,14 +183,6 @@ public:
     void process_lookup() const override {}
     void start_fast_shutdown(std::chrono::milliseconds /*timeout*/) const override {}
     bool is_possible() const override { return false; }
-};
-
-/// A state with the base behaviour only: it never leaves and writes no status word.
-class State_placeholder final : public states::State_interface
-{
-public:
-    State_placeholder(const std::shared_ptr<smw::Shared_memory_update_interface>& shared_memory_update,
-                      const std::string& name);
 };
 
 } // namespace vela::ap::statemanager::placeholders
