@@ -5,7 +5,9 @@
 # outside it changes:
 #   unshare --mount --propagation private tools/vm_paths.sh <config.json> <command> [args...]
 # The configuration file is copied to /etc/adaptive/statewarden.json; /sys/vmctl gets empty
-# set_status and command_request files.
+# set_status and command_request files. Folders named by TARN1_BIND_INPUT and TARN1_BIND_VMCTL
+# are bound over /dev/input and /sys/vmctl instead, so that a program outside the namespace can
+# press keys and read status words.
 set -eu
 
 config=$1
@@ -33,12 +35,19 @@ private_dir() {
 # private /sys of its own.
 mount -t tmpfs tmpfs /sys
 mkdir /sys/vmctl
-: > /sys/vmctl/set_status
-: > /sys/vmctl/command_request
+if [ -n "${TARN1_BIND_VMCTL:-}" ]; then
+    mount --bind "$TARN1_BIND_VMCTL" /sys/vmctl
+else
+    : > /sys/vmctl/set_status
+    : > /sys/vmctl/command_request
+fi
 
 for dir in /etc/adaptive /dev/input /run/adaptive /var/run/adaptive; do
     private_dir "$dir"
 done
+if [ -n "${TARN1_BIND_INPUT:-}" ]; then
+    mount --bind "$TARN1_BIND_INPUT" /dev/input
+fi
 cp "$config" /etc/adaptive/statewarden.json
 
 exec "$@"

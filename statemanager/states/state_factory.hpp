@@ -9,6 +9,7 @@
 #include "statemanager/states/state_interface.hpp"
 
 #include <memory>
+#include <string>
 
 namespace vela::ap::statemanager::states
 {
@@ -37,9 +38,12 @@ public:
     /// The power-management daemon's command pipe.
     static constexpr const char* s_poweroff_path = "/run/adaptive/poweroff";
 
+    /// Opens the VM status file of the configuration and the power-off command pipe at
+    /// poweroff_path, and creates the state notifier.
     State_factory(const config::State_manager_config_abstract& config,
                   const std::shared_ptr<Service_handler_interface>& service_handler,
-                  const std::shared_ptr<Em_interface_abstract>& em_interface);
+                  const std::shared_ptr<Em_interface_abstract>& em_interface,
+                  const std::string& poweroff_path = s_poweroff_path);
 
     /// The same with the shared collaborators given instead of created (for tests and for
     /// builds that bring their own).

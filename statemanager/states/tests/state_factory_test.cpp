@@ -2,12 +2,18 @@
 
 #include "ara/log/testing/log_capture.h"
 #include "statemanager/config/state_manager_config.hpp"
+#include "statemanager/em/em_interface.hpp"
 #include "statemanager/placeholders/placeholders.hpp"
 #include "statemanager/tests/mocks/recording_collaborators.hpp"
+#include "tests/support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fcntl.h>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace vela::ap::statemanager::states
@@ -24,6 +30,7 @@ class State_factory_test : public ::testing::Test
 protected:
     State_factory_test()
     {
+        m_config.set_smw_update_status_path(m_dir.file("set_status"));
         State_interface::set_prepare_SD_flag(false);
         State_interface::set_forced_shutdown_flag(false);
     }
@@ -45,8 +52,13 @@ protected:
     }
 
     ara::log::testing::Log_capture m_capture;
+    tarn1::testing::Temp_dir m_dir;
     config::State_manager_config m_config;
     Recording_collaborators m_collaborators;
+    std::shared_ptr<Service_handler_interface> m_service_handler =
+        std::make_shared<placeholders::Service_handler_placeholder>();
+    std::shared_ptr<Em_interface_abstract> m_em = std::make_shared<Em_interface>();
+    std::string m_poweroff_path = m_dir.file("poweroff");
 };
 
 TEST_F(State_factory_test, EachIdGetsTheStateOfItsNameAndNoOtherIdGetsOne)
@@ -144,16 +156,55 @@ TEST_F(State_factory_test, RequestNetworkOnEntryNeedsNmUsage)
 
 TEST_F(State_factory_test, ProductionFactoryCreatesEveryState)
 {
-    m_config.set_smw_update_status_path("/dev/null");
-    const std::shared_ptr<Service_handler_interface> service_handler =
-        std::make_shared<placeholders::Service_handler_placeholder>();
-    const std::shared_ptr<Em_interface_abstract> em = std::make_shared<placeholders::Em_interface_placeholder>();
-    const State_factory sut(m_config, service_handler, em);
+    const State_factory sut(m_config, m_service_handler, m_em, m_poweroff_path);
 
     for (unsigned int id = 0; id < s_state_count; ++id)
     {
         EXPECT_EQ(sut.create_state(id)->get_name(), s_state_names[id]);
     }
+}
+
+TEST_F(State_factory_test, StatusFileOfTheConfigurationIsOpenedAndStartsEmpty)
+{
+    m_dir.write_file("set_status", "left over");
+
+    const State_factory sut(m_config, m_service_handler, m_em, m_poweroff_path);
+
+    EXPECT_EQ(m_dir.read_file("set_status"), "");
+    EXPECT_EQ(m_capture.count("Invalid Shared memory file provided: " + m_dir.file("set_status") + "!"), 0U);
+}
+
+TEST_F(State_factory_test, StatesWriteTheirWordsIntoTheStatusFileOfTheConfiguration)
+{
+    const State_factory sut(m_config, m_service_handler, m_em, m_poweroff_path);
+
+    sut.create_state(s_starting_up)->entering_state();
+    sut.create_state(s_prepared_sd)->entering_state();
+
+    EXPECT_EQ(m_dir.read_file("set_status"), "startingupprepared4sd");
+}
+
+TEST_F(State_factory_test, PoweroffPipeWithoutReaderIsReportedWithItsPath)
+{
+    const State_factory sut(m_config, m_service_handler, m_em, m_poweroff_path);
+
+    EXPECT_EQ(m_capture.count("Failed to open file:" + m_poweroff_path + " Error: No such file or directory",
+                              ara::log::LogLevel::kError),
+              1U);
+}
+
+TEST_F(State_factory_test, PoweroffPipeWithReaderOpensQuietly)
+{
+    ASSERT_EQ(::mkfifo(m_poweroff_path.c_str(), 0600), 0);
+    const int reader = ::open(m_poweroff_path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+
+    {
+        const State_factory sut(m_config, m_service_handler, m_em, m_poweroff_path);
+    }
+    ::close(reader);
+
+    EXPECT_TRUE(m_capture.texts(ara::log::LogLevel::kError).empty());
 }
 
 TEST(State_interface_flags_test, FlagsAreSharedByAllStatesAndSurviveThem)
