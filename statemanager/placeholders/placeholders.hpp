@@ -11,7 +11,6 @@
 #include "statemanager/services/state_manager_com_alive_interface_abstract.hpp"
 #include "statemanager/services/state_manager_cwu_interface_abstract.hpp"
 #include "statemanager/smw/shared_memory_update_interface.hpp"
-#include "statemanager/states/state_interface.hpp"
 
 #include <chrono>
 #include <memory>
@@ -99,14 +98,6 @@ private:
     std::unique_ptr<Nm_interface_abstract> m_nm;
     std::vector<std::unique_ptr<State_manager_com_alive_interface_abstract>> m_com_alive;
     std::vector<std::unique_ptr<State_manager_cwu_interface_abstract>> m_cwu;
-};
-
-/// A state with the base behaviour only: it never leaves and writes no status word.
-class State_placeholder final : public states::State_interface
-{
-public:
-    State_placeholder(const std::shared_ptr<smw::Shared_memory_update_interface>& shared_memory_update,
-                      const std::string& name);
 };
 
 } // namespace vela::ap::statemanager::placeholders
