@@ -11,8 +11,6 @@
 #include "statemanager/services/state_manager_com_alive_interface_abstract.hpp"
 #include "statemanager/services/state_manager_cwu_interface_abstract.hpp"
 #include "statemanager/smw/shared_memory_update_interface.hpp"
-#include "statemanager/state_notifier/state_notifier_interface.hpp"
-#include "statemanager/states/state_interface.hpp"
 
 #include <chrono>
 #include <memory>
@@ -100,24 +98,6 @@ private:
     std::unique_ptr<Nm_interface_abstract> m_nm;
     std::vector<std::unique_ptr<State_manager_com_alive_interface_abstract>> m_com_alive;
     std::vector<std::unique_ptr<State_manager_cwu_interface_abstract>> m_cwu;
-};
-
-/// A notifier whose sequences end at once: nobody is told of standby or resume.
-class State_notifier_placeholder final : public state_notifier::State_notifier_interface
-{
-public:
-    State_notifier_placeholder(std::chrono::seconds app_timeout, std::chrono::seconds dm_timeout);
-    void request_standby() override {}
-    void request_resume() override {}
-    bool check_request_status() override { return false; }
-};
-
-/// A state with the base behaviour only: it never leaves and writes no status word.
-class State_placeholder final : public states::State_interface
-{
-public:
-    State_placeholder(const std::shared_ptr<smw::Shared_memory_update_interface>& shared_memory_update,
-                      const std::string& name);
 };
 
 } // namespace vela::ap::statemanager::placeholders
