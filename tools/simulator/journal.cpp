@@ -98,7 +98,7 @@ std::vector<Event> Journal::tail(std::size_t count) const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     const std::size_t first = m_events.size() > count ? m_events.size() - count : 0;
-    return std::vector<Event>(m_events.begin() + static_cast<std::ptrdiff_t>(first), m_events.end());
+    return {m_events.begin() + static_cast<std::ptrdiff_t>(first), m_events.end()};
 }
 
 } // namespace tarn1::simulator

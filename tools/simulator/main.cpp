@@ -237,6 +237,9 @@ void run_lines(tarn1::simulator::Scenario_runner& runner)
     }
 }
 
+// The environment and std::system are touched only before any thread of this process starts (the
+// outer process never starts one; the inner one sets its environment before the middleware runs).
+// NOLINTBEGIN(concurrency-mt-unsafe)
 int run_outside(std::map<std::string, std::string>& options, const std::vector<std::string>& arguments)
 {
     std::vector<std::string> command{"unshare", "--mount", "--uts", "--propagation", "private"};
@@ -268,13 +271,14 @@ int run_outside(std::map<std::string, std::string>& options, const std::vector<s
     }
     ::setenv(s_inside_variable, "1", 1);
     std::vector<char*> argv;
+    argv.reserve(command.size() + 1);
     for (auto& word : command)
     {
         argv.push_back(word.data());
     }
     argv.push_back(nullptr);
     ::execvp(argv[0], argv.data());
-    std::cerr << "tarn1_sim: cannot run unshare: " << std::strerror(errno) << "\n";
+    std::cerr << "tarn1_sim: cannot run unshare: " << std::error_code(errno, std::system_category()).message() << "\n";
     return 2;
 }
 
@@ -317,6 +321,7 @@ int run_inside(std::map<std::string, std::string>& options, bool verbose)
         std::cout << "tarn1 simulator: all logs in " << options["--log"] << " (tail -f it in another terminal)\n";
     }
 
+    // NOLINTEND(concurrency-mt-unsafe)
     tarn1::simulator::Vm_options vm_options{options["--statewarden"],
                                             options["--iam-daemon"],
                                             options["--iam-client"],
@@ -415,11 +420,14 @@ int main(int argc, char** argv)
         }
     }
 
+    // Still single-threaded here.
+    // NOLINTBEGIN(concurrency-mt-unsafe)
     if (std::getenv(s_inside_variable) != nullptr)
     {
         ::unsetenv(s_inside_variable);
         return run_inside(options, verbose);
     }
+    // NOLINTEND(concurrency-mt-unsafe)
 
     // Defaults next to this program: an installed tree (bin/, lib/, share/tarn1/).
     const std::string bin = directory_of(self_path());

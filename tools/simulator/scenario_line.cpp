@@ -1,5 +1,6 @@
 #include "tools/simulator/scenario_line.hpp"
 
+#include <cmath>
 #include <cstdlib>
 
 namespace tarn1::simulator
@@ -88,7 +89,7 @@ std::optional<std::chrono::milliseconds> parse_duration(const std::string& text)
     {
         return std::nullopt;
     }
-    return std::chrono::milliseconds(static_cast<long>(value * scale + 0.5));
+    return std::chrono::milliseconds(std::lround(value * scale));
 }
 
 std::optional<std::vector<unsigned char>> parse_hex(const std::string& text)

@@ -14,19 +14,20 @@
 
 #include <cerrno>
 #include <condition_variable>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <linux/input.h>
 #include <optional>
 #include <poll.h>
-#include <signal.h>
 #include <sys/inotify.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <sys/un.h>
 #include <sys/wait.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace tarn1::simulator
@@ -38,7 +39,6 @@ namespace
 using Bytes = std::vector<std::uint8_t>;
 using namespace std::chrono_literals;
 
-const char* const s_input_dir = "/dev/input";
 const char* const s_input_device = "/dev/input/event0";
 const char* const s_status_file = "/sys/vmctl/set_status";
 const char* const s_command_file = "/sys/vmctl/command_request";
@@ -48,7 +48,7 @@ const char* const s_nm_instance = "UdpNm";
 
 std::string system_error(const std::string& context)
 {
-    return context + ": " + std::strerror(errno);
+    return context + ": " + std::error_code(errno, std::system_category()).message();
 }
 
 std::string bytes_hex(const Bytes& bytes)
@@ -94,11 +94,37 @@ class Child_process final
             return false;
         }
         std::vector<char*> args;
+        args.reserve(argv.size() + 1);
         for (const auto& arg : argv)
         {
             args.push_back(const_cast<char*>(arg.c_str()));
         }
         args.push_back(nullptr);
+        // Everything the child needs is made before the fork: between fork and exec only
+        // async-signal-safe calls are allowed in a process with threads.
+        std::vector<std::string> variables = environment;
+        for (char** variable = environ; *variable != nullptr; ++variable)
+        {
+            const std::string entry(*variable);
+            const std::string name = entry.substr(0, entry.find('=') + 1);
+            bool replaced = false;
+            for (const auto& own : environment)
+            {
+                replaced = replaced || own.compare(0, name.size(), name) == 0;
+            }
+            if (!replaced)
+            {
+                variables.push_back(entry);
+            }
+        }
+        std::vector<char*> envp;
+        envp.reserve(variables.size() + 1);
+        for (auto& variable : variables)
+        {
+            envp.push_back(variable.data());
+        }
+        envp.push_back(nullptr);
+        const std::string failure = "cannot start " + argv[0] + "\n";
         const pid_t pid = ::fork();
         if (pid < 0)
         {
@@ -111,13 +137,8 @@ class Child_process final
             ::dup2(ends[1], STDOUT_FILENO);
             const int null = ::open("/dev/null", O_RDONLY);
             ::dup2(null, STDIN_FILENO);
-            for (const auto& variable : environment)
-            {
-                ::putenv(const_cast<char*>(variable.c_str()));
-            }
-            ::execv(args[0], args.data());
-            const std::string text = "cannot start " + argv[0] + ": " + std::strerror(errno) + "\n";
-            (void)!::write(STDERR_FILENO, text.data(), text.size());
+            ::execve(args[0], args.data(), envp.data());
+            (void)!::write(STDERR_FILENO, failure.data(), failure.size());
             ::_exit(127);
         }
         ::close(ends[1]);
@@ -842,6 +863,7 @@ pid_t start_iam_client(const std::string& program, const std::vector<std::string
     std::vector<std::string> argv{program};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     std::vector<char*> args;
+    args.reserve(argv.size() + 1);
     for (const auto& arg : argv)
     {
         args.push_back(const_cast<char*>(arg.c_str()));
