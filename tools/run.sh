@@ -5,8 +5,11 @@
 # inside a private mount namespace, nothing outside it changes. On a terminal one screen shows the
 # VM state, the status words, the NM requests and user data and the notification clients; single
 # keys press N, S, P, R and the power key, ':' takes a command, h shows help, q quits.
-#   tools/run.sh [configuration.json] [tarn1_sim options...]   (default: the shipped example)
-#   tools/run.sh --script tests/system/standby.scn              (a scenario instead of the console)
+#   tools/run.sh [configuration.json] [tarn1_sim options...]
+#   tools/run.sh --script tests/system/standby_resume_order.scn  (a scenario instead of the console)
+# The default configuration is the shipped example without UDP network management
+# (statewarden_standalone.json); build/dev/stage/share/tarn1/statewarden.json uses the simulator's
+# NM services. The console ends on q or at the end of its input.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
@@ -19,9 +22,9 @@ if [ ! -x "$stage/bin/Statewarden" ] || [ ! -x "$stage/bin/tarn1_sim" ]; then
     echo "run: Statewarden or tarn1_sim is not part of this build; nothing to start" >&2
     exit 1
 fi
-options=()
+options=(--config "$stage/share/tarn1/statewarden_standalone.json")
 if [ $# -gt 0 ] && [ "${1#-}" = "$1" ]; then
-    options+=(--config "$1")
+    options=(--config "$1")
     shift
 fi
 # The per-cycle lines are at verbose level; show them with ARA_LOG_LEVEL=verbose.
