@@ -1,0 +1,329 @@
+// Round-trip benchmark of the middleware: a method call between two processes beside a raw unix
+// socket request/response of the same size, measured in the same run with the same CPU placement.
+//   com_bench [--calls N] [--payload BYTES]
+// Prints p50/p99 latency with one caller and throughput with 64 concurrent callers, once with both
+// processes on one CPU and once across two CPUs (when the machine has two).
+#include "ara/com/internal/skeleton/skeleton.h"
+#include "kest/com/cpp_binding/method_impl_base.h"
+#include "kest/com/cpp_binding/rport.h"
+#include "kest/com/runtime/component_singleton.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <sched.h>
+#include <signal.h>
+#include <string>
+#include <sys/epoll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace
+{
+
+using Clock = std::chrono::steady_clock;
+using vela::com::runtime::Serialized_payload;
+
+struct Bench_interface
+{
+    static const char* service_identifier() { return "tarn1::bench::Echo"; }
+    static kest::com::connector::Service_interface_description description() { return {service_identifier(), 0, 1}; }
+};
+
+class Echo_skeleton : public ara::com::internal::skeleton::Skeleton<Bench_interface>
+{
+public:
+    Echo_skeleton()
+        : Skeleton("bench", kest::com::cpp_binding::Method_call_processing_mode::kEvent)
+        , m_echo(0,
+                 [](const Serialized_payload& request, const kest::com::cpp_binding::Reply_token& reply) {
+                     kest::com::cpp_binding::Method_impl_base::reply_method(reply, request, 0);
+                 },
+                 method_dispatcher())
+    {
+    }
+    ~Echo_skeleton() override { StopOfferService(); }
+
+private:
+    kest::com::cpp_binding::Method_impl_base m_echo;
+};
+
+void pin_to(int cpu)
+{
+    if (cpu < 0)
+    {
+        return;
+    }
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(cpu, &set);
+    sched_setaffinity(0, sizeof set, &set);
+}
+
+bool read_all(int fd, std::uint8_t* data, std::size_t size)
+{
+    while (size > 0)
+    {
+        const ssize_t got = ::read(fd, data, size);
+        if (got <= 0)
+        {
+            return false;
+        }
+        data += got;
+        size -= static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+/// The raw baseline server: one epoll thread echoing fixed-size frames on every connection.
+void raw_server(const std::string& path, std::size_t frame)
+{
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+    ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::listen(listener, 128);
+    const int epoll = ::epoll_create1(0);
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.fd = listener;
+    ::epoll_ctl(epoll, EPOLL_CTL_ADD, listener, &event);
+    std::vector<std::uint8_t> buffer(frame);
+    epoll_event events[64];
+    for (;;)
+    {
+        const int count = ::epoll_wait(epoll, events, 64, -1);
+        for (int i = 0; i < count; ++i)
+        {
+            const int fd = events[i].data.fd;
+            if (fd == listener)
+            {
+                const int client = ::accept(listener, nullptr, nullptr);
+                epoll_event added{};
+                added.events = EPOLLIN;
+                added.data.fd = client;
+                ::epoll_ctl(epoll, EPOLL_CTL_ADD, client, &added);
+                continue;
+            }
+            if (!read_all(fd, buffer.data(), frame) || ::write(fd, buffer.data(), frame) != static_cast<ssize_t>(frame))
+            {
+                ::epoll_ctl(epoll, EPOLL_CTL_DEL, fd, nullptr);
+                ::close(fd);
+            }
+        }
+    }
+}
+
+struct Result
+{
+    double p50_us{0};
+    double p99_us{0};
+    double calls_per_second{0};
+};
+
+Result summarize(std::vector<double>& latencies, std::size_t calls, Clock::duration elapsed)
+{
+    Result result;
+    if (!latencies.empty())
+    {
+        std::sort(latencies.begin(), latencies.end());
+        result.p50_us = latencies[latencies.size() / 2];
+        result.p99_us = latencies[latencies.size() * 99 / 100];
+    }
+    result.calls_per_second = static_cast<double>(calls) / std::chrono::duration<double>(elapsed).count();
+    return result;
+}
+
+/// Runs callers threads, each making calls_each round trips through round_trip(thread index).
+template <typename Round_trip>
+Result measure(std::size_t callers, std::size_t calls_each, Round_trip round_trip)
+{
+    std::vector<std::vector<double>> latencies(callers);
+    std::vector<std::thread> threads;
+    std::atomic<bool> go{false};
+    for (std::size_t t = 0; t < callers; ++t)
+    {
+        threads.emplace_back([&, t] {
+            latencies[t].reserve(calls_each);
+            while (!go.load())
+            {
+                std::this_thread::yield();
+            }
+            for (std::size_t i = 0; i < calls_each; ++i)
+            {
+                const auto started = Clock::now();
+                round_trip(t);
+                latencies[t].push_back(std::chrono::duration<double, std::micro>(Clock::now() - started).count());
+            }
+        });
+    }
+    const auto started = Clock::now();
+    go = true;
+    for (auto& thread : threads)
+    {
+        thread.join();
+    }
+    const auto elapsed = Clock::now() - started;
+    std::vector<double> all;
+    for (auto& part : latencies)
+    {
+        all.insert(all.end(), part.begin(), part.end());
+    }
+    return summarize(all, callers * calls_each, elapsed);
+}
+
+int connect_raw(const std::string& path)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+    for (int attempt = 0; attempt < 1000; ++attempt)
+    {
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
+        {
+            return fd;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return -1;
+}
+
+void print(const char* placement, const char* test, std::size_t callers, const Result& result)
+{
+    std::printf("%-10s %-10s %7zu %9.1f %9.1f %12.0f\n",
+                placement, test, callers, result.p50_us, result.p99_us, result.calls_per_second);
+    std::fflush(stdout);
+}
+
+void run_placement(const char* placement, int client_cpu, int server_cpu, std::size_t calls, std::size_t payload_size)
+{
+    char directory_template[] = "/tmp/tarn1_com_bench_XXXXXX";
+    const std::string directory = ::mkdtemp(directory_template);
+    ::setenv("TARN1_COM_DIR", directory.c_str(), 1);
+    const std::string raw_path = directory + "/raw.sock";
+    const std::size_t frame = 16 + payload_size;
+
+    int ready[2];
+    if (::pipe(ready) != 0)
+    {
+        return;
+    }
+    const pid_t server = ::fork();
+    if (server == 0)
+    {
+        pin_to(server_cpu);
+        ::close(ready[0]);
+        std::thread raw([&] { raw_server(raw_path, frame); });
+        raw.detach();
+        kest::com::runtime::Component_singleton runtime(false, "bench-server");
+        Echo_skeleton echo;
+        echo.OfferService();
+        (void)!::write(ready[1], "r", 1);
+        ::pause();
+        ::_exit(0);
+    }
+    ::close(ready[1]);
+    char byte = 0;
+    (void)!::read(ready[0], &byte, 1);
+    ::close(ready[0]);
+    pin_to(client_cpu);
+
+    // raw unix socket request/response, one connection per caller
+    for (const std::size_t callers : {std::size_t{1}, std::size_t{64}})
+    {
+        std::vector<int> sockets;
+        for (std::size_t i = 0; i < callers; ++i)
+        {
+            sockets.push_back(connect_raw(raw_path));
+        }
+        std::vector<std::vector<std::uint8_t>> buffers(callers, std::vector<std::uint8_t>(frame, 1));
+        const auto result = measure(callers, calls / callers, [&](std::size_t t) {
+            (void)!::write(sockets[t], buffers[t].data(), frame);
+            read_all(sockets[t], buffers[t].data(), frame);
+        });
+        print(placement, "raw-unix", callers, result);
+        for (const int fd : sockets)
+        {
+            ::close(fd);
+        }
+    }
+
+    // method call through the middleware, all callers sharing one proxy
+    {
+        kest::com::runtime::Component_singleton runtime(false, "bench-client");
+        std::optional<kest::com::cpp_binding::Service_handle> handle;
+        for (int attempt = 0; attempt < 1000 && !handle; ++attempt)
+        {
+            const auto found = runtime.get_service_finder().find_service(
+                vela::com::runtime::Service_id(Bench_interface::service_identifier()),
+                vela::com::runtime::Instance_id("bench"));
+            if (!found.empty())
+            {
+                handle = found.front();
+            }
+            else
+            {
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+        }
+        if (handle)
+        {
+            kest::com::cpp_binding::Rport port(*handle, Bench_interface::description());
+            const Serialized_payload request(std::vector<std::uint8_t>(payload_size, 1));
+            for (const std::size_t callers : {std::size_t{1}, std::size_t{64}})
+            {
+                const auto result =
+                    measure(callers, calls / callers, [&](std::size_t) { port.call_method(0, request).get(); });
+                print(placement, "com-call", callers, result);
+            }
+        }
+        else
+        {
+            std::printf("%s: the benchmark service was not found\n", placement);
+        }
+    }
+
+    ::kill(server, SIGKILL);
+    ::waitpid(server, nullptr, 0);
+    ::unlink(raw_path.c_str());
+    std::string command = "rm -rf '" + directory + "'";
+    (void)!std::system(command.c_str());
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::size_t calls = 20000;
+    std::size_t payload = 16;
+    for (int i = 1; i + 1 < argc; i += 2)
+    {
+        if (std::strcmp(argv[i], "--calls") == 0)
+        {
+            calls = std::strtoul(argv[i + 1], nullptr, 10);
+        }
+        else if (std::strcmp(argv[i], "--payload") == 0)
+        {
+            payload = std::strtoul(argv[i + 1], nullptr, 10);
+        }
+    }
+    calls = std::max<std::size_t>(calls, 64);
+    std::printf("%zu round trips per row, %zu payload bytes after the 16-byte header\n", calls, payload);
+    std::printf("%-10s %-10s %7s %9s %9s %12s\n", "placement", "test", "callers", "p50_us", "p99_us", "calls/s");
+    run_placement("same-cpu", 0, 0, calls, payload);
+    if (std::thread::hardware_concurrency() >= 2)
+    {
+        run_placement("cross-cpu", 0, 1, calls, payload);
+    }
+    return 0;
+}

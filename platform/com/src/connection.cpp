@@ -1,0 +1,239 @@
+#include "runtime.hpp"
+
+#include "ara/log/logging.h"
+
+#include <cerrno>
+#include <cstring>
+#include <sys/epoll.h>
+#include <sys/socket.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+namespace kest::com::internal
+{
+
+namespace
+{
+constexpr std::size_t s_read_chunk = 64U * 1024U;
+}
+
+Connection::Connection(Io_loop& loop, int fd, std::weak_ptr<Connection_owner> owner, std::string peer_name)
+    : m_loop(loop)
+    , m_owner(std::move(owner))
+    , m_peer_name(std::move(peer_name))
+    , m_fd(fd)
+{
+    m_in.resize(s_read_chunk);
+}
+
+Connection::~Connection()
+{
+    if (m_fd >= 0)
+    {
+        ::close(m_fd);
+    }
+}
+
+void Connection::open()
+{
+    m_loop.add(m_fd, EPOLLIN | EPOLLRDHUP, shared_from_this());
+}
+
+bool Connection::send(const someip::Message_header& header, const std::uint8_t* payload, std::size_t size)
+{
+    std::uint8_t head[someip::kHeader_size];
+    someip::encode_header(header, head);
+    std::lock_guard<std::mutex> lock(m_write_mutex);
+    if (m_closing || m_closed)
+    {
+        return false;
+    }
+    std::size_t written = 0;
+    const std::size_t total = someip::kHeader_size + size;
+    if (m_out.size() == m_out_offset)
+    {
+        iovec parts[2] = {{head, someip::kHeader_size}, {const_cast<std::uint8_t*>(payload), size}};
+        msghdr message{};
+        message.msg_iov = parts;
+        message.msg_iovlen = size == 0 ? 1 : 2;
+        const ssize_t sent = ::sendmsg(m_fd, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+        {
+            m_closing = true;
+            ::shutdown(m_fd, SHUT_RDWR);
+            return false;
+        }
+        written = sent < 0 ? 0 : static_cast<std::size_t>(sent);
+        if (written == total)
+        {
+            return true;
+        }
+        m_out.clear();
+        m_out_offset = 0;
+    }
+    if (m_out.size() - m_out_offset + total - written > s_max_pending_output)
+    {
+        ara::log::LogWarn() << "com: peer " << m_peer_name << " does not read; connection dropped";
+        m_closing = true;
+        ::shutdown(m_fd, SHUT_RDWR);
+        return false;
+    }
+    const bool was_empty = m_out.size() == m_out_offset;
+    for (std::size_t i = written; i < total; ++i)
+    {
+        m_out.push_back(i < someip::kHeader_size ? head[i] : payload[i - someip::kHeader_size]);
+    }
+    if (was_empty)
+    {
+        m_loop.modify(m_fd, EPOLLIN | EPOLLRDHUP | EPOLLOUT);
+    }
+    return true;
+}
+
+void Connection::close()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_write_mutex);
+        if (m_closing || m_closed)
+        {
+            return;
+        }
+        m_closing = true;
+        ::shutdown(m_fd, SHUT_RDWR);
+    }
+    m_loop.post([self = shared_from_this()] { self->close_on_loop(); });
+}
+
+void Connection::on_io(std::uint32_t events)
+{
+    if ((events & EPOLLOUT) != 0)
+    {
+        flush_output();
+    }
+    if ((events & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)) != 0)
+    {
+        read_frames();
+    }
+}
+
+void Connection::flush_output()
+{
+    std::lock_guard<std::mutex> lock(m_write_mutex);
+    if (m_closed)
+    {
+        return;
+    }
+    while (m_out_offset < m_out.size())
+    {
+        const ssize_t sent =
+            ::send(m_fd, m_out.data() + m_out_offset, m_out.size() - m_out_offset, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent < 0)
+        {
+            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
+            {
+                return;
+            }
+            m_closing = true;
+            ::shutdown(m_fd, SHUT_RDWR);
+            return;
+        }
+        m_out_offset += static_cast<std::size_t>(sent);
+    }
+    m_out.clear();
+    m_out_offset = 0;
+    m_loop.modify(m_fd, EPOLLIN | EPOLLRDHUP);
+}
+
+void Connection::read_frames()
+{
+    auto self = shared_from_this();
+    if (m_in.size() - m_in_size < s_read_chunk / 4)
+    {
+        m_in.resize(m_in_size + s_read_chunk);
+    }
+    const ssize_t got = ::recv(m_fd, m_in.data() + m_in_size, m_in.size() - m_in_size, MSG_DONTWAIT);
+    if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
+    {
+        close_on_loop();
+        return;
+    }
+    if (got < 0)
+    {
+        return;
+    }
+    m_in_size += static_cast<std::size_t>(got);
+    std::size_t offset = 0;
+    while (m_in_size - offset >= someip::kHeader_size)
+    {
+        const someip::Message_header header = someip::decode_header(m_in.data() + offset);
+        const someip::Header_check check = someip::check_header(header);
+        if (check != someip::Header_check::kOk)
+        {
+            ara::log::LogWarn() << "com: dropping connection of " << m_peer_name
+                                << ": bad frame (" << someip::to_string(check) << ")";
+            close_on_loop();
+            return;
+        }
+        const std::size_t frame = someip::kHeader_size + header.payload_size();
+        if (m_in_size - offset < frame)
+        {
+            if (m_in.size() < frame)
+            {
+                // Move the partial frame to the front and make room for all of it.
+                std::memmove(m_in.data(), m_in.data() + offset, m_in_size - offset);
+                m_in_size -= offset;
+                offset = 0;
+                m_in.resize(frame + s_read_chunk);
+            }
+            break;
+        }
+        vela::com::runtime::Serialized_payload payload(
+            std::vector<std::uint8_t>(m_in.begin() + static_cast<std::ptrdiff_t>(offset + someip::kHeader_size),
+                                      m_in.begin() + static_cast<std::ptrdiff_t>(offset + frame)));
+        offset += frame;
+        if (auto owner = m_owner.lock())
+        {
+            owner->on_frame(self, header, payload);
+        }
+        {
+            std::lock_guard<std::mutex> lock(m_write_mutex);
+            if (m_closed)
+            {
+                return;
+            }
+        }
+    }
+    if (offset > 0)
+    {
+        std::memmove(m_in.data(), m_in.data() + offset, m_in_size - offset);
+        m_in_size -= offset;
+    }
+    if (m_in.size() > 4 * s_read_chunk && m_in_size < s_read_chunk)
+    {
+        m_in.resize(s_read_chunk);
+        m_in.shrink_to_fit();
+    }
+}
+
+void Connection::close_on_loop()
+{
+    auto self = shared_from_this();
+    {
+        std::lock_guard<std::mutex> lock(m_write_mutex);
+        if (m_closed)
+        {
+            return;
+        }
+        m_closed = true;
+        m_closing = true;
+        m_loop.remove(m_fd);
+        ::close(m_fd);
+        m_fd = -1;
+    }
+    if (auto owner = m_owner.lock())
+    {
+        owner->on_closed(self);
+    }
+}
+
+} // namespace kest::com::internal

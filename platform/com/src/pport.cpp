@@ -1,0 +1,438 @@
+#include "runtime.hpp"
+
+#include "ara/log/logging.h"
+#include "kest/com/cpp_binding/field_handler.h"
+#include "kest/com/cpp_binding/pport.h"
+#include "kest/com/exceptions.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <sys/epoll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace kest::com::internal
+{
+
+namespace
+{
+
+std::uint64_t own_start_time()
+{
+    static const std::uint64_t s_start_time = [] {
+        std::FILE* stat = std::fopen("/proc/self/stat", "r");
+        if (stat == nullptr)
+        {
+            return std::uint64_t{0};
+        }
+        char line[1024] = {};
+        const std::size_t got = std::fread(line, 1, sizeof line - 1, stat);
+        std::fclose(stat);
+        const std::string text(line, got);
+        const auto close = text.rfind(')');
+        if (close == std::string::npos)
+        {
+            return std::uint64_t{0};
+        }
+        std::size_t position = close + 2;
+        for (int field = 3; field < 22; ++field)
+        {
+            position = text.find(' ', position) + 1;
+        }
+        return static_cast<std::uint64_t>(std::strtoull(text.c_str() + position, nullptr, 10));
+    }();
+    return s_start_time;
+}
+
+/// Accepts the connections of one port's listening socket.
+class Listener : public Io_handler
+{
+public:
+    Listener(std::weak_ptr<Pport_core> port, int fd) : m_port(std::move(port)), m_fd(fd) {}
+    void on_io(std::uint32_t /*events*/) override
+    {
+        if (auto port = m_port.lock())
+        {
+            port->accept_connections(m_fd);
+        }
+    }
+
+private:
+    std::weak_ptr<Pport_core> m_port;
+    int m_fd;
+};
+
+} // namespace
+
+Pport_core::Pport_core(std::shared_ptr<Runtime> runtime,
+                       vela::com::runtime::Service_id service,
+                       vela::com::runtime::Instance_id instance,
+                       connector::Service_interface_description description)
+    : m_runtime(std::move(runtime))
+    , m_service(std::move(service))
+    , m_instance(std::move(instance))
+    , m_description(std::move(description))
+    , m_numeric_id(m_description.numeric_service_id())
+{
+}
+
+Pport_core::~Pport_core()
+{
+    stop_offer();
+}
+
+void Pport_core::start_offer()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_offered)
+    {
+        return;
+    }
+    const std::string directory = m_runtime->settings().directory;
+    const std::string endpoint =
+        directory + "/p" + std::to_string(::getpid()) + "-" + std::to_string(m_runtime->next_id()) + ".sock";
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (endpoint.size() >= sizeof address.sun_path)
+    {
+        throw Infrastructure_exception("socket path too long: " + endpoint);
+    }
+    std::memcpy(address.sun_path, endpoint.c_str(), endpoint.size() + 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+    {
+        throw Infrastructure_exception(std::string("cannot create a socket: ") + std::strerror(errno));
+    }
+    ::unlink(endpoint.c_str());
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, 128) != 0)
+    {
+        const std::string reason = std::strerror(errno);
+        ::close(fd);
+        throw Infrastructure_exception("cannot listen on " + endpoint + ": " + reason);
+    }
+    ::chmod(endpoint.c_str(), 0666);
+
+    cpp_binding::Service_handle handle;
+    handle.service_id = m_service;
+    handle.instance_id = m_instance;
+    handle.endpoint = endpoint;
+    handle.pid = ::getpid();
+    handle.start_time = own_start_time();
+    try
+    {
+        m_runtime->loop().add(fd, EPOLLIN, std::make_shared<Listener>(weak_from_this(), fd));
+        m_entry_file = m_runtime->discovery().publish(handle, m_description);
+    }
+    catch (...)
+    {
+        m_runtime->loop().remove(fd);
+        ::close(fd);
+        ::unlink(endpoint.c_str());
+        throw;
+    }
+    m_listen_fd = fd;
+    m_endpoint = endpoint;
+    m_offered = true;
+    ara::log::LogDebug() << "com: offering " << m_service.to_string() << " instance " << m_instance.to_string()
+                         << " at " << m_endpoint;
+}
+
+void Pport_core::stop_offer()
+{
+    std::unordered_set<std::shared_ptr<Connection>> connections;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_offered)
+        {
+            return;
+        }
+        m_offered = false;
+        m_runtime->discovery().withdraw(m_entry_file);
+        const int fd = m_listen_fd;
+        m_listen_fd = -1;
+        // Closed on the I/O thread, so an accept there never meets a reused descriptor.
+        m_runtime->loop().post([loop = &m_runtime->loop(), fd, runtime = m_runtime] {
+            loop->remove(fd);
+            ::close(fd);
+        });
+        ::unlink(m_endpoint.c_str());
+        connections.swap(m_connections);
+        m_subscribers.clear();
+    }
+    for (const auto& connection : connections)
+    {
+        connection->close();
+    }
+}
+
+bool Pport_core::is_offered() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_offered;
+}
+
+void Pport_core::accept_connections(int listen_fd)
+{
+    for (;;)
+    {
+        const int fd = ::accept4(listen_fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0)
+        {
+            return;
+        }
+        ucred peer{};
+        socklen_t size = sizeof peer;
+        std::string name = "client";
+        if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0)
+        {
+            name = "pid " + std::to_string(peer.pid);
+        }
+        auto connection = std::make_shared<Connection>(m_runtime->loop(), fd, weak_from_this(), name);
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (!m_offered || m_listen_fd != listen_fd)
+            {
+                continue;
+            }
+            m_connections.insert(connection);
+        }
+        connection->open();
+    }
+}
+
+void Pport_core::reply(const std::shared_ptr<Connection>& connection,
+                       const someip::Message_header& request,
+                       std::uint8_t code,
+                       const vela::com::runtime::Serialized_payload* payload)
+{
+    if (request.message_type != someip::Message_type::kRequest)
+    {
+        return;
+    }
+    someip::Message_header header = request;
+    header.message_type = code == someip::return_code::kOk ? someip::Message_type::kResponse
+                                                          : someip::Message_type::kError;
+    header.return_code = code;
+    header.length = someip::kLength_offset + static_cast<std::uint32_t>(payload ? payload->size() : 0);
+    connection->send(header, payload ? payload->data() : nullptr, payload ? payload->size() : 0);
+}
+
+void Pport_core::send_notification(Connection& connection,
+                                   std::uint16_t event_id,
+                                   const vela::com::runtime::Serialized_payload& payload)
+{
+    someip::Message_header header;
+    header.service_id = m_numeric_id;
+    header.method_id = static_cast<std::uint16_t>(someip::kEvent_flag | event_id);
+    header.interface_version = m_description.major_version;
+    header.message_type = someip::Message_type::kNotification;
+    header.length = someip::kLength_offset + static_cast<std::uint32_t>(payload.size());
+    connection.send(header, payload.data(), payload.size());
+}
+
+void Pport_core::on_frame(const std::shared_ptr<Connection>& connection,
+                          const someip::Message_header& header,
+                          const vela::com::runtime::Serialized_payload& payload)
+{
+    using someip::Message_type;
+    switch (header.message_type)
+    {
+    case Message_type::kRequest:
+    case Message_type::kRequestNoReturn:
+    {
+        if (header.service_id != m_numeric_id)
+        {
+            reply(connection, header, someip::return_code::kUnknownService, nullptr);
+            return;
+        }
+        if (header.interface_version != m_description.major_version)
+        {
+            reply(connection, header, someip::return_code::kWrongInterfaceVersion, nullptr);
+            return;
+        }
+        std::shared_ptr<Dispatcher_core> dispatcher;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            for (const auto& [event_id, field] : m_fields)
+            {
+                if (field.getter && *field.getter == header.method_id)
+                {
+                    reply(connection, header, someip::return_code::kOk, &field.value);
+                    return;
+                }
+            }
+            dispatcher = m_dispatcher.lock();
+        }
+        if (!dispatcher)
+        {
+            reply(connection, header, someip::return_code::kNotReady, nullptr);
+            return;
+        }
+        dispatcher->dispatch(cpp_binding::Reply_token{connection, header}, payload);
+        return;
+    }
+    case Message_type::kSubscribe:
+    {
+        const std::uint16_t event_id = header.method_id;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto& subscribers = m_subscribers[event_id];
+        if (std::find(subscribers.begin(), subscribers.end(), connection) == subscribers.end())
+        {
+            subscribers.push_back(connection);
+        }
+        someip::Message_header ack = header;
+        ack.message_type = Message_type::kSubscribeAck;
+        ack.length = someip::kLength_offset;
+        connection->send(ack, nullptr, 0);
+        const auto field = m_fields.find(event_id);
+        if (field != m_fields.end())
+        {
+            send_notification(*connection, event_id, field->second.value);
+        }
+        return;
+    }
+    case Message_type::kUnsubscribe:
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto& subscribers = m_subscribers[header.method_id];
+        subscribers.erase(std::remove(subscribers.begin(), subscribers.end(), connection), subscribers.end());
+        return;
+    }
+    default:
+        ara::log::LogWarn() << "com: dropping connection of " << connection->peer_name()
+                            << ": unexpected message type " << static_cast<std::uint8_t>(header.message_type);
+        connection->close();
+        return;
+    }
+}
+
+void Pport_core::on_closed(const std::shared_ptr<Connection>& connection)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_connections.erase(connection);
+    for (auto& [event_id, subscribers] : m_subscribers)
+    {
+        subscribers.erase(std::remove(subscribers.begin(), subscribers.end(), connection), subscribers.end());
+    }
+}
+
+void Pport_core::notify(std::uint16_t event_id, const vela::com::runtime::Serialized_payload& payload)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const auto found = m_subscribers.find(event_id);
+    if (found == m_subscribers.end())
+    {
+        return;
+    }
+    for (const auto& connection : found->second)
+    {
+        send_notification(*connection, event_id, payload);
+    }
+}
+
+void Pport_core::set_field(std::uint16_t event_id,
+                           std::optional<std::uint16_t> getter,
+                           const vela::com::runtime::Serialized_payload& value)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto& field = m_fields[event_id];
+        if (getter)
+        {
+            field.getter = getter;
+        }
+        field.value = value;
+    }
+    notify(event_id, value);
+}
+
+void Pport_core::set_dispatcher(std::weak_ptr<Dispatcher_core> dispatcher)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_dispatcher = std::move(dispatcher);
+}
+
+} // namespace kest::com::internal
+
+namespace kest::com::cpp_binding
+{
+
+Pport::Pport(vela::com::runtime::Service_id service,
+             vela::com::runtime::Instance_id instance,
+             connector::Service_interface_description description)
+    : m_core(std::make_shared<internal::Pport_core>(internal::Runtime::acquire(),
+                                                    std::move(service),
+                                                    std::move(instance),
+                                                    std::move(description)))
+{
+}
+
+Pport::~Pport()
+{
+    m_core->stop_offer();
+}
+
+void Pport::start_offer()
+{
+    m_core->start_offer();
+}
+
+void Pport::stop_offer()
+{
+    m_core->stop_offer();
+}
+
+bool Pport::is_offered() const
+{
+    return m_core->is_offered();
+}
+
+void Pport::notify(std::uint16_t event_id, const vela::com::runtime::Serialized_payload& payload)
+{
+    m_core->notify(event_id, payload);
+}
+
+Field_handler::Field_handler(Pport& port) : m_port(port) {}
+
+void Field_handler::add_field(std::uint16_t event_id, std::optional<std::uint16_t> getter_method_id)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_has_value.emplace(event_id, false);
+    if (getter_method_id)
+    {
+        m_getters[event_id] = *getter_method_id;
+    }
+}
+
+void Field_handler::update(std::uint16_t event_id, const vela::com::runtime::Serialized_payload& value)
+{
+    std::optional<std::uint16_t> getter;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_has_value[event_id] = true;
+        const auto found = m_getters.find(event_id);
+        if (found != m_getters.end())
+        {
+            getter = found->second;
+        }
+    }
+    m_port.core()->set_field(event_id, getter, value);
+}
+
+void Field_handler::run_offer_cond_checks() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (const auto& [event_id, has_value] : m_has_value)
+    {
+        if (!has_value)
+        {
+            throw Infrastructure_exception("field with event id " + std::to_string(event_id) +
+                                           " has no value; it cannot be offered");
+        }
+    }
+}
+
+} // namespace kest::com::cpp_binding

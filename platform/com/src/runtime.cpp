@@ -1,0 +1,250 @@
+#include "runtime.hpp"
+
+#include "ara/log/logging.h"
+#include "kest/com/exceptions.h"
+#include "kest/com/runtime/component_singleton.h"
+
+#include <cstdlib>
+
+namespace kest::com::internal
+{
+
+namespace
+{
+std::uint64_t number_from_environment(const char* name, std::uint64_t fallback)
+{
+    const char* text = std::getenv(name);
+    if (text == nullptr || *text == '\0')
+    {
+        return fallback;
+    }
+    char* end = nullptr;
+    const unsigned long long value = std::strtoull(text, &end, 10);
+    if (end == text || *end != '\0' || value == 0)
+    {
+        return fallback;
+    }
+    return value;
+}
+} // namespace
+
+Settings Settings::from_environment()
+{
+    Settings settings;
+    if (const char* directory = std::getenv("TARN1_COM_DIR"); directory != nullptr && *directory != '\0')
+    {
+        settings.directory = directory;
+        while (settings.directory.size() > 1 && settings.directory.back() == '/')
+        {
+            settings.directory.pop_back();
+        }
+    }
+    settings.call_timeout = std::chrono::milliseconds(
+        number_from_environment("TARN1_COM_CALL_TIMEOUT_MS", static_cast<std::uint64_t>(s_default_call_timeout.count())));
+    settings.workers = static_cast<std::size_t>(
+        std::min<std::uint64_t>(number_from_environment("TARN1_COM_WORKERS", s_default_workers), 64));
+    return settings;
+}
+
+std::shared_ptr<Runtime> Runtime::acquire()
+{
+    static std::mutex s_mutex;
+    static std::weak_ptr<Runtime> s_current;
+    std::lock_guard<std::mutex> lock(s_mutex);
+    if (auto current = s_current.lock())
+    {
+        return current;
+    }
+    std::shared_ptr<Runtime> created(new Runtime(), [](Runtime* runtime) {
+        // The last holder may be one of the runtime's own threads, which cannot join itself.
+        if (runtime->is_runtime_thread())
+        {
+            std::thread([runtime] { delete runtime; }).detach();
+        }
+        else
+        {
+            delete runtime;
+        }
+    });
+    s_current = created;
+    return created;
+}
+
+Runtime::Runtime()
+    : m_settings(Settings::from_environment())
+    , m_pool(m_settings.workers)
+    , m_discovery(std::make_shared<Discovery>(m_loop, m_settings.directory))
+{
+    m_loop.start();
+    try
+    {
+        m_discovery->start();
+    }
+    catch (...)
+    {
+        m_pool.stop();
+        m_pool.join();
+        m_loop.stop();
+        throw;
+    }
+}
+
+Runtime::~Runtime()
+{
+    m_discovery->stop();
+    m_pool.stop();
+    m_pool.join();
+    m_loop.stop();
+}
+
+Search::Search(std::shared_ptr<Runtime> runtime,
+               cpp_binding::Find_service_handler handler,
+               vela::com::runtime::Service_id service,
+               vela::com::runtime::Instance_id instance)
+    : m_runtime(std::move(runtime))
+    , m_handler(std::move(handler))
+    , m_service(std::move(service))
+    , m_instance(std::move(instance))
+    , m_strand(m_runtime->pool())
+{
+}
+
+void Search::start()
+{
+    // On the I/O thread, so the first list and every later one arrive in order.
+    m_runtime->loop().post([self = shared_from_this()] {
+        self->m_runtime->discovery().add_listener(self);
+        self->on_entries_changed(self->m_runtime->discovery().snapshot());
+    });
+}
+
+void Search::stop()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stopped = true;
+    }
+    m_strand.close();
+}
+
+void Search::on_entries_changed(const std::vector<cpp_binding::Service_handle>& offered)
+{
+    auto matching = filter_handles(offered, m_service, m_instance);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_stopped || (m_last && *m_last == matching))
+    {
+        return;
+    }
+    m_last = matching;
+    m_strand.post([weak = weak_from_this(), matching = std::move(matching)]() mutable {
+        auto self = weak.lock();
+        if (!self)
+        {
+            return;
+        }
+        {
+            std::lock_guard<std::mutex> guard(self->m_mutex);
+            if (self->m_stopped)
+            {
+                return;
+            }
+        }
+        self->m_handler(std::move(matching));
+    });
+}
+
+} // namespace kest::com::internal
+
+namespace kest::com::cpp_binding
+{
+
+namespace
+{
+// Guards the searches of every finder: met by threads starting and stopping searches (also handlers).
+std::mutex s_searches_mutex;
+std::map<std::uint64_t, std::shared_ptr<internal::Search>> s_searches;
+} // namespace
+
+Service_finder::Service_finder() : m_runtime(internal::Runtime::acquire()) {}
+
+Service_finder::~Service_finder() = default;
+
+Find_service_handle Service_finder::start_find_service(Find_service_handler handler,
+                                                       const vela::com::runtime::Service_id& service,
+                                                       const vela::com::runtime::Instance_id& instance)
+{
+    auto search = std::make_shared<internal::Search>(m_runtime, std::move(handler), service, instance);
+    const Find_service_handle handle{m_runtime->next_id()};
+    {
+        std::lock_guard<std::mutex> lock(s_searches_mutex);
+        s_searches[handle.id] = search;
+    }
+    search->start();
+    return handle;
+}
+
+void Service_finder::stop_find_service(const Find_service_handle& handle)
+{
+    std::shared_ptr<internal::Search> search;
+    {
+        std::lock_guard<std::mutex> lock(s_searches_mutex);
+        const auto found = s_searches.find(handle.id);
+        if (found == s_searches.end())
+        {
+            return;
+        }
+        search = std::move(found->second);
+        s_searches.erase(found);
+    }
+    search->stop();
+}
+
+std::vector<Service_handle> Service_finder::find_service(const vela::com::runtime::Service_id& service,
+                                                         const vela::com::runtime::Instance_id& instance)
+{
+    return internal::filter_handles(m_runtime->discovery().snapshot(), service, instance);
+}
+
+std::vector<Service_handle> Service_finder::find_all()
+{
+    return m_runtime->discovery().snapshot();
+}
+
+} // namespace kest::com::cpp_binding
+
+namespace kest::com::runtime
+{
+
+Thread_pool_factory::Thread_pool_factory(std::shared_ptr<internal::Runtime> runtime) : m_runtime(std::move(runtime)) {}
+
+static_thread_pool& Thread_pool_factory::get_default_pool()
+{
+    return m_runtime->pool();
+}
+
+std::shared_ptr<static_thread_pool> Thread_pool_factory::create_thread_pool(std::size_t threads)
+{
+    return std::make_shared<static_thread_pool>(threads);
+}
+
+Component_singleton::Component_singleton(bool /*flag*/, std::string name)
+    : m_runtime(internal::Runtime::acquire())
+    , m_name(std::move(name))
+    , m_pools(m_runtime)
+{
+    ara::log::LogDebug() << "com runtime " << m_name << " uses " << m_runtime->settings().directory;
+}
+
+Component_singleton::~Component_singleton() = default;
+
+cpp_binding::Service_finder& Component_singleton::get_service_finder()
+{
+    return m_finder;
+}
+
+Thread_pool_factory& Component_singleton::get_thread_pool_factory()
+{
+    return m_pools;
+}
+
+} // namespace kest::com::runtime

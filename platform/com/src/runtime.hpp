@@ -1,0 +1,441 @@
+#pragma once
+
+#include "kest/com/connector/service_interface_description.h"
+#include "kest/com/cpp_binding/reply_token.h"
+#include "kest/com/cpp_binding/service_finder.h"
+#include "kest/com/cpp_binding/service_handle.h"
+#include "kest/com/someip/message_header.h"
+#include "kest/com/static_thread_pool.h"
+#include "kest/com/strand.h"
+#include "vela/com/future.h"
+#include "vela/com/runtime/types.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <queue>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+namespace kest::com::cpp_binding
+{
+class Method_impl_base;
+}
+
+namespace kest::com::internal
+{
+
+using Clock = std::chrono::steady_clock;
+
+/// The process's middleware settings, read once from the environment.
+struct Settings
+{
+    static constexpr const char* s_default_directory = "/run/tarn1/com";
+    static constexpr std::chrono::milliseconds s_default_call_timeout{5000};
+    static constexpr std::size_t s_default_workers = 4;
+
+    std::string directory{s_default_directory};
+    std::chrono::milliseconds call_timeout{s_default_call_timeout};
+    std::size_t workers{s_default_workers};
+
+    /// TARN1_COM_DIR, TARN1_COM_CALL_TIMEOUT_MS, TARN1_COM_WORKERS override the defaults.
+    static Settings from_environment();
+};
+
+/// Something the I/O thread serves: a socket, the inotify descriptor, a process descriptor.
+class Io_handler
+{
+public:
+    virtual ~Io_handler() = default;
+    /// On the I/O thread with the epoll events of the descriptor.
+    virtual void on_io(std::uint32_t events) = 0;
+};
+
+/// Something with deadlines (a port with calls waiting for replies).
+class Deadline_target
+{
+public:
+    virtual ~Deadline_target() = default;
+    /// On the I/O thread when the deadline registered with this tag has passed.
+    virtual void on_deadline(std::uint64_t tag) = 0;
+};
+
+/// One epoll loop on its own thread: descriptor events, posted tasks and deadlines.
+class Io_loop
+{
+public:
+    Io_loop();
+    ~Io_loop();
+
+    Io_loop(const Io_loop&) = delete;
+    Io_loop& operator=(const Io_loop&) = delete;
+
+    void start();
+    /// Runs the tasks still queued and ends the thread.
+    void stop();
+
+    /// Watches fd; any thread.
+    void add(int fd, std::uint32_t events, std::shared_ptr<Io_handler> handler);
+    void modify(int fd, std::uint32_t events);
+    /// Stops watching fd; closing it is the caller's (on the I/O thread, so events never reach a reused fd).
+    void remove(int fd);
+    void post(std::function<void()> task);
+    void schedule(Clock::time_point when, std::weak_ptr<Deadline_target> target, std::uint64_t tag);
+    bool in_loop_thread() const noexcept { return std::this_thread::get_id() == m_thread_id.load(); }
+
+private:
+    struct Watched
+    {
+        std::uint32_t generation;
+        std::shared_ptr<Io_handler> handler;
+    };
+    struct Deadline
+    {
+        Clock::time_point when;
+        std::uint64_t tag;
+        std::weak_ptr<Deadline_target> target;
+        bool operator>(const Deadline& other) const { return when > other.when; }
+    };
+
+    void run();
+    void wake();
+
+    int m_epoll{-1};
+    int m_wake{-1};
+    std::thread m_thread;
+    std::atomic<std::thread::id> m_thread_id{};
+    // Guards the members below: met by the I/O thread and every thread adding descriptors,
+    // posting tasks or scheduling deadlines.
+    std::mutex m_mutex;
+    std::unordered_map<int, Watched> m_watched;
+    std::uint32_t m_generation{0};
+    std::vector<std::function<void()>> m_tasks;
+    std::priority_queue<Deadline, std::vector<Deadline>, std::greater<Deadline>> m_deadlines;
+    bool m_stopping{false};
+};
+
+/// Receives what arrives on a connection; on the I/O thread.
+class Connection_owner
+{
+public:
+    virtual ~Connection_owner() = default;
+    virtual void on_frame(const std::shared_ptr<class Connection>& connection,
+                          const someip::Message_header& header,
+                          const vela::com::runtime::Serialized_payload& payload) = 0;
+    virtual void on_closed(const std::shared_ptr<class Connection>& connection) = 0;
+};
+
+/// One unix stream connection carrying framed messages. The I/O thread reads; any thread writes
+/// (directly when the socket takes it, else through a bounded buffer flushed by the I/O thread).
+class Connection : public Io_handler, public std::enable_shared_from_this<Connection>
+{
+public:
+    /// Bytes a slow peer may leave unread before the connection is dropped.
+    static constexpr std::size_t s_max_pending_output = 8U * 1024U * 1024U;
+
+    Connection(Io_loop& loop, int fd, std::weak_ptr<Connection_owner> owner, std::string peer_name);
+    ~Connection() override;
+
+    /// Starts reading; call once after construction.
+    void open();
+    /// Sends one message; false when the connection is closed. Any thread.
+    bool send(const someip::Message_header& header, const std::uint8_t* payload, std::size_t size);
+    /// Closes from any thread; the owner hears on_closed once, on the I/O thread.
+    void close();
+    const std::string& peer_name() const noexcept { return m_peer_name; }
+
+    void on_io(std::uint32_t events) override;
+
+private:
+    void read_frames();
+    void flush_output();
+    void close_on_loop();
+
+    Io_loop& m_loop;
+    std::weak_ptr<Connection_owner> m_owner;
+    std::string m_peer_name;
+    // Read side: I/O thread only.
+    std::vector<std::uint8_t> m_in;
+    std::size_t m_in_size{0};
+    // Guards m_fd, m_out, m_out_offset, m_closing, m_closed: met by every writing thread and the I/O thread.
+    std::mutex m_write_mutex;
+    int m_fd;
+    std::vector<std::uint8_t> m_out;
+    std::size_t m_out_offset{0};
+    bool m_closing{false};
+    bool m_closed{false};
+};
+
+/// Hears of every change of the offered instances; on the I/O thread.
+class Discovery_listener
+{
+public:
+    virtual ~Discovery_listener() = default;
+    virtual void on_entries_changed(const std::vector<cpp_binding::Service_handle>& offered) = 0;
+};
+
+/// The discovery directory: one entry file per offered instance, watched with inotify; entries of
+/// providers that have died are recognised through process descriptors and removed.
+class Discovery : public Io_handler, public std::enable_shared_from_this<Discovery>
+{
+public:
+    Discovery(Io_loop& loop, std::string directory);
+    ~Discovery() override;
+
+    /// Creates the directory if needed, watches it and reads it. Throws Infrastructure_exception.
+    void start();
+    void stop();
+    const std::string& directory() const noexcept { return m_directory; }
+
+    std::vector<cpp_binding::Service_handle> snapshot() const;
+    void add_listener(std::weak_ptr<Discovery_listener> listener);
+    /// Writes the entry file for an instance; returns its path.
+    std::string publish(const cpp_binding::Service_handle& handle, const connector::Service_interface_description& d);
+    void withdraw(const std::string& entry_file);
+    /// Rereads the directory and tells the listeners when something changed; I/O thread (and start()).
+    void rescan();
+
+    void on_io(std::uint32_t events) override;
+
+private:
+    class Process_watch;
+
+    int m_inotify{-1};
+    Io_loop& m_loop;
+    std::string m_directory;
+    // Guards m_entries and m_listeners: met by the I/O thread (rescans) and threads taking snapshots or
+    // adding listeners.
+    mutable std::mutex m_mutex;
+    std::vector<cpp_binding::Service_handle> m_entries;
+    std::vector<std::weak_ptr<Discovery_listener>> m_listeners;
+    // Held for a whole rescan and guards m_pidfds: met by the I/O thread and the thread starting discovery.
+    std::mutex m_scan_mutex;
+    std::map<std::int32_t, int> m_pidfds;
+};
+
+/// The process-wide runtime: settings, worker pool, I/O thread, discovery.
+class Runtime
+{
+public:
+    /// The running runtime, created on first use; lives while someone holds it.
+    static std::shared_ptr<Runtime> acquire();
+    ~Runtime();
+
+    const Settings& settings() const noexcept { return m_settings; }
+    Io_loop& loop() noexcept { return m_loop; }
+    static_thread_pool& pool() noexcept { return m_pool; }
+    Discovery& discovery() noexcept { return *m_discovery; }
+    std::uint64_t next_id() noexcept { return ++m_ids; }
+    /// True on the I/O thread or a worker of the default pool.
+    bool is_runtime_thread() const { return m_loop.in_loop_thread() || m_pool.running_in_this_thread(); }
+
+private:
+    Runtime();
+
+    Settings m_settings;
+    static_thread_pool m_pool;
+    Io_loop m_loop;
+    std::shared_ptr<Discovery> m_discovery;
+    std::atomic<std::uint64_t> m_ids{0};
+};
+
+/// The provider side of one instance: listening socket, discovery entry, connections,
+/// subscriptions and field values.
+class Pport_core : public Connection_owner, public std::enable_shared_from_this<Pport_core>
+{
+public:
+    Pport_core(std::shared_ptr<Runtime> runtime,
+               vela::com::runtime::Service_id service,
+               vela::com::runtime::Instance_id instance,
+               connector::Service_interface_description description);
+    ~Pport_core() override;
+
+    void start_offer();
+    void stop_offer();
+    bool is_offered() const;
+    void notify(std::uint16_t event_id, const vela::com::runtime::Serialized_payload& payload);
+    void set_field(std::uint16_t event_id,
+                   std::optional<std::uint16_t> getter,
+                   const vela::com::runtime::Serialized_payload& value);
+    void set_dispatcher(std::weak_ptr<class Dispatcher_core> dispatcher);
+    void accept_connections(int listen_fd);
+
+    void on_frame(const std::shared_ptr<Connection>& connection,
+                  const someip::Message_header& header,
+                  const vela::com::runtime::Serialized_payload& payload) override;
+    void on_closed(const std::shared_ptr<Connection>& connection) override;
+
+    const Runtime& runtime() const noexcept { return *m_runtime; }
+
+private:
+    struct Field
+    {
+        std::optional<std::uint16_t> getter;
+        vela::com::runtime::Serialized_payload value;
+    };
+
+    void reply(const std::shared_ptr<Connection>& connection,
+               const someip::Message_header& request,
+               std::uint8_t code,
+               const vela::com::runtime::Serialized_payload* payload);
+    void send_notification(Connection& connection,
+                           std::uint16_t event_id,
+                           const vela::com::runtime::Serialized_payload& payload);
+
+    std::shared_ptr<Runtime> m_runtime;
+    vela::com::runtime::Service_id m_service;
+    vela::com::runtime::Instance_id m_instance;
+    connector::Service_interface_description m_description;
+    std::uint16_t m_numeric_id;
+    // Guards everything below: met by the I/O thread (accepting, receiving) and the threads that
+    // offer, withdraw, notify and update fields.
+    mutable std::mutex m_mutex;
+    bool m_offered{false};
+    int m_listen_fd{-1};
+    std::string m_endpoint;
+    std::string m_entry_file;
+    std::unordered_set<std::shared_ptr<Connection>> m_connections;
+    std::map<std::uint16_t, std::vector<std::shared_ptr<Connection>>> m_subscribers;
+    std::map<std::uint16_t, Field> m_fields;
+    std::weak_ptr<Dispatcher_core> m_dispatcher;
+};
+
+/// Runs the incoming calls of one skeleton on its strand.
+class Dispatcher_core : public std::enable_shared_from_this<Dispatcher_core>
+{
+public:
+    explicit Dispatcher_core(std::shared_ptr<Runtime> runtime);
+    ~Dispatcher_core();
+
+    void start();
+    void stop();
+    void add_method(std::uint16_t id, const cpp_binding::Method_impl_base* method);
+    void remove_method(std::uint16_t id);
+    /// From the I/O thread: queues the call on the strand.
+    void dispatch(const cpp_binding::Reply_token& reply, const vela::com::runtime::Serialized_payload& request);
+
+private:
+    void run(const cpp_binding::Reply_token& reply, const vela::com::runtime::Serialized_payload& request);
+    void wait_until_idle();
+
+    std::shared_ptr<Runtime> m_runtime;
+    Strand m_strand;
+    // Held while a handler runs: stop() and remove_method() take it to wait for the handler's end.
+    std::mutex m_run_mutex;
+    // Guards m_started and m_methods: met by the strand's worker and the threads offering or withdrawing.
+    std::mutex m_mutex;
+    bool m_started{false};
+    std::map<std::uint16_t, const cpp_binding::Method_impl_base*> m_methods;
+};
+
+/// The consumer side of one instance: connection, calls waiting for replies, subscriptions.
+class Rport_core : public Connection_owner,
+                   public Deadline_target,
+                   public Discovery_listener,
+                   public std::enable_shared_from_this<Rport_core>
+{
+public:
+    Rport_core(std::shared_ptr<Runtime> runtime,
+               cpp_binding::Service_handle handle,
+               connector::Service_interface_description description);
+    ~Rport_core() override;
+
+    void start();
+    void shutdown();
+    vela::com::Future<vela::com::runtime::Serialized_payload> call(std::uint16_t method_id,
+                                                                    const vela::com::runtime::Serialized_payload& args);
+    void subscribe(std::uint16_t event_id, std::size_t max_samples);
+    void unsubscribe(std::uint16_t event_id);
+    void set_receive_handler(std::uint16_t event_id, std::function<void()> handler);
+    void unset_receive_handler(std::uint16_t event_id);
+    std::size_t take_samples(std::uint16_t event_id, std::vector<vela::com::runtime::Serialized_payload>& out);
+    bool is_connected() const;
+    void set_call_timeout(std::chrono::milliseconds timeout);
+
+    void on_frame(const std::shared_ptr<Connection>& connection,
+                  const someip::Message_header& header,
+                  const vela::com::runtime::Serialized_payload& payload) override;
+    void on_closed(const std::shared_ptr<Connection>& connection) override;
+    void on_deadline(std::uint64_t tag) override;
+    void on_entries_changed(const std::vector<cpp_binding::Service_handle>& offered) override;
+
+private:
+    struct Pending
+    {
+        Clock::time_point deadline;
+        vela::com::Promise<vela::com::runtime::Serialized_payload> promise;
+    };
+    struct Event
+    {
+        bool subscribed{false};
+        std::size_t max_samples{1};
+        std::deque<vela::com::runtime::Serialized_payload> samples;
+        std::function<void()> handler;
+        bool handler_posted{false};
+    };
+
+    void connect_to(const cpp_binding::Service_handle& handle);
+    void send_subscription(Connection& connection, std::uint16_t event_id, someip::Message_type type);
+    void run_receive_handler(std::uint16_t event_id);
+    void fail_all_pending(const std::exception_ptr& error);
+
+    std::shared_ptr<Runtime> m_runtime;
+    connector::Service_interface_description m_description;
+    std::uint16_t m_numeric_id;
+    std::uint16_t m_client_id;
+    Strand m_strand;
+    // Held while a receive handler runs; unset_receive_handler takes it to wait for the handler's end.
+    std::mutex m_handler_mutex;
+    // Guards everything below: met by the I/O thread (replies, notifications, reconnection, timeouts),
+    // the calling threads and the strand's worker.
+    mutable std::mutex m_mutex;
+    cpp_binding::Service_handle m_handle;
+    std::shared_ptr<Connection> m_connection;
+    bool m_shut_down{false};
+    std::chrono::milliseconds m_timeout;
+    std::uint16_t m_next_session{0};
+    std::optional<Clock::time_point> m_armed_deadline;
+    std::unordered_map<std::uint16_t, Pending> m_pending;
+    std::map<std::uint16_t, Event> m_events;
+};
+
+/// One running search of a service finder.
+class Search : public Discovery_listener, public std::enable_shared_from_this<Search>
+{
+public:
+    Search(std::shared_ptr<Runtime> runtime,
+           cpp_binding::Find_service_handler handler,
+           vela::com::runtime::Service_id service,
+           vela::com::runtime::Instance_id instance);
+
+    void start();
+    void stop();
+    void on_entries_changed(const std::vector<cpp_binding::Service_handle>& offered) override;
+
+private:
+    std::shared_ptr<Runtime> m_runtime;
+    cpp_binding::Find_service_handler m_handler;
+    vela::com::runtime::Service_id m_service;
+    vela::com::runtime::Instance_id m_instance;
+    Strand m_strand;
+    // Guards m_last and m_stopped: met by the I/O thread, the strand's worker and the stopping thread.
+    std::mutex m_mutex;
+    std::optional<std::vector<cpp_binding::Service_handle>> m_last;
+    bool m_stopped{false};
+};
+
+/// Matching instances of a list: same service, and the instance unless it is "*".
+std::vector<cpp_binding::Service_handle> filter_handles(const std::vector<cpp_binding::Service_handle>& all,
+                                                        const vela::com::runtime::Service_id& service,
+                                                        const vela::com::runtime::Instance_id& instance);
+
+} // namespace kest::com::internal

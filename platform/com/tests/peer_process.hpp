@@ -1,0 +1,46 @@
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace tarn1::testing
+{
+
+/// A helper program run in a child process (fork and exec) with its standard input and output
+/// connected to the test: the test writes command lines and waits for answer lines.
+class Peer_process
+{
+public:
+    /// Starts program with arguments; TARN1_COM_DIR is set to com_dir in the child.
+    Peer_process(const std::string& program, const std::vector<std::string>& arguments, const std::string& com_dir);
+    /// Kills the child if it still runs and reaps it.
+    ~Peer_process();
+
+    Peer_process(const Peer_process&) = delete;
+    Peer_process& operator=(const Peer_process&) = delete;
+
+    void send_line(const std::string& line);
+    /// Waits until the child printed a line equal to text; false after timeout or when it ended.
+    bool wait_for_line(const std::string& text, std::chrono::milliseconds timeout);
+    /// Every line printed so far.
+    const std::vector<std::string>& lines() const noexcept { return m_lines; }
+    /// SIGKILL and reap.
+    void kill();
+    /// Closes its input and waits for it to end; returns the exit status (-1 on timeout or signal).
+    int finish(std::chrono::milliseconds timeout);
+    pid_t pid() const noexcept { return m_pid; }
+
+private:
+    void reap();
+
+    pid_t m_pid{-1};
+    int m_to_child{-1};
+    int m_from_child{-1};
+    std::string m_partial;
+    std::vector<std::string> m_lines;
+    std::size_t m_next_match{0};
+};
+
+} // namespace tarn1::testing

@@ -1,0 +1,24 @@
+#include "statemanager/proxy/network_state_interface_skeleton.hpp"
+
+namespace kest::udpnm::interface::skeleton
+{
+
+NetworkStateInterfaceSkeleton::NetworkStateInterfaceSkeleton(const std::string& instance,
+                                                             kest::com::cpp_binding::Method_call_processing_mode mode)
+    : Skeleton<NetworkStateInterface>(instance, mode)
+    , m_release_network(NetworkStateInterface::kReleaseNetwork,
+                        method_dispatcher(),
+                        [this](const std::vector<std::uint8_t>& pattern) { return ReleaseNetwork(pattern); })
+    , m_request_network(NetworkStateInterface::kRequestNetwork,
+                        method_dispatcher(),
+                        [this](const std::vector<std::uint8_t>& pattern) { return RequestNetwork(pattern); })
+    , NetworkState(field_handler(), NetworkStateInterface::kNetworkStateEvent, NetworkStateInterface::kNetworkStateGet)
+{
+}
+
+NetworkStateInterfaceSkeleton::~NetworkStateInterfaceSkeleton()
+{
+    StopOfferService();
+}
+
+} // namespace kest::udpnm::interface::skeleton

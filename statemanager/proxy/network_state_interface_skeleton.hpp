@@ -1,0 +1,36 @@
+#pragma once
+
+#include "ara/com/internal/skeleton/skeleton.h"
+#include "kest/com/cpp_binding/skeleton_method.h"
+#include "statemanager/skeleton/udpnm_interfaces.hpp"
+#include "vela/com/future.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kest::udpnm::interface::skeleton
+{
+
+/// Provider side of NetworkStateInterface, for the NM simulator and tests. Give NetworkState a value
+/// (NetworkState.Update) before offering; subscribers get the current value first, then each update.
+class NetworkStateInterfaceSkeleton : public ara::com::internal::skeleton::Skeleton<NetworkStateInterface>
+{
+public:
+    explicit NetworkStateInterfaceSkeleton(const std::string& instance,
+                                           kest::com::cpp_binding::Method_call_processing_mode mode =
+                                               kest::com::cpp_binding::Method_call_processing_mode::kEvent);
+    ~NetworkStateInterfaceSkeleton() override;
+
+    virtual vela::com::Future<void> ReleaseNetwork(const std::vector<std::uint8_t>& pattern) = 0;
+    virtual vela::com::Future<void> RequestNetwork(const std::vector<std::uint8_t>& pattern) = 0;
+
+private:
+    kest::com::cpp_binding::Skeleton_method<void, std::vector<std::uint8_t>> m_release_network;
+    kest::com::cpp_binding::Skeleton_method<void, std::vector<std::uint8_t>> m_request_network;
+
+public:
+    kest::com::cpp_binding::Skeleton_field<std::vector<std::uint8_t>> NetworkState;
+};
+
+} // namespace kest::udpnm::interface::skeleton

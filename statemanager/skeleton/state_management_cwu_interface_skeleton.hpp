@@ -1,0 +1,35 @@
+#pragma once
+
+#include "ara/com/internal/skeleton/skeleton.h"
+#include "kest/com/cpp_binding/skeleton_method.h"
+#include "statemanager/skeleton/service_interfaces.hpp"
+#include "vela/com/future.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vela::ap::statemanager::skeleton
+{
+
+/// Provider side of StateManagementCWUInterface: each call arrives on a middleware worker thread (never two of this
+/// instance at once), is decoded and handed to the operation below; the reply goes out when the
+/// returned future is satisfied. A request that cannot be decoded is answered with return code 0x80.
+/// A derived class stops offering in its destructor before its own members go.
+class StateManagementCWUInterfaceSkeleton : public ara::com::internal::skeleton::Skeleton<StateManagementCWUInterface>
+{
+public:
+    explicit StateManagementCWUInterfaceSkeleton(const std::string& instance,
+                   kest::com::cpp_binding::Method_call_processing_mode mode =
+                       kest::com::cpp_binding::Method_call_processing_mode::kEvent);
+    ~StateManagementCWUInterfaceSkeleton() override;
+
+    virtual vela::com::Future<void> ReleaseCarWakeUp() = 0;
+    virtual vela::com::Future<void> RequestCarWakeUp(std::uint8_t ac_value) = 0;
+
+private:
+    kest::com::cpp_binding::Skeleton_method<void> m_release_car_wake_up;
+    kest::com::cpp_binding::Skeleton_method<void, std::uint8_t> m_request_car_wake_up;
+};
+
+} // namespace vela::ap::statemanager::skeleton
