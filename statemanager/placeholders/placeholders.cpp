@@ -12,45 +12,6 @@ void announce_placeholder(const std::string& what)
     ara::log::LogWarn() << "placeholder: " << what << " not built yet";
 }
 
-void Com_runtime_placeholder::announce() const
-{
-    announce_placeholder("communication runtime");
-}
-
-Nm_interface_placeholder::Nm_interface_placeholder()
-{
-    announce_placeholder("UDP NM client");
-}
-
-Com_alive_interface_placeholder::Com_alive_interface_placeholder(const std::string& instance)
-    : m_instance(instance)
-{
-    announce_placeholder("COM-alive service " + instance);
-}
-
-Cwu_interface_placeholder::Cwu_interface_placeholder(const std::string& instance)
-    : m_instance(instance)
-{
-    announce_placeholder("car-wake-up service " + instance);
-}
-
-Service_handler_placeholder::Service_handler_placeholder()
-{
-    announce_placeholder("service handler");
-}
-
-Service_handler_placeholder::Service_handler_placeholder(
-    const config::State_manager_config_abstract& /*config*/,
-    std::unique_ptr<Nm_interface_abstract> nm,
-    std::vector<std::unique_ptr<State_manager_com_alive_interface_abstract>> com_alive,
-    std::vector<std::unique_ptr<State_manager_cwu_interface_abstract>> cwu)
-    : m_nm(std::move(nm))
-    , m_com_alive(std::move(com_alive))
-    , m_cwu(std::move(cwu))
-{
-    announce_placeholder("service handler");
-}
-
 Em_interface_placeholder::Em_interface_placeholder()
 {
     announce_placeholder("execution-management interface");
@@ -78,6 +39,11 @@ Supervision_manager_placeholder::Supervision_manager_placeholder(
     : m_entity(std::move(entity))
 {
     announce_placeholder("supervision manager");
+}
+
+Restart_command_writer_placeholder::Restart_command_writer_placeholder(const std::string& path)
+{
+    announce_placeholder("restart command writer for " + path);
 }
 
 Shared_memory_update_placeholder::Shared_memory_update_placeholder(const std::string& path)

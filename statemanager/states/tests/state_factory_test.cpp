@@ -3,7 +3,9 @@
 #include "ara/log/testing/log_capture.h"
 #include "statemanager/config/state_manager_config.hpp"
 #include "statemanager/placeholders/placeholders.hpp"
+#include "statemanager/tests/mocks/mock_service_handler.hpp"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -21,7 +23,7 @@ protected:
     ara::log::testing::Log_capture m_capture;
     config::State_manager_config m_config;
     std::shared_ptr<Service_handler_interface> m_service_handler =
-        std::make_shared<placeholders::Service_handler_placeholder>();
+        std::make_shared<::testing::NiceMock<vela::ap::statemanager::testing::Mock_service_handler>>();
     std::shared_ptr<Em_interface_abstract> m_em = std::make_shared<placeholders::Em_interface_placeholder>();
 };
 
