@@ -9,12 +9,14 @@
 #include "statemanager/config/config_chooser.hpp"
 #include "statemanager/config/state_manager_config.hpp"
 #include "statemanager/config/state_manager_json_parser.hpp"
+#include "statemanager/em/em_interface.hpp"
 #include "statemanager/nm/nm_interface.hpp"
-#include "statemanager/placeholders/placeholders.hpp"
+#include "statemanager/phm/supervision_manager.hpp"
 #include "statemanager/service_handler/service_handler.hpp"
 #include "statemanager/services/state_manager_com_alive_interface.hpp"
 #include "statemanager/services/state_manager_cwu_interface.hpp"
 #include "statemanager/state_manager.hpp"
+#include "statemanager/virtio/virtio_interface.hpp"
 
 #include <atomic>
 #include <csignal>
@@ -97,23 +99,19 @@ int main()
         {
             cwu.push_back(std::make_unique<sm::State_manager_cwu_interface>(instance));
         }
-        // Placeholder step: the restart command writer.
-        const sm::Service_handler::Restart_writer_factory make_restart_writer = [](const std::string& path) {
-            return std::make_unique<sm::placeholders::Restart_command_writer_placeholder>(path);
-        };
         const std::shared_ptr<sm::Service_handler_interface> service_handler = std::make_shared<sm::Service_handler>(
-            config, std::move(nm_interface), std::move(com_alive), std::move(cwu), make_restart_writer);
+            config, std::move(nm_interface), std::move(com_alive), std::move(cwu));
 
         const std::shared_ptr<sm::Em_interface_abstract> em_interface =
-            std::make_shared<sm::placeholders::Em_interface_placeholder>();
+            std::make_shared<sm::Em_interface>();
         std::unique_ptr<sm::virtio::Virtio_interface_abstract> virtio_interface =
-            std::make_unique<sm::placeholders::Virtio_interface_placeholder>();
+            std::make_unique<sm::virtio::Virtio_interface>();
 
         ara::phm::Phm_client phm_client(config.get_alive_supervision_instance_id());
         std::unique_ptr<ara::phm::SupervisionEntityInterface> supervision_entity =
             std::make_unique<ara::phm::SupervisionEntity>(phm_client);
         std::unique_ptr<sm::phm::Supervision_manager_interface> supervision_manager =
-            std::make_unique<sm::placeholders::Supervision_manager_placeholder>(std::move(supervision_entity));
+            std::make_unique<sm::phm::Supervision_manager>(std::move(supervision_entity));
 
         g_state_manager = std::make_unique<sm::State_manager>(
             config, service_handler, em_interface, std::move(virtio_interface), std::move(supervision_manager));

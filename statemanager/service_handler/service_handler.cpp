@@ -36,12 +36,10 @@ void offer(Service& service)
 Service_handler::Service_handler(const config::State_manager_config_abstract& config,
                                  std::unique_ptr<Nm_interface_abstract> nm,
                                  std::vector<std::unique_ptr<State_manager_com_alive_interface_abstract>> com_alive,
-                                 std::vector<std::unique_ptr<State_manager_cwu_interface_abstract>> cwu,
-                                 const Restart_writer_factory& make_restart_writer)
+                                 std::vector<std::unique_ptr<State_manager_cwu_interface_abstract>> cwu)
     : m_config(config)
     , m_nm(std::move(nm))
-    , m_dsa(std::make_unique<services::Dsa_interface>(
-          make_restart_writer ? make_restart_writer(config.get_smw_restart_command_path()) : nullptr))
+    , m_dsa(std::make_unique<services::Dsa_interface>(config.get_smw_restart_command_path()))
     , m_com_alive_interfaces(std::move(com_alive))
     , m_cwu_interfaces(std::move(cwu))
 {

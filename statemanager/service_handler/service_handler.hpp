@@ -10,7 +10,6 @@
 #include "statemanager/services/ecu_alive_interface_callback.hpp"
 #include "statemanager/services/state_manager_com_alive_interface_abstract.hpp"
 #include "statemanager/services/state_manager_cwu_interface_abstract.hpp"
-#include "statemanager/smw/shared_memory_writer_interface.hpp"
 
 #include <atomic>
 #include <cstdint>
@@ -35,10 +34,6 @@ namespace vela::ap::statemanager
 class Service_handler final : public Service_handler_interface, public services::Ecu_alive_interface_callback
 {
 public:
-    /// Makes the writer of the restart command file at the given path.
-    using Restart_writer_factory =
-        std::function<std::unique_ptr<smw::Shared_memory_writer_interface>(const std::string& path)>;
-
     /// Network request made on behalf of ECU-alive requests (bit 24).
     static inline const Bit_vector ecu_alive_pattern{0x00, 0x00, 0x00, 0x01};
     /// Every CAB bit of a 24-bit CAB field plus the ECU-alive bit: released once when the NM
@@ -47,13 +42,12 @@ public:
     /// Aggregation width of the NM user-data model, in bytes.
     static constexpr std::size_t s_aggregation_width = 4;
 
-    /// Creates the DSA service (its writer from make_restart_writer with the configured restart
-    /// command path) and one ECU-alive service per configured instance. Nothing is offered yet.
+    /// Creates the DSA service (writing to the configured restart command file) and one ECU-alive
+    /// service per configured instance. Nothing is offered yet.
     Service_handler(const config::State_manager_config_abstract& config,
                     std::unique_ptr<Nm_interface_abstract> nm,
                     std::vector<std::unique_ptr<State_manager_com_alive_interface_abstract>> com_alive,
-                    std::vector<std::unique_ptr<State_manager_cwu_interface_abstract>> cwu,
-                    const Restart_writer_factory& make_restart_writer);
+                    std::vector<std::unique_ptr<State_manager_cwu_interface_abstract>> cwu);
     ~Service_handler() override;
 
     Service_handler(const Service_handler&) = delete;

@@ -1,11 +1,17 @@
 #include "statemanager/services/dsa_interface.hpp"
 
 #include "ara/log/logging.h"
+#include "statemanager/smw/shared_memory_reboot.hpp"
 
 namespace vela::ap::statemanager::services
 {
 
-Dsa_interface::Dsa_interface(std::unique_ptr<smw::Shared_memory_writer_interface>&& writer)
+Dsa_interface::Dsa_interface(std::string restart_command_path)
+    : Dsa_interface(std::make_unique<smw::Shared_memory_reboot>(restart_command_path))
+{
+}
+
+Dsa_interface::Dsa_interface(std::unique_ptr<smw::Shared_memory_reboot_interface>&& writer)
     : DSAInterfaceSkeleton(DSAInterface::instance(), kest::com::cpp_binding::Method_call_processing_mode::kEvent)
     , m_writer(std::move(writer))
 {
@@ -24,7 +30,10 @@ vela::com::Future<void> Dsa_interface::RequestRestart(std::uint8_t restart_type)
     {
         std::lock_guard<std::mutex> lock(m_restart_mutex);
         ara::log::LogInfo() << "RequestDiagnosticRestart for own VM";
-        try_reboot(s_restart_vm_command);
+        if (m_writer != nullptr)
+        {
+            m_writer->restart_vm();
+        }
         break;
     }
     case 2:
@@ -40,7 +49,10 @@ vela::com::Future<void> Dsa_interface::RequestRestart(std::uint8_t restart_type)
     {
         std::lock_guard<std::mutex> lock(m_restart_mutex);
         ara::log::LogInfo() << "RequestDiagnosticRestart for M3";
-        try_reboot(s_restart_m3_command);
+        if (m_writer != nullptr)
+        {
+            m_writer->restart_m3();
+        }
         break;
     }
     default:
@@ -53,16 +65,6 @@ vela::com::Future<void> Dsa_interface::RequestRestart(std::uint8_t restart_type)
 vela::com::Future<void> Dsa_interface::promise_get_future()
 {
     return vela::com::make_ready_future();
-}
-
-void Dsa_interface::try_reboot(const std::string& command)
-{
-    if (m_writer == nullptr || m_writer->write_to_memory(command))
-    {
-        return;
-    }
-    static_cast<void>(m_writer->write_to_memory(s_cancel_command));
-    static_cast<void>(m_writer->write_to_memory(command));
 }
 
 } // namespace vela::ap::statemanager::services

@@ -9,6 +9,7 @@
 #include "statemanager/states/state_interface.hpp"
 
 #include <memory>
+#include <string>
 
 namespace vela::ap::statemanager::states
 {
@@ -39,7 +40,8 @@ public:
 
     State_factory(const config::State_manager_config_abstract& config,
                   const std::shared_ptr<Service_handler_interface>& service_handler,
-                  const std::shared_ptr<Em_interface_abstract>& em_interface);
+                  const std::shared_ptr<Em_interface_abstract>& em_interface,
+                  const std::string& poweroff_path = s_poweroff_path);
 
     std::unique_ptr<State_interface> create_state(unsigned int id) const override;
 

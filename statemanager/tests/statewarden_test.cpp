@@ -1,9 +1,12 @@
 // Starts the built Statewarden as a child process. The daemon reads its configuration from the
-// fixed folder /etc/adaptive, so each run happens in a private mount namespace in which that
-// folder is a fresh tmpfs (or, when it does not exist, /etc is overlaid so it can be made),
-// holding only what the test puts there. Nothing outside the namespace changes.
+// fixed folder /etc/adaptive and its input devices from /dev/input, so each run happens in a
+// private mount namespace in which the first is a fresh tmpfs holding only what the test puts
+// there, and the second is the test's own folder of stand-in devices (FIFOs, answered as event
+// devices by the preloaded stand-in library). Where either folder does not exist, its parent is
+// overlaid so it can be made. Nothing outside the namespace changes.
 
 #include "tests/support/temp_dir.hpp"
+#include "tools/evdev_standin/evdev_writer.hpp"
 
 #include <gtest/gtest.h>
 
@@ -27,15 +30,24 @@ namespace
 using namespace std::chrono_literals;
 
 const char* const s_mount_script = R"(set -e
+mount -t tmpfs tmpfs "$TARN1_SCRATCH"
+overlay() {
+    mkdir "$TARN1_SCRATCH/$2.upper" "$TARN1_SCRATCH/$2.work"
+    mount -t overlay overlay -o "lowerdir=$1,upperdir=$TARN1_SCRATCH/$2.upper,workdir=$TARN1_SCRATCH/$2.work" "$1"
+}
 if [ -d /etc/adaptive ]; then
     mount -t tmpfs tmpfs /etc/adaptive
 else
-    mount -t tmpfs tmpfs "$TARN1_SCRATCH"
-    mkdir "$TARN1_SCRATCH/upper" "$TARN1_SCRATCH/work"
-    mount -t overlay overlay -o "lowerdir=/etc,upperdir=$TARN1_SCRATCH/upper,workdir=$TARN1_SCRATCH/work" /etc
+    overlay /etc etc
     mkdir /etc/adaptive
 fi
 cp -R "$TARN1_CONFIG_DIR/." /etc/adaptive/
+if [ ! -d /dev/input ]; then
+    overlay /dev dev
+    mkdir /dev/input
+fi
+mount --bind "$TARN1_INPUT_DIR" /dev/input
+export LD_PRELOAD="$TARN1_PRELOAD"
 exec "$@"
 )";
 
@@ -177,6 +189,8 @@ std::string configuration(unsigned int period_ms)
         "DMSuspendRequestTimeout": 5,
         "PMSuspendRequestTimeout": 5,
         "AliveSupervisionInstanceId": "Statewarden/Alive",
+        "SharedMemoryConfig": {"UpdateStatusFile": "/etc/adaptive/set_status",
+                               "RestartCommandFile": "/etc/adaptive/command_request"},
         "DefautNMRequestPattern": [0, 0, 0, 1],
         "MaxNumberOfApplicationsRequestAlive": 1,
         "ApplicationsRequestAliveConfig": [{"EcuAliveInterfaceInstance": "ecu"}],
@@ -198,10 +212,15 @@ protected:
         m_dir.write_file("mount.sh", s_mount_script);
         m_config_dir = m_dir.file("config");
         m_scratch_dir = m_dir.file("scratch");
+        m_input_dir = m_dir.file("input");
         ASSERT_EQ(::mkdir(m_config_dir.c_str(), 0755), 0);
         ASSERT_EQ(::mkdir(m_scratch_dir.c_str(), 0755), 0);
+        ASSERT_EQ(::mkdir(m_input_dir.c_str(), 0755), 0);
+        ASSERT_TRUE(tarn1::evdev_standin::make_device(m_input_dir + "/event0"));
         ::setenv("TARN1_CONFIG_DIR", m_config_dir.c_str(), 1);
         ::setenv("TARN1_SCRATCH", m_scratch_dir.c_str(), 1);
+        ::setenv("TARN1_INPUT_DIR", m_input_dir.c_str(), 1);
+        ::setenv("TARN1_PRELOAD", TARN1_EVDEV_STANDIN_PRELOAD, 1);
 
         Namespaced_process probe(m_dir, "true");
         if (!probe.started() || probe.wait_for_exit(10s) != 0)
@@ -224,6 +243,7 @@ protected:
     tarn1::testing::Temp_dir m_dir;
     std::string m_config_dir;
     std::string m_scratch_dir;
+    std::string m_input_dir;
 };
 
 TEST_F(Statewarden_test, MissingConfigurationEndsWithStatus255)
@@ -290,6 +310,51 @@ TEST_P(Statewarden_signal_test, TerminationSignalEndsTheLoopInOrderWithStatus0)
     EXPECT_LT(received, terminating);
     EXPECT_LT(terminating, down);
     EXPECT_NE(output.find("ReportApplicationState(kTerminating)"), std::string::npos);
+}
+
+TEST_F(Statewarden_test, KeyPressesOnTheInputDeviceBecomeCommands)
+{
+    install_configuration(configuration(20));
+    Namespaced_process sut(m_dir, TARN1_STATEWARDEN_PATH);
+    ASSERT_TRUE(sut.wait_for_output("Statewarden daemon started", 20s)) << sut.output();
+    tarn1::evdev_standin::Evdev_writer hypervisor;
+    ASSERT_TRUE(hypervisor.open(m_input_dir + "/event0", 10s));
+
+    // the hypervisor presses P
+    ASSERT_TRUE(hypervisor.press(tarn1::evdev_standin::keys::s_p));
+    const bool prepare = sut.wait_for_output("New command receivedPrepareSD", 10s);
+    // then R, then the power key
+    ASSERT_TRUE(hypervisor.press(tarn1::evdev_standin::keys::s_r));
+    const bool run = sut.wait_for_output("New command receivedRun", 10s);
+    ASSERT_TRUE(hypervisor.press(tarn1::evdev_standin::keys::s_power));
+    const bool shutdown = sut.wait_for_output("New command receivedShutdown", 10s);
+    // the device hangs up; the loop goes on without it
+    hypervisor.close();
+    sut.send(SIGTERM);
+    const int status = sut.wait_for_exit(20s);
+
+    EXPECT_TRUE(prepare) << sut.output();
+    EXPECT_TRUE(run);
+    EXPECT_TRUE(shutdown);
+    EXPECT_EQ(status, 0) << sut.output();
+    EXPECT_NE(sut.output().find("Adding devices from directory: /dev/input"), std::string::npos);
+    EXPECT_EQ(sut.output().find("placeholder: virtual input"), std::string::npos);
+}
+
+TEST_F(Statewarden_test, NoInputDeviceFailsInitialisationAndEndsWithStatus0)
+{
+    ASSERT_EQ(::unlink((m_input_dir + "/event0").c_str()), 0);
+    install_configuration(configuration(20));
+    Namespaced_process sut(m_dir, TARN1_STATEWARDEN_PATH);
+
+    const int status = sut.wait_for_exit(20s);
+
+    EXPECT_EQ(status, 0) << sut.output();
+    const std::string output = sut.output();
+    EXPECT_NE(output.find("No key event input device found that supports both EV_KEY and EV_MSC"), std::string::npos);
+    EXPECT_NE(output.find("Failed to initialize Statewarden!"), std::string::npos);
+    EXPECT_NE(output.find("Statewarden daemon shutting down"), std::string::npos);
+    EXPECT_EQ(output.find("ReportApplicationState"), std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals,

@@ -54,11 +54,7 @@ protected:
             EXPECT_TRUE(config.add_apps_cwu(name));
             cwu.push_back(std::make_unique<State_manager_cwu_interface>(name));
         }
-        sut.emplace(config,
-                    std::make_unique<testing::Recording_nm_interface>(nm),
-                    std::move(com_alive),
-                    std::move(cwu),
-                    Service_handler::Restart_writer_factory{});
+        sut.emplace(config, std::make_unique<testing::Recording_nm_interface>(nm), std::move(com_alive), std::move(cwu));
     }
     ~Service_handler_concurrent_test() override
     {

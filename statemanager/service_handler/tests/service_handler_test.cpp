@@ -9,7 +9,6 @@
 #include "statemanager/service_handler/tests/mocks/recording_nm_interface.hpp"
 #include "statemanager/services/state_manager_com_alive_interface.hpp"
 #include "statemanager/services/state_manager_cwu_interface.hpp"
-#include "statemanager/services/tests/file_command_writer.hpp"
 #include "tests/support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
@@ -70,11 +69,7 @@ protected:
             cwu.push_back(std::make_unique<State_manager_cwu_interface>(instance));
             m_cwu.push_back(cwu.back().get());
         }
-        sut.emplace(config,
-                    std::make_unique<testing::Recording_nm_interface>(nm),
-                    std::move(com_alive),
-                    std::move(cwu),
-                    [](const std::string& path) { return std::make_unique<testing::File_command_writer>(path); });
+        sut.emplace(config, std::make_unique<testing::Recording_nm_interface>(nm), std::move(com_alive), std::move(cwu));
     }
 
     /// Builds and initialises the handler, plays both NM services found, forgets the calls so far.

@@ -4,8 +4,7 @@
 #include "kest/com/runtime/component_singleton.h"
 #include "platform/com/tests/wait_for_instance.hpp"
 #include "statemanager/proxy/dsa_interface_proxy.hpp"
-#include "statemanager/services/tests/file_command_writer.hpp"
-#include "statemanager/services/tests/mocks/mock_shared_memory_writer.hpp"
+#include "statemanager/services/tests/mocks/mock_shared_memory_reboot.hpp"
 #include "tests/support/temp_dir.hpp"
 
 #include <gmock/gmock.h>
@@ -22,9 +21,7 @@ namespace
 {
 
 using ara::log::LogLevel;
-using ::testing::_;
 using ::testing::InSequence;
-using ::testing::Return;
 using namespace std::chrono_literals;
 
 struct Restart_case
@@ -55,7 +52,7 @@ TEST_P(Dsa_interface_test, RestartTypeWritesItsWordOrOnlyLogs)
 {
     const Restart_case& c = GetParam();
     const std::string path = m_dir.file("command_request");
-    Dsa_interface sut(std::make_unique<testing::File_command_writer>(path));
+    Dsa_interface sut(path);
 
     const vela::com::Future<void> reply = sut.RequestRestart(c.restart_type);
 
@@ -78,20 +75,24 @@ INSTANTIATE_TEST_SUITE_P(
         Restart_case{"Max", 255, "", "DSA received unknown RestartType !", LogLevel::kWarn}),
     [](const ::testing::TestParamInfo<Restart_case>& c) { return std::string(c.param.name); });
 
-TEST(Dsa_interface_writer_test, FailedRestartWordIsFollowedByOneCancelAndOneRetry)
+TEST(Dsa_interface_writer_test, EachRestartTypeReachesItsWriterOperation)
 {
-    auto writer = std::make_unique<::testing::StrictMock<testing::Mock_shared_memory_writer>>();
+    auto writer = std::make_unique<::testing::StrictMock<testing::Mock_shared_memory_reboot>>();
     {
         InSequence in_order;
-        EXPECT_CALL(*writer, write_to_memory("restartao")).WillOnce(Return(false));
-        EXPECT_CALL(*writer, write_to_memory("cancel")).WillOnce(Return(false));
-        EXPECT_CALL(*writer, write_to_memory("restartao")).WillOnce(Return(false));
+        EXPECT_CALL(*writer, restart_m3());
+        EXPECT_CALL(*writer, restart_vm());
     }
     tarn1::testing::Temp_dir dir;
     ::setenv("TARN1_COM_DIR", dir.path().c_str(), 1);
-    Dsa_interface sut(std::move(writer));
+    {
+        Dsa_interface sut(std::move(writer));
 
-    EXPECT_TRUE(sut.RequestRestart(1).is_ready());
+        for (const std::uint8_t type : {5, 2, 3, 4, 0, 6, 1})
+        {
+            EXPECT_TRUE(sut.RequestRestart(type).is_ready());
+        }
+    }
     ::unsetenv("TARN1_COM_DIR");
 }
 
@@ -101,7 +102,7 @@ TEST(Dsa_interface_middleware_test, RestartsFromTwoCallersReachTheCommandFileWor
     ::setenv("TARN1_COM_DIR", dir.path().c_str(), 1);
     {
         kest::com::runtime::Component_singleton runtime(false, "test");
-        Dsa_interface sut(std::make_unique<testing::File_command_writer>(dir.file("command_request")));
+        Dsa_interface sut(dir.file("command_request"));
         sut.OfferService();
         const auto handle = tarn1::testing::wait_for_instance(
             runtime.get_service_finder(), DSAInterface::service_identifier(), "DSA_Interface", 5s);

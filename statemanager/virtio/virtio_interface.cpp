@@ -1,0 +1,318 @@
+#include "statemanager/virtio/virtio_interface.hpp"
+
+#include "ara/log/logging.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/epoll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace vela::ap::statemanager::virtio
+{
+
+namespace
+{
+
+constexpr std::uint16_t s_ev_key = 1;
+constexpr std::uint16_t s_ev_pwr = 22;
+constexpr std::uint64_t s_ev_key_mask = 0x2;
+constexpr std::uint16_t s_key_power = 116;
+constexpr std::uint16_t s_key_n = 49;
+constexpr std::uint16_t s_key_s = 31;
+constexpr std::uint16_t s_key_p = 25;
+constexpr std::uint16_t s_key_r = 19;
+constexpr std::int32_t s_pressed = 1;
+// EVIOCGBIT(0, 8): the event-type bitmap into an 8-byte buffer.
+constexpr unsigned long s_eviocgbit_types = 0x80084520UL;
+
+int bounded(unsigned int timeout_ms)
+{
+    return static_cast<int>(std::min<unsigned int>(timeout_ms, INT_MAX));
+}
+
+std::uint16_t little_endian_16(const unsigned char* bytes)
+{
+    return static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8));
+}
+
+std::int32_t little_endian_32(const unsigned char* bytes)
+{
+    const std::uint32_t value = static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
+                                (static_cast<std::uint32_t>(bytes[2]) << 16) |
+                                (static_cast<std::uint32_t>(bytes[3]) << 24);
+    std::int32_t result = 0;
+    std::memcpy(&result, &value, sizeof result);
+    return result;
+}
+
+} // namespace
+
+Virtio_interface::Virtio_interface()
+{
+    m_devices.fill(-1);
+}
+
+Virtio_interface::~Virtio_interface()
+{
+    release();
+}
+
+void Virtio_interface::release()
+{
+    for (int& fd : m_devices)
+    {
+        if (fd != -1 && ::close(fd) != 0)
+        {
+            const int error = errno;
+            ara::log::LogError() << "Failed to close event file descriptor! " << std::strerror(error);
+        }
+        fd = -1;
+    }
+    m_device_count = 0;
+    if (m_epoll_fd != -1 && ::close(m_epoll_fd) != 0)
+    {
+        const int error = errno;
+        ara::log::LogError() << "Failed to close epoll file descriptor! " << std::strerror(error);
+    }
+    m_epoll_fd = -1;
+}
+
+bool Virtio_interface::init(std::string directory)
+{
+    if (m_initialized)
+    {
+        ara::log::LogVerbose() << "VirtIO interface already initialized";
+        return false;
+    }
+    ara::log::LogVerbose() << "Initialization of VirtIO";
+    // What an earlier, failed attempt left open is not leaked.
+    release();
+
+    DIR* const folder = ::opendir(directory.c_str());
+    if (folder == nullptr)
+    {
+        ara::log::LogError() << "Virtio device input folder \"" << directory << "\"not found";
+        return false;
+    }
+
+    m_epoll_fd = ::epoll_create(static_cast<int>(s_max_devices));
+    if (m_epoll_fd < 0)
+    {
+        const int error = errno;
+        m_epoll_fd = -1;
+        ara::log::LogError() << "Failed to create epoll file descriptor! " << std::strerror(error);
+        ::closedir(folder);
+        return false;
+    }
+
+    ara::log::LogInfo() << "Adding devices from directory: " << directory;
+    bool success = true;
+    while (const dirent* const entry = ::readdir(folder))
+    {
+        if (std::strncmp(entry->d_name, "event", 5) != 0)
+        {
+            continue;
+        }
+        const std::string path = directory + "/" + entry->d_name;
+        const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+        {
+            ara::log::LogError() << "Can't open VirtIO input device: " << path;
+            success = false;
+            continue;
+        }
+        ara::log::LogVerbose() << "Open VirtIO input device: " << path;
+
+        // The hypervisor's device may not report EV_MSC, so EV_KEY alone qualifies it.
+        if ((supported_event_types(fd) & s_ev_key_mask) == 0)
+        {
+            ::close(fd);
+            continue;
+        }
+
+        const auto free_slot = std::find(m_devices.begin(), m_devices.end(), -1);
+        if (free_slot == m_devices.end())
+        {
+            ara::log::LogError() << "Too many VirtIO input devices, skipping: " << path;
+            ::close(fd);
+            continue;
+        }
+
+        epoll_event event{};
+        event.events = EPOLLIN;
+        event.data.fd = fd;
+        if (::epoll_ctl(m_epoll_fd, EPOLL_CTL_ADD, fd, &event) != 0)
+        {
+            ara::log::LogError() << "Can't add input device to epoll! epoll_ctl failed!";
+            ::close(fd);
+            success = false;
+            continue;
+        }
+        *free_slot = fd;
+        ++m_device_count;
+    }
+
+    if (m_device_count == 0)
+    {
+        ara::log::LogError() << "No key event input device found that supports both EV_KEY and EV_MSC";
+        ::closedir(folder);
+        return false;
+    }
+    ::closedir(folder);
+    m_initialized = success;
+    return success;
+}
+
+Virtio_command Virtio_interface::get_command(unsigned int timeout_ms)
+{
+    if (m_device_count > 0)
+    {
+        read_input_events(timeout_ms);
+    }
+    else
+    {
+        // Nothing can arrive, but the main loop is still paced by this wait.
+        (void)::poll(nullptr, 0, bounded(timeout_ms));
+    }
+    return m_commands.empty() ? Virtio_command::Non : m_commands.front();
+}
+
+void Virtio_interface::read_input_events(unsigned int timeout_ms)
+{
+    std::array<epoll_event, s_max_devices> events{};
+    ara::log::LogDebug() << "Epoll_wait start";
+    const int ready = ::epoll_wait(m_epoll_fd, events.data(), static_cast<int>(events.size()), bounded(timeout_ms));
+    ara::log::LogDebug() << "Epoll_wait returned: " << static_cast<std::int32_t>(ready);
+    if (ready <= 0)
+    {
+        // A timeout, or a signal that interrupted the wait: the loop goes on either way.
+        return;
+    }
+    for (int index = 0; index < ready; ++index)
+    {
+        const epoll_event& event = events[static_cast<std::size_t>(index)];
+        if ((event.events & EPOLLIN) != 0)
+        {
+            read_event(event.data.fd);
+        }
+        else if ((event.events & (EPOLLERR | EPOLLHUP)) != 0)
+        {
+            close_device(event.data.fd);
+        }
+    }
+}
+
+void Virtio_interface::read_event(int fd)
+{
+    unsigned char record[s_event_size];
+    const ssize_t got = ::read(fd, record, sizeof record);
+    ara::log::LogDebug() << "Readed bytes: " << static_cast<std::int64_t>(got);
+    // A short record is no event: its fields would be made up of whatever is in the buffer.
+    if (got != static_cast<ssize_t>(s_event_size))
+    {
+        ara::log::LogError() << "Reading virtual input event failed";
+        return;
+    }
+    decode(little_endian_16(record + 16), little_endian_16(record + 18), little_endian_32(record + 20));
+}
+
+void Virtio_interface::decode(std::uint16_t type, std::uint16_t code, std::int32_t value)
+{
+    if ((type == s_ev_key || type == s_ev_pwr) && code == s_key_power && value == s_pressed)
+    {
+        // The power key overrides whatever is pending: Shutdown stays the only command. A
+        // repeated press keeps that one Shutdown rather than dropping it.
+        const bool repeated = m_last_command == Virtio_command::Shutdown && !m_commands.empty() &&
+                              m_commands.front() == Virtio_command::Shutdown;
+        m_commands.clear();
+        if (repeated)
+        {
+            m_commands.push_back(Virtio_command::Shutdown);
+        }
+        else
+        {
+            add_command(Virtio_command::Shutdown);
+        }
+    }
+    else if (type == s_ev_key && code == s_key_n && value == s_pressed)
+    {
+        add_command(Virtio_command::NmControlled);
+    }
+    else if (type == s_ev_key && code == s_key_s && value == s_pressed)
+    {
+        add_command(Virtio_command::NMControlledPrepareSD);
+    }
+    else if (type == s_ev_key && code == s_key_p && value == s_pressed)
+    {
+        add_command(Virtio_command::PrepareSD);
+    }
+    else if (type == s_ev_key && code == s_key_r && value == s_pressed)
+    {
+        add_command(Virtio_command::Run);
+    }
+    else
+    {
+        ara::log::LogDebug() << "Unsupported command type received! Type[" << type << "] code[" << code << "] value["
+                             << value << "]";
+    }
+}
+
+void Virtio_interface::add_command(Virtio_command command)
+{
+    if (command == m_last_command)
+    {
+        return;
+    }
+    m_last_command = command;
+    ara::log::LogInfo() << "New command received" << toString(command);
+    m_commands.push_back(command);
+}
+
+void Virtio_interface::command_consumed()
+{
+    if (m_commands.empty())
+    {
+        return;
+    }
+    const Virtio_command consumed = m_commands.front();
+    m_commands.pop_front();
+    ara::log::LogInfo() << "Consumed VirtIO command: " << toString(consumed);
+}
+
+void Virtio_interface::close_device(int fd)
+{
+    if (::close(fd) != 0)
+    {
+        const int error = errno;
+        ara::log::LogError() << "Failed to close event file descriptor! " << std::strerror(error);
+    }
+    const auto slot = std::find(m_devices.begin(), m_devices.end(), fd);
+    if (slot != m_devices.end())
+    {
+        *slot = -1;
+        --m_device_count;
+    }
+}
+
+std::uint64_t Virtio_interface::supported_event_types(int fd)
+{
+    unsigned char bitmap[8] = {};
+    if (::ioctl(fd, s_eviocgbit_types, bitmap) < 0)
+    {
+        return 0;
+    }
+    std::uint64_t types = 0;
+    for (std::size_t index = 0; index < sizeof bitmap; ++index)
+    {
+        types |= static_cast<std::uint64_t>(bitmap[index]) << (8 * index);
+    }
+    return types;
+}
+
+} // namespace vela::ap::statemanager::virtio
