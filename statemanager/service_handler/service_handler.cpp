@@ -166,7 +166,7 @@ bool Service_handler::is_network_in_use() const
 
 bool Service_handler::ecu_in_sleep_mode() const
 {
-    return m_ecu_state.load() == s_ecu_inactive;
+    return m_ecu_state.load() == Ecu_state::inactive;
 }
 
 void Service_handler::request_network()
@@ -373,17 +373,17 @@ void Service_handler::update_ecu_state(bool active)
     if (active)
     {
         ara::log::LogInfo() << "Ecu state based on NM activity: active";
-        m_ecu_state.store(s_ecu_active);
+        m_ecu_state.store(Ecu_state::active);
     }
-    else if (m_ecu_state.load() == s_ecu_active)
+    else if (m_ecu_state.load() == Ecu_state::active)
     {
         ara::log::LogInfo() << "Ecu state based on NM activity: ready sleep";
-        m_ecu_state.store(s_ecu_ready_sleep);
+        m_ecu_state.store(Ecu_state::ready_sleep);
     }
     else
     {
         ara::log::LogInfo() << "Ecu state based on NM activity: inactive (sleep mode)";
-        m_ecu_state.store(s_ecu_inactive);
+        m_ecu_state.store(Ecu_state::inactive);
     }
 }
 

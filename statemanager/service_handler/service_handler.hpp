@@ -101,11 +101,12 @@ public:
     static std::string bitvector2str(const std::vector<std::uint8_t>& bits);
 
 private:
-    enum Ecu_state : std::uint8_t
+    /// The network's activity as last notified.
+    enum class Ecu_state : std::uint8_t
     {
-        s_ecu_active = 0,
-        s_ecu_ready_sleep = 1,
-        s_ecu_inactive = 2,
+        active = 0,
+        ready_sleep = 1,
+        inactive = 2, ///< sleep mode
     };
 
     const config::State_manager_config_abstract& m_config;
@@ -130,7 +131,7 @@ private:
     bool m_nm_sending_enabled{true};
 
     // Written by the NetworkState handler (one middleware strand), read by the main loop.
-    std::atomic<std::uint8_t> m_ecu_state{s_ecu_active};
+    std::atomic<Ecu_state> m_ecu_state{Ecu_state::active};
     // Set by the find-service completion (middleware worker), read by the main loop.
     std::atomic<bool> m_nm_interface_available{false};
 };
