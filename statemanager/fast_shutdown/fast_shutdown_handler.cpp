@@ -6,21 +6,36 @@
 #include <csignal>
 #include <cstring>
 #include <ctime>
+#include <string>
 #include <fcntl.h>
 #include <pthread.h>
 #include <unistd.h>
+#include <utility>
 
 namespace vela::ap::statemanager::fast_shutdown
 {
 
-Fast_shutdown_handler::Fast_shutdown_handler(const std::string& path)
-    : m_path(path)
+namespace
+{
+
+/// The system's text of an errno value; usable from any thread.
+std::string error_text(int error)
+{
+    char buffer[128];
+    return ::strerror_r(error, buffer, sizeof buffer);
+}
+
+} // namespace
+
+
+Fast_shutdown_handler::Fast_shutdown_handler(std::string path)
+    : m_path(std::move(path))
 {
     m_fd = ::open(m_path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
     if (m_fd < 0)
     {
         const int error = errno;
-        ara::log::LogError() << "Failed to open file:" << m_path << " Error: " << std::strerror(error);
+        ara::log::LogError() << "Failed to open file:" << m_path << " Error: " << error_text(error);
         return;
     }
     m_usable = true;
@@ -31,7 +46,7 @@ Fast_shutdown_handler::~Fast_shutdown_handler()
     if (m_usable && ::close(m_fd) != 0)
     {
         const int error = errno;
-        ara::log::LogError() << "Failed to close file: PATH: " << m_path << " Error: " << std::strerror(error);
+        ara::log::LogError() << "Failed to close file: PATH: " << m_path << " Error: " << error_text(error);
     }
 }
 
@@ -83,7 +98,7 @@ void Fast_shutdown_handler::write_info(ssize_t written, const std::string& comma
     if (written < 0)
     {
         const int error = errno;
-        ara::log::LogError() << "Failed to write command: " << command << " Error: " << std::strerror(error);
+        ara::log::LogError() << "Failed to write command: " << command << " Error: " << error_text(error);
         return;
     }
     const auto length = static_cast<std::size_t>(written);
@@ -99,7 +114,7 @@ void Fast_shutdown_handler::write_info(ssize_t written, const std::string& comma
     if (completed < 0)
     {
         const int error = errno;
-        ara::log::LogError() << "Failed to write command: " << remaining << " Error: " << std::strerror(error);
+        ara::log::LogError() << "Failed to write command: " << remaining << " Error: " << error_text(error);
     }
     else if (static_cast<std::size_t>(completed) < remaining.size())
     {

@@ -21,7 +21,7 @@ public:
 
     /// Opens path write-only and non-blocking; when that fails the error is logged and the
     /// handler stays unusable (is_possible() false).
-    explicit Fast_shutdown_handler(const std::string& path = s_default_path);
+    explicit Fast_shutdown_handler(std::string path = s_default_path);
     ~Fast_shutdown_handler() override;
 
     Fast_shutdown_handler(const Fast_shutdown_handler&) = delete;

@@ -16,7 +16,7 @@ namespace kest::udpnm::interface::skeleton
 /// (NetworkState.Update) before offering; subscribers get the current value first, then each update.
 class NetworkStateInterfaceSkeleton : public ara::com::internal::skeleton::Skeleton<NetworkStateInterface>
 {
-public:
+  public:
     explicit NetworkStateInterfaceSkeleton(const std::string& instance,
                                            kest::com::cpp_binding::Method_call_processing_mode mode =
                                                kest::com::cpp_binding::Method_call_processing_mode::kEvent);
@@ -25,11 +25,11 @@ public:
     virtual vela::com::Future<void> ReleaseNetwork(const std::vector<std::uint8_t>& pattern) = 0;
     virtual vela::com::Future<void> RequestNetwork(const std::vector<std::uint8_t>& pattern) = 0;
 
-private:
+  private:
     kest::com::cpp_binding::Skeleton_method<void, std::vector<std::uint8_t>> m_release_network;
     kest::com::cpp_binding::Skeleton_method<void, std::vector<std::uint8_t>> m_request_network;
 
-public:
+  public:
     kest::com::cpp_binding::Skeleton_field<std::vector<std::uint8_t>> NetworkState;
 };
 

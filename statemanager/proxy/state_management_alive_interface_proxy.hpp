@@ -16,7 +16,7 @@ namespace vela::ap::statemanager::proxy
 /// Application_error_exception.
 class StateManagementAliveInterfaceProxy
 {
-public:
+  public:
     using HandleType = kest::com::cpp_binding::Service_handle;
 
     explicit StateManagementAliveInterfaceProxy(const HandleType& handle);
@@ -27,10 +27,10 @@ public:
     static const char* service_identifier() { return StateManagementAliveInterface::service_identifier(); }
     kest::com::cpp_binding::Rport& port() noexcept { return m_port; }
 
-private:
+  private:
     kest::com::cpp_binding::Rport m_port;
 
-public:
+  public:
     kest::com::cpp_binding::Proxy_method<void> ReleaseAlive;
     kest::com::cpp_binding::Proxy_method<void> RequestAlive;
 };

@@ -15,7 +15,7 @@ namespace kest::udpnm::interface::skeleton
 /// Provider side of UserDataInterface, for the NM simulator and tests.
 class UserDataInterfaceSkeleton : public ara::com::internal::skeleton::Skeleton<UserDataInterface>
 {
-public:
+  public:
     explicit UserDataInterfaceSkeleton(const std::string& instance,
                                        kest::com::cpp_binding::Method_call_processing_mode mode =
                                            kest::com::cpp_binding::Method_call_processing_mode::kEvent);
@@ -24,11 +24,11 @@ public:
     virtual vela::com::Future<std::vector<std::uint8_t>> GetUserData() = 0;
     virtual vela::com::Future<void> SetUserData(const std::vector<std::uint8_t>& data) = 0;
 
-private:
+  private:
     kest::com::cpp_binding::Skeleton_method<std::vector<std::uint8_t>> m_get_user_data;
     kest::com::cpp_binding::Skeleton_method<void, std::vector<std::uint8_t>> m_set_user_data;
 
-public:
+  public:
     kest::com::cpp_binding::Skeleton_event<std::vector<std::uint8_t>> UserDataChanged;
 };
 

@@ -18,15 +18,15 @@ namespace vela::ap::statemanager::skeleton
 /// A derived class stops offering in its destructor before its own members go.
 class DSAInterfaceSkeleton : public ara::com::internal::skeleton::Skeleton<DSAInterface>
 {
-public:
+  public:
     explicit DSAInterfaceSkeleton(const std::string& instance,
-                   kest::com::cpp_binding::Method_call_processing_mode mode =
-                       kest::com::cpp_binding::Method_call_processing_mode::kEvent);
+                                  kest::com::cpp_binding::Method_call_processing_mode mode =
+                                      kest::com::cpp_binding::Method_call_processing_mode::kEvent);
     ~DSAInterfaceSkeleton() override;
 
     virtual vela::com::Future<void> RequestRestart(std::uint8_t restart_type) = 0;
 
-private:
+  private:
     kest::com::cpp_binding::Skeleton_method<void, std::uint8_t> m_request_restart;
 };
 

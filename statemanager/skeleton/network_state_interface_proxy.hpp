@@ -17,7 +17,7 @@ namespace kest::udpnm::interface::proxy
 /// its receive handler on a middleware worker thread, never concurrently with itself.
 class NetworkStateInterfaceProxy
 {
-public:
+  public:
     using HandleType = kest::com::cpp_binding::Service_handle;
 
     explicit NetworkStateInterfaceProxy(const HandleType& handle);
@@ -30,10 +30,10 @@ public:
     static const char* service_identifier() { return NetworkStateInterface::service_identifier(); }
     kest::com::cpp_binding::Rport& port() noexcept { return m_port; }
 
-private:
+  private:
     kest::com::cpp_binding::Rport m_port;
 
-public:
+  public:
     kest::com::cpp_binding::Proxy_method<void, std::vector<std::uint8_t>> ReleaseNetwork;
     kest::com::cpp_binding::Proxy_method<void, std::vector<std::uint8_t>> RequestNetwork;
     kest::com::cpp_binding::Proxy_field<std::vector<std::uint8_t>> NetworkState;

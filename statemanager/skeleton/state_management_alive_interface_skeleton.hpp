@@ -16,18 +16,19 @@ namespace vela::ap::statemanager::skeleton
 /// instance at once), is decoded and handed to the operation below; the reply goes out when the
 /// returned future is satisfied. A request that cannot be decoded is answered with return code 0x80.
 /// A derived class stops offering in its destructor before its own members go.
-class StateManagementAliveInterfaceSkeleton : public ara::com::internal::skeleton::Skeleton<StateManagementAliveInterface>
+class StateManagementAliveInterfaceSkeleton
+    : public ara::com::internal::skeleton::Skeleton<StateManagementAliveInterface>
 {
-public:
+  public:
     explicit StateManagementAliveInterfaceSkeleton(const std::string& instance,
-                   kest::com::cpp_binding::Method_call_processing_mode mode =
-                       kest::com::cpp_binding::Method_call_processing_mode::kEvent);
+                                                   kest::com::cpp_binding::Method_call_processing_mode mode =
+                                                       kest::com::cpp_binding::Method_call_processing_mode::kEvent);
     ~StateManagementAliveInterfaceSkeleton() override;
 
     virtual vela::com::Future<void> ReleaseAlive() = 0;
     virtual vela::com::Future<void> RequestAlive() = 0;
 
-private:
+  private:
     kest::com::cpp_binding::Skeleton_method<void> m_release_alive;
     kest::com::cpp_binding::Skeleton_method<void> m_request_alive;
 };

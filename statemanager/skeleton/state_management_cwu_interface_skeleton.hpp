@@ -18,16 +18,16 @@ namespace vela::ap::statemanager::skeleton
 /// A derived class stops offering in its destructor before its own members go.
 class StateManagementCWUInterfaceSkeleton : public ara::com::internal::skeleton::Skeleton<StateManagementCWUInterface>
 {
-public:
+  public:
     explicit StateManagementCWUInterfaceSkeleton(const std::string& instance,
-                   kest::com::cpp_binding::Method_call_processing_mode mode =
-                       kest::com::cpp_binding::Method_call_processing_mode::kEvent);
+                                                 kest::com::cpp_binding::Method_call_processing_mode mode =
+                                                     kest::com::cpp_binding::Method_call_processing_mode::kEvent);
     ~StateManagementCWUInterfaceSkeleton() override;
 
     virtual vela::com::Future<void> ReleaseCarWakeUp() = 0;
     virtual vela::com::Future<void> RequestCarWakeUp(std::uint8_t ac_value) = 0;
 
-private:
+  private:
     kest::com::cpp_binding::Skeleton_method<void> m_release_car_wake_up;
     kest::com::cpp_binding::Skeleton_method<void, std::uint8_t> m_request_car_wake_up;
 };

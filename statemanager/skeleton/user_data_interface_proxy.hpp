@@ -15,7 +15,7 @@ namespace kest::udpnm::interface::proxy
 /// Consumer side of UserDataInterface, built from a handle the service finder delivered.
 class UserDataInterfaceProxy
 {
-public:
+  public:
     using HandleType = kest::com::cpp_binding::Service_handle;
 
     explicit UserDataInterfaceProxy(const HandleType& handle);
@@ -27,10 +27,10 @@ public:
     static const char* service_identifier() { return UserDataInterface::service_identifier(); }
     kest::com::cpp_binding::Rport& port() noexcept { return m_port; }
 
-private:
+  private:
     kest::com::cpp_binding::Rport m_port;
 
-public:
+  public:
     kest::com::cpp_binding::Proxy_method<std::vector<std::uint8_t>> GetUserData;
     kest::com::cpp_binding::Proxy_method<void, std::vector<std::uint8_t>> SetUserData;
     kest::com::cpp_binding::Proxy_event<std::vector<std::uint8_t>> UserDataChanged;

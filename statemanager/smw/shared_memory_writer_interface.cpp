@@ -3,12 +3,13 @@
 #include "ara/log/logging.h"
 
 #include <ios>
+#include <utility>
 
 namespace vela::ap::statemanager::smw
 {
 
-Shared_memory_writer_interface::Shared_memory_writer_interface(const std::string& path)
-    : m_path(path)
+Shared_memory_writer_interface::Shared_memory_writer_interface(std::string path)
+    : m_path(std::move(path))
 {
     // Unbuffered, so every word goes to the driver in its own write and a failed write leaves
     // no bytes behind that would be glued to the next word.

@@ -16,7 +16,7 @@ class Shared_memory_writer_interface
 public:
     /// Opens path for writing (a missing regular file is created, an existing one truncated).
     /// When it cannot be opened the error is logged and every later write reports failure.
-    explicit Shared_memory_writer_interface(const std::string& path);
+    explicit Shared_memory_writer_interface(std::string path);
     virtual ~Shared_memory_writer_interface();
 
     Shared_memory_writer_interface(const Shared_memory_writer_interface&) = delete;

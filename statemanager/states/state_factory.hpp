@@ -38,6 +38,8 @@ public:
     /// The power-management daemon's command pipe.
     static constexpr const char* s_poweroff_path = "/run/adaptive/poweroff";
 
+    /// Opens the VM status file of the configuration and the power-off command pipe at
+    /// poweroff_path, and creates the state notifier.
     State_factory(const config::State_manager_config_abstract& config,
                   const std::shared_ptr<Service_handler_interface>& service_handler,
                   const std::shared_ptr<Em_interface_abstract>& em_interface,

@@ -31,6 +31,13 @@ constexpr std::int32_t s_pressed = 1;
 // EVIOCGBIT(0, 8): the event-type bitmap into an 8-byte buffer.
 constexpr unsigned long s_eviocgbit_types = 0x80084520UL;
 
+/// The system's text of an errno value; usable from any thread.
+std::string error_text(int error)
+{
+    char buffer[128];
+    return ::strerror_r(error, buffer, sizeof buffer);
+}
+
 int bounded(unsigned int timeout_ms)
 {
     return static_cast<int>(std::min<unsigned int>(timeout_ms, INT_MAX));
@@ -70,7 +77,7 @@ void Virtio_interface::release()
         if (fd != -1 && ::close(fd) != 0)
         {
             const int error = errno;
-            ara::log::LogError() << "Failed to close event file descriptor! " << std::strerror(error);
+            ara::log::LogError() << "Failed to close event file descriptor! " << error_text(error);
         }
         fd = -1;
     }
@@ -78,7 +85,7 @@ void Virtio_interface::release()
     if (m_epoll_fd != -1 && ::close(m_epoll_fd) != 0)
     {
         const int error = errno;
-        ara::log::LogError() << "Failed to close epoll file descriptor! " << std::strerror(error);
+        ara::log::LogError() << "Failed to close epoll file descriptor! " << error_text(error);
     }
     m_epoll_fd = -1;
 }
@@ -106,13 +113,14 @@ bool Virtio_interface::init(std::string directory)
     {
         const int error = errno;
         m_epoll_fd = -1;
-        ara::log::LogError() << "Failed to create epoll file descriptor! " << std::strerror(error);
+        ara::log::LogError() << "Failed to create epoll file descriptor! " << error_text(error);
         ::closedir(folder);
         return false;
     }
 
     ara::log::LogInfo() << "Adding devices from directory: " << directory;
     bool success = true;
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): the directory stream is this call's own.
     while (const dirent* const entry = ::readdir(folder))
     {
         if (std::strncmp(entry->d_name, "event", 5) != 0)
@@ -290,7 +298,7 @@ void Virtio_interface::close_device(int fd)
     if (::close(fd) != 0)
     {
         const int error = errno;
-        ara::log::LogError() << "Failed to close event file descriptor! " << std::strerror(error);
+        ara::log::LogError() << "Failed to close event file descriptor! " << error_text(error);
     }
     const auto slot = std::find(m_devices.begin(), m_devices.end(), fd);
     if (slot != m_devices.end())

@@ -77,8 +77,8 @@ Child_result run_in_child(const std::function<int()>& body, std::chrono::millise
     }
     int status = 0;
     ::waitpid(pid, &status, 0);
-    result.lifetime =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+    result.finished = std::chrono::steady_clock::now();
+    result.lifetime = std::chrono::duration_cast<std::chrono::milliseconds>(result.finished - started);
     result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return result;
 }

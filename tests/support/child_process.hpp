@@ -14,6 +14,8 @@ struct Child_result
     std::string out;
     std::string err;
     std::chrono::milliseconds lifetime{0};
+    /// When the child was seen to end (steady clock).
+    std::chrono::steady_clock::time_point finished{};
 };
 
 /// Runs body in a forked child with its standard output and error captured through pipes;

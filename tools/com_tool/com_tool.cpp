@@ -95,9 +95,9 @@ const Known_interface* find_interface(const std::string& name)
 {
     for (const auto& known : known_interfaces())
     {
-        if (known.name == name || (known.name.size() > name.size() + 2 &&
-                                   known.name.compare(known.name.size() - name.size() - 2, std::string::npos,
-                                                      "::" + name) == 0))
+        if (known.name == name ||
+            (known.name.size() > name.size() + 2 &&
+             known.name.compare(known.name.size() - name.size() - 2, std::string::npos, "::" + name) == 0))
         {
             return &known;
         }
@@ -169,8 +169,11 @@ bool append_argument(const std::string& text, std::optional<Kind> kind, std::vec
         }
         const std::string prefix = text.substr(0, colon);
         value = text.substr(colon + 1);
-        static const std::map<std::string, Kind> s_prefixes = {
-            {"u8", Kind::kUint8}, {"u16", Kind::kUint16}, {"u32", Kind::kUint32}, {"bytes", Kind::kBytes}, {"raw", Kind::kRaw}};
+        static const std::map<std::string, Kind> s_prefixes = {{"u8", Kind::kUint8},
+                                                               {"u16", Kind::kUint16},
+                                                               {"u32", Kind::kUint32},
+                                                               {"bytes", Kind::kBytes},
+                                                               {"raw", Kind::kRaw}};
         const auto found = s_prefixes.find(prefix);
         if (found == s_prefixes.end())
         {
@@ -240,7 +243,8 @@ std::optional<Service_handle> wait_for_instance(kest::com::cpp_binding::Service_
     std::condition_variable found_changed;
     std::optional<Service_handle> found;
     const auto search = finder.start_find_service(
-        [&](std::vector<Service_handle> handles) {
+        [&](std::vector<Service_handle> handles)
+        {
             if (!handles.empty())
             {
                 std::lock_guard<std::mutex> lock(mutex);
@@ -378,11 +382,13 @@ int run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
         std::condition_variable arrived;
         std::vector<Serialized_payload> samples;
         const auto event_id = static_cast<std::uint16_t>(id);
-        port.set_receive_handler(event_id, [&] {
-            std::lock_guard<std::mutex> lock(mutex);
-            port.take_samples(event_id, samples);
-            arrived.notify_all();
-        });
+        port.set_receive_handler(event_id,
+                                 [&]
+                                 {
+                                     std::lock_guard<std::mutex> lock(mutex);
+                                     port.take_samples(event_id, samples);
+                                     arrived.notify_all();
+                                 });
         port.subscribe_event(event_id, 16);
         std::uint64_t shown = 0;
         const auto deadline = std::chrono::steady_clock::now() + timeout;

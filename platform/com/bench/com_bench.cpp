@@ -40,19 +40,19 @@ struct Bench_interface
 
 class Echo_skeleton : public ara::com::internal::skeleton::Skeleton<Bench_interface>
 {
-public:
+  public:
     Echo_skeleton()
         : Skeleton("bench", kest::com::cpp_binding::Method_call_processing_mode::kEvent)
-        , m_echo(0,
-                 [](const Serialized_payload& request, const kest::com::cpp_binding::Reply_token& reply) {
-                     kest::com::cpp_binding::Method_impl_base::reply_method(reply, request, 0);
-                 },
-                 method_dispatcher())
+        , m_echo(
+              0,
+              [](const Serialized_payload& request, const kest::com::cpp_binding::Reply_token& reply)
+              { kest::com::cpp_binding::Method_impl_base::reply_method(reply, request, 0); },
+              method_dispatcher())
     {
     }
     ~Echo_skeleton() override { StopOfferService(); }
 
-private:
+  private:
     kest::com::cpp_binding::Method_impl_base m_echo;
 };
 
@@ -144,27 +144,28 @@ Result summarize(std::vector<double>& latencies, std::size_t calls, Clock::durat
 }
 
 /// Runs callers threads, each making calls_each round trips through round_trip(thread index).
-template <typename Round_trip>
-Result measure(std::size_t callers, std::size_t calls_each, Round_trip round_trip)
+template <typename Round_trip> Result measure(std::size_t callers, std::size_t calls_each, Round_trip round_trip)
 {
     std::vector<std::vector<double>> latencies(callers);
     std::vector<std::thread> threads;
     std::atomic<bool> go{false};
     for (std::size_t t = 0; t < callers; ++t)
     {
-        threads.emplace_back([&, t] {
-            latencies[t].reserve(calls_each);
-            while (!go.load())
+        threads.emplace_back(
+            [&, t]
             {
-                std::this_thread::yield();
-            }
-            for (std::size_t i = 0; i < calls_each; ++i)
-            {
-                const auto started = Clock::now();
-                round_trip(t);
-                latencies[t].push_back(std::chrono::duration<double, std::micro>(Clock::now() - started).count());
-            }
-        });
+                latencies[t].reserve(calls_each);
+                while (!go.load())
+                {
+                    std::this_thread::yield();
+                }
+                for (std::size_t i = 0; i < calls_each; ++i)
+                {
+                    const auto started = Clock::now();
+                    round_trip(t);
+                    latencies[t].push_back(std::chrono::duration<double, std::micro>(Clock::now() - started).count());
+                }
+            });
     }
     const auto started = Clock::now();
     go = true;
@@ -201,7 +202,12 @@ int connect_raw(const std::string& path)
 void print(const char* placement, const char* test, std::size_t callers, const Result& result)
 {
     std::printf("%-10s %-10s %7zu %9.1f %9.1f %12.0f\n",
-                placement, test, callers, result.p50_us, result.p99_us, result.calls_per_second);
+                placement,
+                test,
+                callers,
+                result.p50_us,
+                result.p99_us,
+                result.calls_per_second);
     std::fflush(stdout);
 }
 
@@ -247,10 +253,13 @@ void run_placement(const char* placement, int client_cpu, int server_cpu, std::s
             sockets.push_back(connect_raw(raw_path));
         }
         std::vector<std::vector<std::uint8_t>> buffers(callers, std::vector<std::uint8_t>(frame, 1));
-        const auto result = measure(callers, calls / callers, [&](std::size_t t) {
-            (void)!::write(sockets[t], buffers[t].data(), frame);
-            read_all(sockets[t], buffers[t].data(), frame);
-        });
+        const auto result = measure(callers,
+                                    calls / callers,
+                                    [&](std::size_t t)
+                                    {
+                                        (void)!::write(sockets[t], buffers[t].data(), frame);
+                                        read_all(sockets[t], buffers[t].data(), frame);
+                                    });
         print(placement, "raw-unix", callers, result);
         for (const int fd : sockets)
         {

@@ -1,6 +1,5 @@
-#include "runtime.hpp"
-
 #include "ara/log/logging.h"
+#include "runtime.hpp"
 
 #include <cerrno>
 #include <cstring>
@@ -169,8 +168,8 @@ void Connection::read_frames()
         const someip::Header_check check = someip::check_header(header);
         if (check != someip::Header_check::kOk)
         {
-            ara::log::LogWarn() << "com: dropping connection of " << m_peer_name
-                                << ": bad frame (" << someip::to_string(check) << ")";
+            ara::log::LogWarn() << "com: dropping connection of " << m_peer_name << ": bad frame ("
+                                << someip::to_string(check) << ")";
             close_on_loop();
             return;
         }
@@ -196,8 +195,9 @@ void Connection::read_frames()
             owner->on_frame(self, header, payload);
         }
         {
+            // Nothing more is taken from a connection that is being closed.
             std::lock_guard<std::mutex> lock(m_write_mutex);
-            if (m_closed)
+            if (m_closing || m_closed)
             {
                 return;
             }

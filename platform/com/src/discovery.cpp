@@ -1,7 +1,6 @@
-#include "runtime.hpp"
-
 #include "ara/log/logging.h"
 #include "kest/com/exceptions.h"
+#include "runtime.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -79,6 +78,14 @@ bool provider_alive(const cpp_binding::Service_handle& handle)
 
 std::optional<cpp_binding::Service_handle> read_entry(const std::string& path)
 {
+    struct stat info
+    {
+    };
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        info.st_size > static_cast<off_t>(s_max_entry_size))
+    {
+        return std::nullopt;
+    }
     std::ifstream file(path);
     if (!file)
     {
@@ -167,7 +174,11 @@ void make_directories(const std::string& path)
 
 } // namespace
 
-Discovery::Discovery(Io_loop& loop, std::string directory) : m_loop(loop), m_directory(std::move(directory)) {}
+Discovery::Discovery(Io_loop& loop, std::string directory)
+    : m_loop(loop)
+    , m_directory(std::move(directory))
+{
+}
 
 Discovery::~Discovery()
 {
@@ -184,19 +195,19 @@ Discovery::~Discovery()
 void Discovery::start()
 {
     make_directories(m_directory);
-    struct stat info{};
+    struct stat info
+    {
+    };
     if (::stat(m_directory.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
     {
         throw Infrastructure_exception("discovery directory " + m_directory + " cannot be created");
     }
     m_inotify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (m_inotify < 0 ||
-        ::inotify_add_watch(m_inotify,
-                            m_directory.c_str(),
-                            IN_CREATE | IN_DELETE | IN_MOVED_TO | IN_MOVED_FROM | IN_CLOSE_WRITE) < 0)
+    if (m_inotify < 0 || ::inotify_add_watch(m_inotify,
+                                             m_directory.c_str(),
+                                             IN_CREATE | IN_DELETE | IN_MOVED_TO | IN_MOVED_FROM | IN_CLOSE_WRITE) < 0)
     {
-        throw Infrastructure_exception("cannot watch discovery directory " + m_directory + ": " +
-                                       std::strerror(errno));
+        throw Infrastructure_exception("cannot watch discovery directory " + m_directory + ": " + std::strerror(errno));
     }
     // Read at once, so that a finder made right after the runtime already sees what is offered.
     rescan();
@@ -235,8 +246,8 @@ void Discovery::add_listener(std::weak_ptr<Discovery_listener> listener)
 std::string Discovery::publish(const cpp_binding::Service_handle& handle,
                                const connector::Service_interface_description& description)
 {
-    const std::string name = "p" + std::to_string(handle.pid) + "-" +
-                             handle.endpoint.substr(handle.endpoint.rfind('-') + 1);
+    const std::string name =
+        "p" + std::to_string(handle.pid) + "-" + handle.endpoint.substr(handle.endpoint.rfind('-') + 1);
     const std::string base = name.substr(0, name.size() - std::string(".sock").size());
     const std::string path = m_directory + "/" + base + s_entry_suffix;
     const std::string temporary = m_directory + "/." + base + ".tmp";
@@ -294,7 +305,9 @@ void Discovery::rescan()
             }
             const std::string path = m_directory + "/" + name;
             auto handle = read_entry(path);
-            if (!handle)
+            // An entry may only name a socket of this directory, so no entry can send clients elsewhere.
+            if (!handle || handle->endpoint.compare(0, m_directory.size() + 1, m_directory + "/") != 0 ||
+                handle->endpoint.find('/', m_directory.size() + 1) != std::string::npos)
             {
                 continue;
             }
@@ -313,9 +326,12 @@ void Discovery::rescan()
         ara::log::LogDebug() << "com: removing the entry of a provider that has gone: " << path;
         ::unlink(path.c_str());
     }
-    std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
-        return std::tie(a.service_id, a.instance_id, a.endpoint) < std::tie(b.service_id, b.instance_id, b.endpoint);
-    });
+    std::sort(found.begin(),
+              found.end(),
+              [](const auto& a, const auto& b) {
+                  return std::tie(a.service_id, a.instance_id, a.endpoint) <
+                         std::tie(b.service_id, b.instance_id, b.endpoint);
+              });
 
     // Watch each provider's process so that its death is noticed although its entry stays.
     std::set<std::int32_t> pids;
@@ -349,7 +365,10 @@ void Discovery::rescan()
         }
         struct Process_exit : Io_handler
         {
-            explicit Process_exit(std::weak_ptr<Discovery> d) : discovery(std::move(d)) {}
+            explicit Process_exit(std::weak_ptr<Discovery> d)
+                : discovery(std::move(d))
+            {
+            }
             std::weak_ptr<Discovery> discovery;
             void on_io(std::uint32_t) override
             {

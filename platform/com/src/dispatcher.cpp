@@ -1,9 +1,8 @@
-#include "runtime.hpp"
-
 #include "ara/log/logging.h"
 #include "kest/com/cpp_binding/method_dispatcher.h"
 #include "kest/com/cpp_binding/method_impl_base.h"
 #include "kest/com/exceptions.h"
+#include "runtime.hpp"
 
 namespace kest::com::internal
 {

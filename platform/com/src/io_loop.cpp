@@ -1,7 +1,6 @@
-#include "runtime.hpp"
-
 #include "ara/log/logging.h"
 #include "kest/com/exceptions.h"
+#include "runtime.hpp"
 
 #include <cerrno>
 #include <cstring>

@@ -1,9 +1,9 @@
-#include "runtime.hpp"
+#include "kest/com/cpp_binding/pport.h"
 
 #include "ara/log/logging.h"
 #include "kest/com/cpp_binding/field_handler.h"
-#include "kest/com/cpp_binding/pport.h"
 #include "kest/com/exceptions.h"
+#include "runtime.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -22,7 +22,8 @@ namespace
 
 std::uint64_t own_start_time()
 {
-    static const std::uint64_t s_start_time = [] {
+    static const std::uint64_t s_start_time = []
+    {
         std::FILE* stat = std::fopen("/proc/self/stat", "r");
         if (stat == nullptr)
         {
@@ -50,8 +51,12 @@ std::uint64_t own_start_time()
 /// Accepts the connections of one port's listening socket.
 class Listener : public Io_handler
 {
-public:
-    Listener(std::weak_ptr<Pport_core> port, int fd) : m_port(std::move(port)), m_fd(fd) {}
+  public:
+    Listener(std::weak_ptr<Pport_core> port, int fd)
+        : m_port(std::move(port))
+        , m_fd(fd)
+    {
+    }
     void on_io(std::uint32_t /*events*/) override
     {
         if (auto port = m_port.lock())
@@ -60,7 +65,7 @@ public:
         }
     }
 
-private:
+  private:
     std::weak_ptr<Pport_core> m_port;
     int m_fd;
 };
@@ -154,10 +159,13 @@ void Pport_core::stop_offer()
         const int fd = m_listen_fd;
         m_listen_fd = -1;
         // Closed on the I/O thread, so an accept there never meets a reused descriptor.
-        m_runtime->loop().post([loop = &m_runtime->loop(), fd, runtime = m_runtime] {
-            loop->remove(fd);
-            ::close(fd);
-        });
+        // The loop runs its queued tasks before it ends, so the pointer outlives the task.
+        m_runtime->loop().post(
+            [loop = &m_runtime->loop(), fd]
+            {
+                loop->remove(fd);
+                ::close(fd);
+            });
         ::unlink(m_endpoint.c_str());
         connections.swap(m_connections);
         m_subscribers.clear();
@@ -213,8 +221,8 @@ void Pport_core::reply(const std::shared_ptr<Connection>& connection,
         return;
     }
     someip::Message_header header = request;
-    header.message_type = code == someip::return_code::kOk ? someip::Message_type::kResponse
-                                                          : someip::Message_type::kError;
+    header.message_type =
+        code == someip::return_code::kOk ? someip::Message_type::kResponse : someip::Message_type::kError;
     header.return_code = code;
     header.length = someip::kLength_offset + static_cast<std::uint32_t>(payload ? payload->size() : 0);
     connection->send(header, payload ? payload->data() : nullptr, payload ? payload->size() : 0);
@@ -302,8 +310,8 @@ void Pport_core::on_frame(const std::shared_ptr<Connection>& connection,
         return;
     }
     default:
-        ara::log::LogWarn() << "com: dropping connection of " << connection->peer_name()
-                            << ": unexpected message type " << static_cast<std::uint8_t>(header.message_type);
+        ara::log::LogWarn() << "com: dropping connection of " << connection->peer_name() << ": unexpected message type "
+                            << static_cast<std::uint8_t>(header.message_type);
         connection->close();
         return;
     }
@@ -363,10 +371,8 @@ namespace kest::com::cpp_binding
 Pport::Pport(vela::com::runtime::Service_id service,
              vela::com::runtime::Instance_id instance,
              connector::Service_interface_description description)
-    : m_core(std::make_shared<internal::Pport_core>(internal::Runtime::acquire(),
-                                                    std::move(service),
-                                                    std::move(instance),
-                                                    std::move(description)))
+    : m_core(std::make_shared<internal::Pport_core>(
+          internal::Runtime::acquire(), std::move(service), std::move(instance), std::move(description)))
 {
 }
 
@@ -395,7 +401,10 @@ void Pport::notify(std::uint16_t event_id, const vela::com::runtime::Serialized_
     m_core->notify(event_id, payload);
 }
 
-Field_handler::Field_handler(Pport& port) : m_port(port) {}
+Field_handler::Field_handler(Pport& port)
+    : m_port(port)
+{
+}
 
 void Field_handler::add_field(std::uint16_t event_id, std::optional<std::uint16_t> getter_method_id)
 {

@@ -1,8 +1,8 @@
-#include "runtime.hpp"
+#include "kest/com/cpp_binding/rport.h"
 
 #include "ara/log/logging.h"
-#include "kest/com/cpp_binding/rport.h"
 #include "kest/com/exceptions.h"
+#include "runtime.hpp"
 
 #include <cerrno>
 #include <cstring>
@@ -39,13 +39,15 @@ void Rport_core::start()
     }
     connect_to(handle);
     // Listen on the I/O thread so that reconnection never races with the first connection.
-    m_runtime->loop().post([weak = weak_from_this(), runtime = m_runtime] {
-        if (auto self = weak.lock())
+    m_runtime->loop().post(
+        [weak = weak_from_this()]
         {
-            runtime->discovery().add_listener(self);
-            self->on_entries_changed(runtime->discovery().snapshot());
-        }
-    });
+            if (auto self = weak.lock())
+            {
+                self->m_runtime->discovery().add_listener(self);
+                self->on_entries_changed(self->m_runtime->discovery().snapshot());
+            }
+        });
 }
 
 void Rport_core::shutdown()
@@ -61,7 +63,7 @@ void Rport_core::shutdown()
     {
         connection->close();
     }
-    fail_all_pending(std::make_exception_ptr(Transport_exception("proxy destroyed before the reply came")));
+    fail_all_pending("proxy destroyed before the reply came");
     m_strand.close();
 }
 
@@ -126,13 +128,13 @@ vela::com::Future<Serialized_payload> Rport_core::call(std::uint16_t method_id, 
     if (!m_connection)
     {
         lock.unlock();
-        promise.set_exception(std::make_exception_ptr(Service_not_available_exception()));
+        promise.set_exception(make_error<Service_not_available_exception>());
         return future;
     }
     if (m_pending.size() >= 0xFFFF)
     {
         lock.unlock();
-        promise.set_exception(std::make_exception_ptr(Transport_exception("too many calls waiting for replies")));
+        promise.set_exception(make_error<Transport_exception>("too many calls waiting for replies"));
         return future;
     }
     do
@@ -174,7 +176,7 @@ vela::com::Future<Serialized_payload> Rport_core::call(std::uint16_t method_id, 
     return future;
 }
 
-void Rport_core::fail_all_pending(const std::exception_ptr& error)
+void Rport_core::fail_all_pending(const std::string& reason)
 {
     std::unordered_map<std::uint16_t, Pending> failed;
     {
@@ -183,7 +185,8 @@ void Rport_core::fail_all_pending(const std::exception_ptr& error)
     }
     for (auto& [session, pending] : failed)
     {
-        pending.promise.set_exception(error);
+        // One exception per waiter: each ends its life on the thread that catches it.
+        pending.promise.set_exception(make_error<Transport_exception>(reason));
     }
 }
 
@@ -215,12 +218,11 @@ void Rport_core::on_frame(const std::shared_ptr<Connection>& connection,
         else if (header.return_code == someip::return_code::kNotReady ||
                  header.return_code == someip::return_code::kUnknownService)
         {
-            pending->promise.set_exception(std::make_exception_ptr(Service_not_available_exception()));
+            pending->promise.set_exception(make_error<Service_not_available_exception>());
         }
         else
         {
-            pending->promise.set_exception(
-                std::make_exception_ptr(cpp_binding::Application_error_exception(header.return_code)));
+            pending->promise.set_exception(make_error<cpp_binding::Application_error_exception>(header.return_code));
         }
         return;
     }
@@ -242,20 +244,22 @@ void Rport_core::on_frame(const std::shared_ptr<Connection>& connection,
         if (event.handler && !event.handler_posted)
         {
             event.handler_posted = true;
-            m_strand.post([weak = weak_from_this(), event_id] {
-                if (auto self = weak.lock())
+            m_strand.post(
+                [weak = weak_from_this(), event_id]
                 {
-                    self->run_receive_handler(event_id);
-                }
-            });
+                    if (auto self = weak.lock())
+                    {
+                        self->run_receive_handler(event_id);
+                    }
+                });
         }
         return;
     }
     case Message_type::kSubscribeAck:
         return;
     default:
-        ara::log::LogWarn() << "com: dropping connection to " << connection->peer_name()
-                            << ": unexpected message type " << static_cast<std::uint8_t>(header.message_type);
+        ara::log::LogWarn() << "com: dropping connection to " << connection->peer_name() << ": unexpected message type "
+                            << static_cast<std::uint8_t>(header.message_type);
         connection->close();
         return;
     }
@@ -292,14 +296,16 @@ void Rport_core::on_closed(const std::shared_ptr<Connection>& connection)
         m_connection.reset();
     }
     ara::log::LogDebug() << "com: connection to " << connection->peer_name() << " lost";
-    fail_all_pending(std::make_exception_ptr(Transport_exception("connection to the service lost")));
+    fail_all_pending("connection to the service lost");
     // The instance may already be offered again (or still be, by a process that merely closed us).
-    m_runtime->loop().post([weak = weak_from_this(), runtime = m_runtime] {
-        if (auto self = weak.lock())
+    m_runtime->loop().post(
+        [weak = weak_from_this()]
         {
-            self->on_entries_changed(runtime->discovery().snapshot());
-        }
-    });
+            if (auto self = weak.lock())
+            {
+                self->on_entries_changed(self->m_runtime->discovery().snapshot());
+            }
+        });
 }
 
 void Rport_core::on_deadline(std::uint64_t /*tag*/)
@@ -341,7 +347,7 @@ void Rport_core::on_deadline(std::uint64_t /*tag*/)
     for (auto& promise : expired)
     {
         promise.set_exception(
-            std::make_exception_ptr(Transport_exception("no reply within " + std::to_string(timeout.count()) + " ms")));
+            make_error<Transport_exception>("no reply within " + std::to_string(timeout.count()) + " ms"));
     }
 }
 
@@ -404,12 +410,14 @@ void Rport_core::set_receive_handler(std::uint16_t event_id, std::function<void(
     if (!event.samples.empty() && !event.handler_posted)
     {
         event.handler_posted = true;
-        m_strand.post([weak = weak_from_this(), event_id] {
-            if (auto self = weak.lock())
+        m_strand.post(
+            [weak = weak_from_this(), event_id]
             {
-                self->run_receive_handler(event_id);
-            }
-        });
+                if (auto self = weak.lock())
+                {
+                    self->run_receive_handler(event_id);
+                }
+            });
     }
 }
 
@@ -465,7 +473,8 @@ namespace kest::com::cpp_binding
 
 Rport::Rport(Service_handle handle, connector::Service_interface_description description)
     : m_handle(handle)
-    , m_core(std::make_shared<internal::Rport_core>(internal::Runtime::acquire(), std::move(handle), std::move(description)))
+    , m_core(std::make_shared<internal::Rport_core>(
+          internal::Runtime::acquire(), std::move(handle), std::move(description)))
 {
     m_core->start();
 }
@@ -475,9 +484,8 @@ Rport::~Rport()
     m_core->shutdown();
 }
 
-vela::com::Future<vela::com::runtime::Serialized_payload> Rport::call_method(
-    std::uint16_t method_id,
-    const vela::com::runtime::Serialized_payload& arguments)
+vela::com::Future<vela::com::runtime::Serialized_payload>
+Rport::call_method(std::uint16_t method_id, const vela::com::runtime::Serialized_payload& arguments)
 {
     return m_core->call(method_id, arguments);
 }

@@ -39,33 +39,50 @@ Settings Settings::from_environment()
             settings.directory.pop_back();
         }
     }
-    settings.call_timeout = std::chrono::milliseconds(
-        number_from_environment("TARN1_COM_CALL_TIMEOUT_MS", static_cast<std::uint64_t>(s_default_call_timeout.count())));
+    settings.call_timeout = std::chrono::milliseconds(number_from_environment(
+        "TARN1_COM_CALL_TIMEOUT_MS", static_cast<std::uint64_t>(s_default_call_timeout.count())));
     settings.workers = static_cast<std::size_t>(
         std::min<std::uint64_t>(number_from_environment("TARN1_COM_WORKERS", s_default_workers), 64));
     return settings;
 }
 
+namespace
+{
+// Guards s_current: met by every thread creating or releasing middleware objects.
+std::mutex s_current_mutex;
+std::weak_ptr<Runtime> s_current;
+} // namespace
+
+void Runtime::retire(const Runtime* runtime)
+{
+    std::lock_guard<std::mutex> lock(s_current_mutex);
+    if (s_current.lock().get() == runtime)
+    {
+        s_current.reset();
+    }
+}
+
 std::shared_ptr<Runtime> Runtime::acquire()
 {
-    static std::mutex s_mutex;
-    static std::weak_ptr<Runtime> s_current;
-    std::lock_guard<std::mutex> lock(s_mutex);
+    std::lock_guard<std::mutex> lock(s_current_mutex);
     if (auto current = s_current.lock())
     {
         return current;
     }
-    std::shared_ptr<Runtime> created(new Runtime(), [](Runtime* runtime) {
-        // The last holder may be one of the runtime's own threads, which cannot join itself.
-        if (runtime->is_runtime_thread())
-        {
-            std::thread([runtime] { delete runtime; }).detach();
-        }
-        else
-        {
-            delete runtime;
-        }
-    });
+    std::shared_ptr<Runtime> created(new Runtime(),
+                                     [](Runtime* runtime)
+                                     {
+                                         // The last holder may be one of the runtime's own threads, which cannot join
+                                         // itself.
+                                         if (runtime->is_runtime_thread())
+                                         {
+                                             std::thread([runtime] { delete runtime; }).detach();
+                                         }
+                                         else
+                                         {
+                                             delete runtime;
+                                         }
+                                     });
     s_current = created;
     return created;
 }
@@ -112,10 +129,15 @@ Search::Search(std::shared_ptr<Runtime> runtime,
 void Search::start()
 {
     // On the I/O thread, so the first list and every later one arrive in order.
-    m_runtime->loop().post([self = shared_from_this()] {
-        self->m_runtime->discovery().add_listener(self);
-        self->on_entries_changed(self->m_runtime->discovery().snapshot());
-    });
+    m_runtime->loop().post(
+        [weak = weak_from_this()]
+        {
+            if (auto self = weak.lock())
+            {
+                self->m_runtime->discovery().add_listener(self);
+                self->on_entries_changed(self->m_runtime->discovery().snapshot());
+            }
+        });
 }
 
 void Search::stop()
@@ -136,21 +158,23 @@ void Search::on_entries_changed(const std::vector<cpp_binding::Service_handle>& 
         return;
     }
     m_last = matching;
-    m_strand.post([weak = weak_from_this(), matching = std::move(matching)]() mutable {
-        auto self = weak.lock();
-        if (!self)
+    m_strand.post(
+        [weak = weak_from_this(), matching = std::move(matching)]() mutable
         {
-            return;
-        }
-        {
-            std::lock_guard<std::mutex> guard(self->m_mutex);
-            if (self->m_stopped)
+            auto self = weak.lock();
+            if (!self)
             {
                 return;
             }
-        }
-        self->m_handler(std::move(matching));
-    });
+            {
+                std::lock_guard<std::mutex> guard(self->m_mutex);
+                if (self->m_stopped)
+                {
+                    return;
+                }
+            }
+            self->m_handler(std::move(matching));
+        });
 }
 
 } // namespace kest::com::internal
@@ -165,7 +189,10 @@ std::mutex s_searches_mutex;
 std::map<std::uint64_t, std::shared_ptr<internal::Search>> s_searches;
 } // namespace
 
-Service_finder::Service_finder() : m_runtime(internal::Runtime::acquire()) {}
+Service_finder::Service_finder()
+    : m_runtime(internal::Runtime::acquire())
+{
+}
 
 Service_finder::~Service_finder() = default;
 
@@ -215,7 +242,10 @@ std::vector<Service_handle> Service_finder::find_all()
 namespace kest::com::runtime
 {
 
-Thread_pool_factory::Thread_pool_factory(std::shared_ptr<internal::Runtime> runtime) : m_runtime(std::move(runtime)) {}
+Thread_pool_factory::Thread_pool_factory(std::shared_ptr<internal::Runtime> runtime)
+    : m_runtime(std::move(runtime))
+{
+}
 
 static_thread_pool& Thread_pool_factory::get_default_pool()
 {
@@ -235,7 +265,12 @@ Component_singleton::Component_singleton(bool /*flag*/, std::string name)
     ara::log::LogDebug() << "com runtime " << m_name << " uses " << m_runtime->settings().directory;
 }
 
-Component_singleton::~Component_singleton() = default;
+Component_singleton::~Component_singleton()
+{
+    // Threads of the runtime may still hold it for a moment; a runtime created after this one is a
+    // fresh one (with the environment of that moment), never the one being wound down.
+    internal::Runtime::retire(m_runtime.get());
+}
 
 cpp_binding::Service_finder& Component_singleton::get_service_finder()
 {

@@ -54,7 +54,7 @@ struct Settings
 /// Something the I/O thread serves: a socket, the inotify descriptor, a process descriptor.
 class Io_handler
 {
-public:
+  public:
     virtual ~Io_handler() = default;
     /// On the I/O thread with the epoll events of the descriptor.
     virtual void on_io(std::uint32_t events) = 0;
@@ -63,7 +63,7 @@ public:
 /// Something with deadlines (a port with calls waiting for replies).
 class Deadline_target
 {
-public:
+  public:
     virtual ~Deadline_target() = default;
     /// On the I/O thread when the deadline registered with this tag has passed.
     virtual void on_deadline(std::uint64_t tag) = 0;
@@ -72,7 +72,7 @@ public:
 /// One epoll loop on its own thread: descriptor events, posted tasks and deadlines.
 class Io_loop
 {
-public:
+  public:
     Io_loop();
     ~Io_loop();
 
@@ -92,7 +92,7 @@ public:
     void schedule(Clock::time_point when, std::weak_ptr<Deadline_target> target, std::uint64_t tag);
     bool in_loop_thread() const noexcept { return std::this_thread::get_id() == m_thread_id.load(); }
 
-private:
+  private:
     struct Watched
     {
         std::uint32_t generation;
@@ -126,7 +126,7 @@ private:
 /// Receives what arrives on a connection; on the I/O thread.
 class Connection_owner
 {
-public:
+  public:
     virtual ~Connection_owner() = default;
     virtual void on_frame(const std::shared_ptr<class Connection>& connection,
                           const someip::Message_header& header,
@@ -138,7 +138,7 @@ public:
 /// (directly when the socket takes it, else through a bounded buffer flushed by the I/O thread).
 class Connection : public Io_handler, public std::enable_shared_from_this<Connection>
 {
-public:
+  public:
     /// Bytes a slow peer may leave unread before the connection is dropped.
     static constexpr std::size_t s_max_pending_output = 8U * 1024U * 1024U;
 
@@ -155,7 +155,7 @@ public:
 
     void on_io(std::uint32_t events) override;
 
-private:
+  private:
     void read_frames();
     void flush_output();
     void close_on_loop();
@@ -178,7 +178,7 @@ private:
 /// Hears of every change of the offered instances; on the I/O thread.
 class Discovery_listener
 {
-public:
+  public:
     virtual ~Discovery_listener() = default;
     virtual void on_entries_changed(const std::vector<cpp_binding::Service_handle>& offered) = 0;
 };
@@ -187,7 +187,7 @@ public:
 /// providers that have died are recognised through process descriptors and removed.
 class Discovery : public Io_handler, public std::enable_shared_from_this<Discovery>
 {
-public:
+  public:
     Discovery(Io_loop& loop, std::string directory);
     ~Discovery() override;
 
@@ -206,7 +206,7 @@ public:
 
     void on_io(std::uint32_t events) override;
 
-private:
+  private:
     class Process_watch;
 
     int m_inotify{-1};
@@ -225,9 +225,11 @@ private:
 /// The process-wide runtime: settings, worker pool, I/O thread, discovery.
 class Runtime
 {
-public:
+  public:
     /// The running runtime, created on first use; lives while someone holds it.
     static std::shared_ptr<Runtime> acquire();
+    /// The next acquire() makes a new runtime instead of handing out this one.
+    static void retire(const Runtime* runtime);
     ~Runtime();
 
     const Settings& settings() const noexcept { return m_settings; }
@@ -238,7 +240,7 @@ public:
     /// True on the I/O thread or a worker of the default pool.
     bool is_runtime_thread() const { return m_loop.in_loop_thread() || m_pool.running_in_this_thread(); }
 
-private:
+  private:
     Runtime();
 
     Settings m_settings;
@@ -252,7 +254,7 @@ private:
 /// subscriptions and field values.
 class Pport_core : public Connection_owner, public std::enable_shared_from_this<Pport_core>
 {
-public:
+  public:
     Pport_core(std::shared_ptr<Runtime> runtime,
                vela::com::runtime::Service_id service,
                vela::com::runtime::Instance_id instance,
@@ -276,7 +278,7 @@ public:
 
     const Runtime& runtime() const noexcept { return *m_runtime; }
 
-private:
+  private:
     struct Field
     {
         std::optional<std::uint16_t> getter;
@@ -312,7 +314,7 @@ private:
 /// Runs the incoming calls of one skeleton on its strand.
 class Dispatcher_core : public std::enable_shared_from_this<Dispatcher_core>
 {
-public:
+  public:
     explicit Dispatcher_core(std::shared_ptr<Runtime> runtime);
     ~Dispatcher_core();
 
@@ -323,7 +325,7 @@ public:
     /// From the I/O thread: queues the call on the strand.
     void dispatch(const cpp_binding::Reply_token& reply, const vela::com::runtime::Serialized_payload& request);
 
-private:
+  private:
     void run(const cpp_binding::Reply_token& reply, const vela::com::runtime::Serialized_payload& request);
     void wait_until_idle();
 
@@ -343,7 +345,7 @@ class Rport_core : public Connection_owner,
                    public Discovery_listener,
                    public std::enable_shared_from_this<Rport_core>
 {
-public:
+  public:
     Rport_core(std::shared_ptr<Runtime> runtime,
                cpp_binding::Service_handle handle,
                connector::Service_interface_description description);
@@ -352,7 +354,7 @@ public:
     void start();
     void shutdown();
     vela::com::Future<vela::com::runtime::Serialized_payload> call(std::uint16_t method_id,
-                                                                    const vela::com::runtime::Serialized_payload& args);
+                                                                   const vela::com::runtime::Serialized_payload& args);
     void subscribe(std::uint16_t event_id, std::size_t max_samples);
     void unsubscribe(std::uint16_t event_id);
     void set_receive_handler(std::uint16_t event_id, std::function<void()> handler);
@@ -368,7 +370,7 @@ public:
     void on_deadline(std::uint64_t tag) override;
     void on_entries_changed(const std::vector<cpp_binding::Service_handle>& offered) override;
 
-private:
+  private:
     struct Pending
     {
         Clock::time_point deadline;
@@ -386,7 +388,7 @@ private:
     void connect_to(const cpp_binding::Service_handle& handle);
     void send_subscription(Connection& connection, std::uint16_t event_id, someip::Message_type type);
     void run_receive_handler(std::uint16_t event_id);
-    void fail_all_pending(const std::exception_ptr& error);
+    void fail_all_pending(const std::string& reason);
 
     std::shared_ptr<Runtime> m_runtime;
     connector::Service_interface_description m_description;
@@ -411,7 +413,7 @@ private:
 /// One running search of a service finder.
 class Search : public Discovery_listener, public std::enable_shared_from_this<Search>
 {
-public:
+  public:
     Search(std::shared_ptr<Runtime> runtime,
            cpp_binding::Find_service_handler handler,
            vela::com::runtime::Service_id service,
@@ -421,7 +423,7 @@ public:
     void stop();
     void on_entries_changed(const std::vector<cpp_binding::Service_handle>& offered) override;
 
-private:
+  private:
     std::shared_ptr<Runtime> m_runtime;
     cpp_binding::Find_service_handler m_handler;
     vela::com::runtime::Service_id m_service;
@@ -432,6 +434,20 @@ private:
     std::optional<std::vector<cpp_binding::Service_handle>> m_last;
     bool m_stopped{false};
 };
+
+/// An exception_ptr to a new E. Made by throwing, so no temporary shares the error's text with the
+/// thread that later catches it (the text's reference count lives outside the sanitizers' view).
+template <typename E, typename... A> std::exception_ptr make_error(A&&... arguments)
+{
+    try
+    {
+        throw E(std::forward<A>(arguments)...);
+    }
+    catch (...)
+    {
+        return std::current_exception();
+    }
+}
 
 /// Matching instances of a list: same service, and the instance unless it is "*".
 std::vector<cpp_binding::Service_handle> filter_handles(const std::vector<cpp_binding::Service_handle>& all,

@@ -97,7 +97,10 @@ void static_thread_pool::work()
 
 struct Strand::State : std::enable_shared_from_this<Strand::State>
 {
-    explicit State(static_thread_pool& p) : pool(p) {}
+    explicit State(static_thread_pool& p)
+        : pool(p)
+    {
+    }
 
     static_thread_pool& pool;
     // Guards the members below: met by posting threads, the worker running the strand and the closing thread.
@@ -128,7 +131,10 @@ struct Strand::State : std::enable_shared_from_this<Strand::State>
     }
 };
 
-Strand::Strand(static_thread_pool& pool) : m_state(std::make_shared<State>(pool)) {}
+Strand::Strand(static_thread_pool& pool)
+    : m_state(std::make_shared<State>(pool))
+{
+}
 
 Strand::~Strand()
 {

@@ -9,11 +9,10 @@
 #include "platform/com/tests/peer_process.hpp"
 #include "tests/support/temp_dir.hpp"
 
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <condition_variable>
 #include <cstdlib>
+#include <gtest/gtest.h>
 #include <mutex>
 #include <optional>
 #include <sys/socket.h>
@@ -36,7 +35,7 @@ constexpr auto s_deadline = 5s;
 /// Collects what a find-service handler delivers, for waiting on it.
 class Search_recorder
 {
-public:
+  public:
     void record(std::vector<Service_handle> handles)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -47,7 +46,8 @@ public:
     bool wait_for_count(std::size_t count)
     {
         std::unique_lock<std::mutex> lock(m_mutex);
-        return m_changed.wait_for(lock, s_deadline, [&] { return !m_results.empty() && m_results.back().size() == count; });
+        return m_changed.wait_for(
+            lock, s_deadline, [&] { return !m_results.empty() && m_results.back().size() == count; });
     }
     std::vector<Service_handle> latest()
     {
@@ -55,7 +55,7 @@ public:
         return m_results.empty() ? std::vector<Service_handle>{} : m_results.back();
     }
 
-private:
+  private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::vector<std::vector<Service_handle>> m_results;
@@ -63,7 +63,7 @@ private:
 
 class Com_process_test : public ::testing::Test
 {
-protected:
+  protected:
     Com_process_test()
     {
         ::setenv("TARN1_COM_DIR", m_dir.path().c_str(), 1);
@@ -87,16 +87,20 @@ protected:
     {
         Search_recorder recorder;
         auto& finder = m_runtime->get_service_finder();
-        const auto search = finder.start_find_service([&](auto handles) { recorder.record(std::move(handles)); },
-                                                      vela::com::runtime::Service_id(EchoInterface::service_identifier()),
-                                                      vela::com::runtime::Instance_id(instance));
+        const auto search =
+            finder.start_find_service([&](auto handles) { recorder.record(std::move(handles)); },
+                                      vela::com::runtime::Service_id(EchoInterface::service_identifier()),
+                                      vela::com::runtime::Instance_id(instance));
         EXPECT_TRUE(recorder.wait_for_count(1));
         finder.stop_find_service(search);
         const auto handles = recorder.latest();
         return handles.empty() ? Service_handle{} : handles.front();
     }
 
-    static Serialized_payload bytes(std::vector<std::uint8_t> content) { return Serialized_payload(std::move(content)); }
+    static Serialized_payload bytes(std::vector<std::uint8_t> content)
+    {
+        return Serialized_payload(std::move(content));
+    }
 
     tarn1::testing::Temp_dir m_dir;
     std::optional<kest::com::runtime::Component_singleton> m_runtime;
@@ -136,9 +140,10 @@ TEST_F(Com_process_test, SearchForOneInstanceIgnoresOthers)
     const auto handle = wait_for_instance("wanted");
 
     EXPECT_EQ(handle.pid, wanted->pid());
-    EXPECT_EQ(m_runtime->get_service_finder().find_service(
-                  vela::com::runtime::Service_id(EchoInterface::service_identifier()),
-                  vela::com::runtime::Instance_id("*")).size(),
+    EXPECT_EQ(m_runtime->get_service_finder()
+                  .find_service(vela::com::runtime::Service_id(EchoInterface::service_identifier()),
+                                vela::com::runtime::Instance_id("*"))
+                  .size(),
               2U);
 }
 
@@ -161,16 +166,18 @@ TEST_F(Com_process_test, ConcurrentCallsFromSeveralThreadsGetTheirOwnReplies)
 
     for (std::uint8_t thread = 0; thread < 8; ++thread)
     {
-        callers.emplace_back([&, thread] {
-            for (std::uint8_t call = 0; call < 50; ++call)
+        callers.emplace_back(
+            [&, thread]
             {
-                const std::vector<std::uint8_t> sent{thread, call};
-                if (sut.call_method(0, bytes(sent)).get().bytes() != sent)
+                for (std::uint8_t call = 0; call < 50; ++call)
                 {
-                    ++mismatches;
+                    const std::vector<std::uint8_t> sent{thread, call};
+                    if (sut.call_method(0, bytes(sent)).get().bytes() != sent)
+                    {
+                        ++mismatches;
+                    }
                 }
-            }
-        });
+            });
     }
     for (auto& caller : callers)
     {
@@ -187,18 +194,20 @@ TEST_F(Com_process_test, FieldSubscriberGetsCurrentValueThenEachUpdate)
     std::mutex mutex;
     std::condition_variable arrived;
     std::vector<std::vector<std::uint8_t>> values;
-    sut.set_receive_handler(0, [&] {
-        std::vector<Serialized_payload> samples;
-        sut.take_samples(0, samples);
-        std::lock_guard<std::mutex> lock(mutex);
-        for (const auto& sample : samples)
-        {
-            std::vector<std::uint8_t> value;
-            kest::com::someip::deserialize_arguments(sample, value);
-            values.push_back(value);
-        }
-        arrived.notify_all();
-    });
+    sut.set_receive_handler(0,
+                            [&]
+                            {
+                                std::vector<Serialized_payload> samples;
+                                sut.take_samples(0, samples);
+                                std::lock_guard<std::mutex> lock(mutex);
+                                for (const auto& sample : samples)
+                                {
+                                    std::vector<std::uint8_t> value;
+                                    kest::com::someip::deserialize_arguments(sample, value);
+                                    values.push_back(value);
+                                }
+                                arrived.notify_all();
+                            });
 
     sut.subscribe_event(0, 8);
     {

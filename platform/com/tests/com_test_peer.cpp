@@ -35,25 +35,31 @@ std::vector<std::uint8_t> from_hex(const std::string& text)
 
 class Echo_skeleton : public ara::com::internal::skeleton::Skeleton<tarn1::testing::EchoInterface>
 {
-public:
+  public:
     explicit Echo_skeleton(const std::string& instance)
         : Skeleton(instance, kest::com::cpp_binding::Method_call_processing_mode::kEvent)
-        , m_echo(0,
-                 [](const Serialized_payload& request, const Reply_token& reply) {
-                     Method_impl_base::reply_method(reply, request, 0);
-                 },
-                 method_dispatcher())
-        , m_silent(1, [](const Serialized_payload&, const Reply_token&) {}, method_dispatcher())
-        , m_delayed(2,
-                    [](const Serialized_payload& request, const Reply_token& reply) {
-                        std::uint32_t delay = 0;
-                        kest::com::someip::deserialize_arguments(request, delay);
-                        std::thread([reply, delay] {
-                            std::this_thread::sleep_for(std::chrono::milliseconds(delay));
-                            Method_impl_base::reply_method(reply, Serialized_payload(), 0);
-                        }).detach();
-                    },
-                    method_dispatcher())
+        , m_echo(
+              0,
+              [](const Serialized_payload& request, const Reply_token& reply)
+              { Method_impl_base::reply_method(reply, request, 0); },
+              method_dispatcher())
+        , m_silent(
+              1, [](const Serialized_payload&, const Reply_token&) {}, method_dispatcher())
+        , m_delayed(
+              2,
+              [](const Serialized_payload& request, const Reply_token& reply)
+              {
+                  std::uint32_t delay = 0;
+                  kest::com::someip::deserialize_arguments(request, delay);
+                  std::thread(
+                      [reply, delay]
+                      {
+                          std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+                          Method_impl_base::reply_method(reply, Serialized_payload(), 0);
+                      })
+                      .detach();
+              },
+              method_dispatcher())
     {
         field_handler().add_field(0, 3);
         set_level({0});
@@ -65,7 +71,7 @@ public:
         field_handler().update(0, kest::com::someip::serialize_arguments(value));
     }
 
-private:
+  private:
     Method_impl_base m_echo;
     Method_impl_base m_silent;
     Method_impl_base m_delayed;

@@ -2,10 +2,9 @@
 #include "kest/com/strand.h"
 #include "vela/com/future.h"
 
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <condition_variable>
+#include <gtest/gtest.h>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -80,22 +79,26 @@ TEST(Strand_test, TasksOfOneStrandNeverOverlapAndKeepTheirOrder)
 
     for (int poster = 0; poster < 4; ++poster)
     {
-        posters.emplace_back([&, poster] {
-            for (int i = 0; i < 100; ++i)
+        posters.emplace_back(
+            [&, poster]
             {
-                sut.post([&, poster, i] {
-                    if (running.fetch_add(1) != 0)
-                    {
-                        ++overlaps;
-                    }
-                    std::this_thread::yield();
-                    running.fetch_sub(1);
-                    std::lock_guard<std::mutex> lock(mutex);
-                    order.push_back(poster * 1000 + i);
-                    finished.notify_all();
-                });
-            }
-        });
+                for (int i = 0; i < 100; ++i)
+                {
+                    sut.post(
+                        [&, poster, i]
+                        {
+                            if (running.fetch_add(1) != 0)
+                            {
+                                ++overlaps;
+                            }
+                            std::this_thread::yield();
+                            running.fetch_sub(1);
+                            std::lock_guard<std::mutex> lock(mutex);
+                            order.push_back(poster * 1000 + i);
+                            finished.notify_all();
+                        });
+                }
+            });
     }
     for (auto& poster : posters)
     {
@@ -124,7 +127,8 @@ TEST(Strand_test, TwoStrandsRunTheirTasksInParallel)
     bool both_inside = false;
 
     // each task waits until the other strand's task is running too
-    auto meet = [&] {
+    auto meet = [&]
+    {
         std::unique_lock<std::mutex> lock(mutex);
         ++inside;
         changed.notify_all();
@@ -148,11 +152,13 @@ TEST(Strand_test, CloseWaitsForTheRunningTaskAndDropsTheQueue)
     std::atomic<bool> started{false};
     std::atomic<bool> first_done{false};
     std::atomic<bool> second_ran{false};
-    sut.post([&] {
-        started = true;
-        std::this_thread::sleep_for(50ms);
-        first_done = true;
-    });
+    sut.post(
+        [&]
+        {
+            started = true;
+            std::this_thread::sleep_for(50ms);
+            first_done = true;
+        });
     sut.post([&] { second_ran = true; });
     while (!started)
     {

@@ -1,10 +1,10 @@
 #include "platform/com/tests/peer_process.hpp"
 
 #include <cerrno>
-#include <cstring>
-#include <fcntl.h>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <poll.h>
 #include <stdexcept>
 #include <sys/wait.h>

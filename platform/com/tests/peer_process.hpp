@@ -12,7 +12,7 @@ namespace tarn1::testing
 /// connected to the test: the test writes command lines and waits for answer lines.
 class Peer_process
 {
-public:
+  public:
     /// Starts program with arguments; TARN1_COM_DIR is set to com_dir in the child.
     Peer_process(const std::string& program, const std::vector<std::string>& arguments, const std::string& com_dir);
     /// Kills the child if it still runs and reaps it.
@@ -32,7 +32,7 @@ public:
     int finish(std::chrono::milliseconds timeout);
     pid_t pid() const noexcept { return m_pid; }
 
-private:
+  private:
     void reap();
 
     pid_t m_pid{-1};

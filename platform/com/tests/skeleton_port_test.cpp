@@ -7,12 +7,11 @@
 #include "platform/com/tests/echo_interface.hpp"
 #include "tests/support/temp_dir.hpp"
 
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <condition_variable>
-#include <mutex>
 #include <cstdlib>
+#include <gtest/gtest.h>
+#include <mutex>
 #include <optional>
 #include <thread>
 
@@ -29,12 +28,13 @@ using namespace std::chrono_literals;
 /// with a future the test satisfies.
 class Test_skeleton : public ara::com::internal::skeleton::Skeleton<EchoInterface>
 {
-public:
+  public:
     explicit Test_skeleton(const std::string& instance)
         : Skeleton(instance, kest::com::cpp_binding::Method_call_processing_mode::kEvent)
         , m_busy(0,
                  method_dispatcher(),
-                 [this](const std::uint8_t&) {
+                 [this](const std::uint8_t&)
+                 {
                      if (m_running.fetch_add(1) != 0)
                      {
                          ++m_overlaps;
@@ -52,14 +52,14 @@ public:
     std::atomic<int> m_overlaps{0};
     vela::com::Promise<void> m_pending;
 
-private:
+  private:
     Skeleton_method<void, std::uint8_t> m_busy;
     Skeleton_method<void> m_deferred;
 };
 
 class Skeleton_port_test : public ::testing::Test
 {
-protected:
+  protected:
     Skeleton_port_test()
     {
         ::setenv("TARN1_COM_DIR", m_dir.path().c_str(), 1);
@@ -72,7 +72,8 @@ protected:
         std::vector<kest::com::cpp_binding::Service_handle> handles;
         auto& finder = m_runtime->get_service_finder();
         const auto search = finder.start_find_service(
-            [&](std::vector<kest::com::cpp_binding::Service_handle> result) {
+            [&](std::vector<kest::com::cpp_binding::Service_handle> result)
+            {
                 std::lock_guard<std::mutex> lock(mutex);
                 handles = std::move(result);
                 found.notify_all();
@@ -107,13 +108,15 @@ TEST_F(Skeleton_port_test, CallsOfOneSkeletonNeverOverlap)
 
     for (int i = 0; i < 4; ++i)
     {
-        callers.emplace_back([&, i] {
-            auto& port = i % 2 == 0 ? first : second;
-            for (int call = 0; call < 25; ++call)
+        callers.emplace_back(
+            [&, i]
             {
-                port.call_method(0, Serialized_payload({1})).get();
-            }
-        });
+                auto& port = i % 2 == 0 ? first : second;
+                for (int call = 0; call < 25; ++call)
+                {
+                    port.call_method(0, Serialized_payload({1})).get();
+                }
+            });
     }
     for (auto& caller : callers)
     {

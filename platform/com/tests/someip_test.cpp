@@ -2,11 +2,9 @@
 #include "kest/com/someip/message_header.h"
 #include "kest/com/someip/serializer.h"
 
-#include <gtest/gtest.h>
-
-#include <ostream>
-
 #include <cstdint>
+#include <gtest/gtest.h>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -99,15 +97,15 @@ TEST_P(Undecodable_payload_test, ByteVectorAndUint8AreNotDecoded)
     EXPECT_FALSE(deserialize_arguments(vela::com::runtime::Serialized_payload(GetParam().wire), cab_bits, ac));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Truncations,
-    Undecodable_payload_test,
-    ::testing::Values(Undecodable_case{"Empty", {}},
-                      Undecodable_case{"InsideLengthField", {0, 0, 0}},
-                      Undecodable_case{"EndsInsideBytes", {0, 0, 0, 4, 1, 0}},
-                      Undecodable_case{"LengthBeyondPayload", {0xFF, 0xFF, 0xFF, 0xFF, 1, 2, 3, 4, 5}},
-                      Undecodable_case{"MissingUint8", {0, 0, 0, 1, 7}}),
-    [](const ::testing::TestParamInfo<Undecodable_case>& c) { return std::string(c.param.name); });
+INSTANTIATE_TEST_SUITE_P(Truncations,
+                         Undecodable_payload_test,
+                         ::testing::Values(Undecodable_case{"Empty", {}},
+                                           Undecodable_case{"InsideLengthField", {0, 0, 0}},
+                                           Undecodable_case{"EndsInsideBytes", {0, 0, 0, 4, 1, 0}},
+                                           Undecodable_case{"LengthBeyondPayload",
+                                                            {0xFF, 0xFF, 0xFF, 0xFF, 1, 2, 3, 4, 5}},
+                                           Undecodable_case{"MissingUint8", {0, 0, 0, 1, 7}}),
+                         [](const ::testing::TestParamInfo<Undecodable_case>& c) { return std::string(c.param.name); });
 
 TEST(Someip_header_test, HeaderFieldsAreBigEndianInTheirPlaces)
 {

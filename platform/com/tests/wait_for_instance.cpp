@@ -15,7 +15,8 @@ std::optional<kest::com::cpp_binding::Service_handle> wait_for_instance(kest::co
     std::condition_variable changed;
     std::optional<kest::com::cpp_binding::Service_handle> found;
     const auto search = finder.start_find_service(
-        [&](std::vector<kest::com::cpp_binding::Service_handle> handles) {
+        [&](std::vector<kest::com::cpp_binding::Service_handle> handles)
+        {
             std::lock_guard<std::mutex> lock(mutex);
             if (!handles.empty())
             {

@@ -52,15 +52,6 @@ TEST_F(Em_interface_test, ShutdownRequestsTheShutdownMachineState)
     EXPECT_EQ(m_capture.count("Setting EM machine state to shutdown", LogLevel::kInfo), 1U);
 }
 
-TEST_F(Em_interface_test, FailedResultOfSetStateIsNotLoggedAsAnError)
-{
-    ON_CALL(sut, StateClient_SetState(_, _)).WillByDefault(Return(StateReturnType::kGeneralError));
-
-    sut.request_running();
-
-    EXPECT_TRUE(m_capture.texts(LogLevel::kError).empty());
-}
-
 struct Throwing_request_case
 {
     const char* label;
@@ -185,19 +176,6 @@ TEST_F(Em_interface_test, ThrowingGetStateThatLeftNothingIsNotStarted)
 {
     ON_CALL(sut, GetState(_, _, _)).WillByDefault(Throw(std::runtime_error("lost")));
 
-    EXPECT_FALSE(sut.check_for_running_state());
-}
-
-TEST(Em_interface_platform_test, PlatformClientSeesTheRequestedState)
-{
-    Em_interface sut;
-
-    sut.request_shutdown();
-
-    std::string state;
-    Function_group_state_transition transition{};
-    EXPECT_EQ(sut.GetState("MachineState", state, transition), StateReturnType::kSuccess);
-    EXPECT_EQ(state, "Shutdown");
     EXPECT_FALSE(sut.check_for_running_state());
 }
 

@@ -4,11 +4,10 @@
 #include "statemanager/skeleton/network_state_interface_proxy.hpp"
 #include "tests/support/temp_dir.hpp"
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include <condition_variable>
 #include <cstdlib>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 #include <mutex>
 #include <optional>
 
@@ -20,7 +19,7 @@ using namespace std::chrono_literals;
 
 class Fake_network_state : public kest::udpnm::interface::skeleton::NetworkStateInterfaceSkeleton
 {
-public:
+  public:
     using NetworkStateInterfaceSkeleton::NetworkStateInterfaceSkeleton;
     ~Fake_network_state() override { StopOfferService(); }
     vela::com::Future<void> ReleaseNetwork(const Bytes&) override { return vela::com::make_ready_future(); }
@@ -29,7 +28,7 @@ public:
 
 class Network_state_field_test : public ::testing::Test
 {
-protected:
+  protected:
     Network_state_field_test()
     {
         ::setenv("TARN1_COM_DIR", m_dir.path().c_str(), 1);
@@ -73,21 +72,23 @@ TEST_F(Network_state_field_test, OneSampleCacheDeliversOnlyTheLatestOfQuickUpdat
     bool first_run = true;
     bool release_first = false;
     std::vector<Bytes> seen;
-    sut->NetworkState.SetReceiveHandler([&] {
-        std::unique_lock<std::mutex> lock(mutex);
-        if (first_run)
+    sut->NetworkState.SetReceiveHandler(
+        [&]
         {
-            // hold the handler until both updates have arrived
-            first_run = false;
+            std::unique_lock<std::mutex> lock(mutex);
+            if (first_run)
+            {
+                // hold the handler until both updates have arrived
+                first_run = false;
+                changed.notify_all();
+                changed.wait_for(lock, 5s, [&] { return release_first; });
+            }
+            if (sut->NetworkState.Update() > 0)
+            {
+                seen.push_back(sut->NetworkState.GetCachedSamples().back());
+            }
             changed.notify_all();
-            changed.wait_for(lock, 5s, [&] { return release_first; });
-        }
-        if (sut->NetworkState.Update() > 0)
-        {
-            seen.push_back(sut->NetworkState.GetCachedSamples().back());
-        }
-        changed.notify_all();
-    });
+        });
     sut->NetworkState.Subscribe(1);
     {
         std::unique_lock<std::mutex> lock(mutex);

@@ -10,15 +10,13 @@
 #include "statemanager/skeleton/user_data_interface_proxy.hpp"
 #include "tests/support/temp_dir.hpp"
 
-#include <gtest/gtest.h>
-
-#include <ostream>
-
 #include <cstdlib>
 #include <functional>
+#include <gtest/gtest.h>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <ostream>
 
 namespace
 {
@@ -36,10 +34,9 @@ struct Received
 };
 
 /// A provider of Interface that records every request raw and answers it with an empty reply.
-template <typename Interface>
-class Raw_recorder : public ara::com::internal::skeleton::Skeleton<Interface>
+template <typename Interface> class Raw_recorder : public ara::com::internal::skeleton::Skeleton<Interface>
 {
-public:
+  public:
     explicit Raw_recorder(const std::string& instance)
         : ara::com::internal::skeleton::Skeleton<Interface>(instance,
                                                             kest::com::cpp_binding::Method_call_processing_mode::kEvent)
@@ -49,7 +46,8 @@ public:
             m_methods.push_back(std::make_unique<Method_impl_base>(
                 id,
                 [this, id](const vela::com::runtime::Serialized_payload& request,
-                           const kest::com::cpp_binding::Reply_token& reply) {
+                           const kest::com::cpp_binding::Reply_token& reply)
+                {
                     {
                         std::lock_guard<std::mutex> lock(m_mutex);
                         m_received.push_back({id, request.bytes()});
@@ -68,7 +66,7 @@ public:
         return m_received;
     }
 
-private:
+  private:
     std::vector<std::unique_ptr<Method_impl_base>> m_methods;
     // Guards m_received: written by the middleware's worker, read by the test thread.
     std::mutex m_mutex;
@@ -92,7 +90,7 @@ void PrintTo(const Encoding_case& c, std::ostream* os)
 
 class Proxy_encoding_test : public ::testing::TestWithParam<Encoding_case>
 {
-protected:
+  protected:
     Proxy_encoding_test()
     {
         ::setenv("TARN1_COM_DIR", m_dir.path().c_str(), 1);
@@ -160,7 +158,8 @@ TEST_P(Proxy_encoding_test, ProxyCallCarriesTheDocumentedBytes)
 template <typename Proxy>
 std::function<void(const Service_handle&)> through(std::function<vela::com::Future<void>(Proxy&)> call)
 {
-    return [call](const Service_handle& handle) {
+    return [call](const Service_handle& handle)
+    {
         Proxy proxy(handle);
         call(proxy).get();
     };
@@ -178,32 +177,65 @@ INSTANTIATE_TEST_SUITE_P(
     Proxy_encoding_test,
     ::testing::Values(
         Encoding_case{"RequestNetwork",
-                      through<NetworkStateInterfaceProxy>([](auto& p) { return p.RequestNetwork(Bytes{0, 0, 0, 1}); }),
-                      "kest::udpnm::interface::NetworkStateInterface", 1, {0, 0, 0, 4, 0, 0, 0, 1}},
+                      through<NetworkStateInterfaceProxy>(
+                          [](auto& p) {
+                              return p.RequestNetwork(Bytes{0, 0, 0, 1});
+                          }),
+                      "kest::udpnm::interface::NetworkStateInterface",
+                      1,
+                      {0, 0, 0, 4, 0, 0, 0, 1}},
         Encoding_case{"RequestNetworkEmptyPattern",
                       through<NetworkStateInterfaceProxy>([](auto& p) { return p.RequestNetwork(Bytes{}); }),
-                      "kest::udpnm::interface::NetworkStateInterface", 1, {0, 0, 0, 0}},
+                      "kest::udpnm::interface::NetworkStateInterface",
+                      1,
+                      {0, 0, 0, 0}},
         Encoding_case{"ReleaseNetwork",
-                      through<NetworkStateInterfaceProxy>([](auto& p) { return p.ReleaseNetwork(Bytes{0xFF, 0xFF, 0xFF, 1}); }),
-                      "kest::udpnm::interface::NetworkStateInterface", 0, {0, 0, 0, 4, 0xFF, 0xFF, 0xFF, 1}},
+                      through<NetworkStateInterfaceProxy>(
+                          [](auto& p) {
+                              return p.ReleaseNetwork(Bytes{0xFF, 0xFF, 0xFF, 1});
+                          }),
+                      "kest::udpnm::interface::NetworkStateInterface",
+                      0,
+                      {0, 0, 0, 4, 0xFF, 0xFF, 0xFF, 1}},
         Encoding_case{"SetUserData",
-                      through<UserDataInterfaceProxy>([](auto& p) { return p.SetUserData(Bytes{0x80, 0, 0}); }),
-                      "kest::udpnm::interface::UserDataInterface", 1, {0, 0, 0, 3, 0x80, 0, 0}},
+                      through<UserDataInterfaceProxy>(
+                          [](auto& p) {
+                              return p.SetUserData(Bytes{0x80, 0, 0});
+                          }),
+                      "kest::udpnm::interface::UserDataInterface",
+                      1,
+                      {0, 0, 0, 3, 0x80, 0, 0}},
         Encoding_case{"RequestComAlive",
-                      through<StateManagementComAliveInterfaceProxy>([](auto& p) { return p.RequestComAlive(Bytes{1, 0, 0, 0}, 3); }),
-                      "vela::ap::statemanager::StateManagementComAliveInterface", 1, {0, 0, 0, 4, 1, 0, 0, 0, 3}},
+                      through<StateManagementComAliveInterfaceProxy>(
+                          [](auto& p) {
+                              return p.RequestComAlive(Bytes{1, 0, 0, 0}, 3);
+                          }),
+                      "vela::ap::statemanager::StateManagementComAliveInterface",
+                      1,
+                      {0, 0, 0, 4, 1, 0, 0, 0, 3}},
         Encoding_case{"ReleaseComAlive",
-                      through<StateManagementComAliveInterfaceProxy>([](auto& p) { return p.ReleaseComAlive(Bytes{0, 2}); }),
-                      "vela::ap::statemanager::StateManagementComAliveInterface", 0, {0, 0, 0, 2, 0, 2}},
+                      through<StateManagementComAliveInterfaceProxy>(
+                          [](auto& p) {
+                              return p.ReleaseComAlive(Bytes{0, 2});
+                          }),
+                      "vela::ap::statemanager::StateManagementComAliveInterface",
+                      0,
+                      {0, 0, 0, 2, 0, 2}},
         Encoding_case{"RequestCarWakeUp",
                       through<StateManagementCWUInterfaceProxy>([](auto& p) { return p.RequestCarWakeUp(3); }),
-                      "vela::ap::statemanager::StateManagementCWUInterface", 1, {3}},
+                      "vela::ap::statemanager::StateManagementCWUInterface",
+                      1,
+                      {3}},
         Encoding_case{"RequestAlive",
                       through<StateManagementAliveInterfaceProxy>([](auto& p) { return p.RequestAlive(); }),
-                      "vela::ap::statemanager::StateManagementAliveInterface", 1, {}},
+                      "vela::ap::statemanager::StateManagementAliveInterface",
+                      1,
+                      {}},
         Encoding_case{"RequestRestart",
                       through<DSAInterfaceProxy>([](auto& p) { return p.RequestRestart(1); }),
-                      "vela::ap::statemanager::DSAInterface", 0, {1}}),
+                      "vela::ap::statemanager::DSAInterface",
+                      0,
+                      {1}}),
     [](const ::testing::TestParamInfo<Encoding_case>& c) { return std::string(c.param.name); });
 
 } // namespace

@@ -6,15 +6,13 @@
 #include "statemanager/skeleton/tests/mocks/mock_service_skeletons.hpp"
 #include "tests/support/temp_dir.hpp"
 
+#include <cstdlib>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
-#include <ostream>
-
-#include <cstdlib>
 #include <iomanip>
 #include <mutex>
 #include <optional>
+#include <ostream>
 #include <sstream>
 
 namespace vela::ap::statemanager
@@ -56,7 +54,7 @@ void PrintTo(const Dispatch_case& c, std::ostream* os)
 /// The four generated skeletons offered in this process, each recording its operation calls as text.
 class Service_skeleton_test : public ::testing::TestWithParam<Dispatch_case>
 {
-protected:
+  protected:
     Service_skeleton_test()
     {
         ::setenv("TARN1_COM_DIR", m_dir.path().c_str(), 1);
@@ -67,19 +65,17 @@ protected:
         m_dsa.emplace(DSAInterface::instance());
         ON_CALL(*m_alive, ReleaseAlive()).WillByDefault([this] { return record("ReleaseAlive()"); });
         ON_CALL(*m_alive, RequestAlive()).WillByDefault([this] { return record("RequestAlive()"); });
-        ON_CALL(*m_com_alive, ReleaseComAlive(_)).WillByDefault([this](const Bytes& cab) {
-            return record("ReleaseComAlive(" + hex(cab) + ")");
-        });
-        ON_CALL(*m_com_alive, RequestComAlive(_, _)).WillByDefault([this](const Bytes& cab, std::uint8_t ac) {
-            return record("RequestComAlive(" + hex(cab) + ", " + std::to_string(ac) + ")");
-        });
+        ON_CALL(*m_com_alive, ReleaseComAlive(_))
+            .WillByDefault([this](const Bytes& cab) { return record("ReleaseComAlive(" + hex(cab) + ")"); });
+        ON_CALL(*m_com_alive, RequestComAlive(_, _))
+            .WillByDefault([this](const Bytes& cab, std::uint8_t ac)
+                           { return record("RequestComAlive(" + hex(cab) + ", " + std::to_string(ac) + ")"); });
         ON_CALL(*m_cwu, ReleaseCarWakeUp()).WillByDefault([this] { return record("ReleaseCarWakeUp()"); });
-        ON_CALL(*m_cwu, RequestCarWakeUp(_)).WillByDefault([this](std::uint8_t ac) {
-            return record("RequestCarWakeUp(" + std::to_string(ac) + ")");
-        });
-        ON_CALL(*m_dsa, RequestRestart(_)).WillByDefault([this](std::uint8_t type) {
-            return record("RequestRestart(" + std::to_string(type) + ")");
-        });
+        ON_CALL(*m_cwu, RequestCarWakeUp(_))
+            .WillByDefault([this](std::uint8_t ac) { return record("RequestCarWakeUp(" + std::to_string(ac) + ")"); });
+        ON_CALL(*m_dsa, RequestRestart(_))
+            .WillByDefault([this](std::uint8_t type)
+                           { return record("RequestRestart(" + std::to_string(type) + ")"); });
         m_alive->OfferService();
         m_com_alive->OfferService();
         m_cwu->OfferService();
@@ -136,7 +132,8 @@ protected:
 TEST_P(Service_skeleton_test, RequestIsDecodedIntoOneCallOrAnsweredWith0x80)
 {
     const auto& param = GetParam();
-    const std::string instance = std::string(param.service) == DSAInterface::service_identifier() ? "DSA_Interface" : "app_1";
+    const std::string instance =
+        std::string(param.service) == DSAInterface::service_identifier() ? "DSA_Interface" : "app_1";
     const auto handle = tarn1::testing::wait_for_instance(m_runtime->get_service_finder(), param.service, instance, 5s);
     ASSERT_TRUE(handle.has_value());
     kest::com::cpp_binding::Rport port(*handle, description_of(param.service));
@@ -144,7 +141,8 @@ TEST_P(Service_skeleton_test, RequestIsDecodedIntoOneCallOrAnsweredWith0x80)
     std::uint8_t return_code = 0;
     try
     {
-        const auto reply = port.call_method(param.method_id, vela::com::runtime::Serialized_payload(param.request)).get();
+        const auto reply =
+            port.call_method(param.method_id, vela::com::runtime::Serialized_payload(param.request)).get();
         EXPECT_TRUE(reply.empty());
     }
     catch (const kest::com::cpp_binding::Application_error_exception& error)
@@ -175,7 +173,8 @@ INSTANTIATE_TEST_SUITE_P(
         Dispatch_case{"ReleaseAlive", s_alive, 0, {}, "ReleaseAlive()", 0},
         Dispatch_case{"RequestAlive", s_alive, 1, {}, "RequestAlive()", 0},
         Dispatch_case{"ReleaseComAlive", s_com_alive, 0, {0, 0, 0, 2, 0xFF, 1}, "ReleaseComAlive(ff 01 )", 0},
-        Dispatch_case{"RequestComAlive", s_com_alive, 1, {0, 0, 0, 4, 1, 0, 0, 0, 3}, "RequestComAlive(01 00 00 00 , 3)", 0},
+        Dispatch_case{
+            "RequestComAlive", s_com_alive, 1, {0, 0, 0, 4, 1, 0, 0, 0, 3}, "RequestComAlive(01 00 00 00 , 3)", 0},
         Dispatch_case{"RequestComAliveEmptyCab", s_com_alive, 1, {0, 0, 0, 0, 9}, "RequestComAlive(, 9)", 0},
         Dispatch_case{"ReleaseCarWakeUp", s_cwu, 0, {}, "ReleaseCarWakeUp()", 0},
         Dispatch_case{"RequestCarWakeUp", s_cwu, 1, {7}, "RequestCarWakeUp(7)", 0},

@@ -37,7 +37,7 @@ std::string hex(const Bytes& bytes)
 
 class Dsa : public vela::ap::statemanager::skeleton::DSAInterfaceSkeleton
 {
-public:
+  public:
     using DSAInterfaceSkeleton::DSAInterfaceSkeleton;
     ~Dsa() override { StopOfferService(); }
     vela::com::Future<void> RequestRestart(std::uint8_t restart_type) override
@@ -49,7 +49,7 @@ public:
 
 class Network_state : public kest::udpnm::interface::skeleton::NetworkStateInterfaceSkeleton
 {
-public:
+  public:
     using NetworkStateInterfaceSkeleton::NetworkStateInterfaceSkeleton;
     ~Network_state() override { StopOfferService(); }
     vela::com::Future<void> ReleaseNetwork(const Bytes& pattern) override
@@ -66,7 +66,7 @@ public:
 
 class User_data : public kest::udpnm::interface::skeleton::UserDataInterfaceSkeleton
 {
-public:
+  public:
     using UserDataInterfaceSkeleton::UserDataInterfaceSkeleton;
     ~User_data() override { StopOfferService(); }
     vela::com::Future<Bytes> GetUserData() override
@@ -82,7 +82,7 @@ public:
         return vela::com::make_ready_future();
     }
 
-private:
+  private:
     Bytes m_data;
 };
 

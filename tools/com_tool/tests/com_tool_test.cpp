@@ -2,10 +2,9 @@
 #include "tests/support/temp_dir.hpp"
 #include "tools/com_tool/com_tool.hpp"
 
+#include <cstdlib>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
-#include <cstdlib>
 #include <memory>
 #include <ostream>
 #include <sstream>
@@ -18,16 +17,14 @@ using namespace std::chrono_literals;
 
 class Com_tool_test : public ::testing::Test
 {
-protected:
-    Com_tool_test()
-    {
-        ::setenv("TARN1_COM_DIR", m_dir.path().c_str(), 1);
-    }
+  protected:
+    Com_tool_test() { ::setenv("TARN1_COM_DIR", m_dir.path().c_str(), 1); }
     ~Com_tool_test() override { ::unsetenv("TARN1_COM_DIR"); }
 
     void start_provider()
     {
-        m_peer = std::make_unique<tarn1::testing::Peer_process>(SKELETON_TEST_PEER, std::vector<std::string>{}, m_dir.path());
+        m_peer = std::make_unique<tarn1::testing::Peer_process>(
+            SKELETON_TEST_PEER, std::vector<std::string>{}, m_dir.path());
         ASSERT_TRUE(m_peer->wait_for_line("offered", 5s));
     }
 
@@ -59,7 +56,8 @@ TEST_F(Com_tool_test, ByteVectorArgumentIsSentWithItsLength)
 {
     start_provider();
 
-    const int status = run({"call", "kest::udpnm::interface::NetworkStateInterface", "nm", "RequestNetwork", "00000001"});
+    const int status =
+        run({"call", "kest::udpnm::interface::NetworkStateInterface", "nm", "RequestNetwork", "00000001"});
 
     EXPECT_EQ(status, 0) << m_err.str();
     EXPECT_TRUE(m_peer->wait_for_line("RequestNetwork 00000001", 5s));
@@ -122,10 +120,17 @@ INSTANTIATE_TEST_SUITE_P(
     Com_tool_refusal_test,
     ::testing::Values(
         Refusal_case{"UnknownCommand", {"frobnicate"}, 2, "usage:"},
-        Refusal_case{"MissingArgument", {"call", "DSAInterface", "DSA_Interface", "RequestRestart"}, 2, "takes 1 argument(s)"},
-        Refusal_case{"ValueTooLarge", {"call", "DSAInterface", "DSA_Interface", "RequestRestart", "300"}, 2, "cannot encode argument 300"},
+        Refusal_case{
+            "MissingArgument", {"call", "DSAInterface", "DSA_Interface", "RequestRestart"}, 2, "takes 1 argument(s)"},
+        Refusal_case{"ValueTooLarge",
+                     {"call", "DSAInterface", "DSA_Interface", "RequestRestart", "300"},
+                     2,
+                     "cannot encode argument 300"},
         Refusal_case{"UnknownMethod", {"call", "DSAInterface", "DSA_Interface", "Reboot"}, 2, "unknown method Reboot"},
-        Refusal_case{"InstanceNotOffered", {"--timeout", "100", "call", "DSAInterface", "other", "RequestRestart", "1"}, 1, "is not offered"}),
+        Refusal_case{"InstanceNotOffered",
+                     {"--timeout", "100", "call", "DSAInterface", "other", "RequestRestart", "1"},
+                     1,
+                     "is not offered"}),
     [](const ::testing::TestParamInfo<Refusal_case>& c) { return std::string(c.param.name); });
 
 } // namespace

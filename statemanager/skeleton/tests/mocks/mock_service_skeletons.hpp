@@ -12,7 +12,7 @@ namespace vela::ap::statemanager::testing
 
 class Mock_alive_skeleton : public skeleton::StateManagementAliveInterfaceSkeleton
 {
-public:
+  public:
     using StateManagementAliveInterfaceSkeleton::StateManagementAliveInterfaceSkeleton;
     ~Mock_alive_skeleton() override { StopOfferService(); }
     MOCK_METHOD(vela::com::Future<void>, ReleaseAlive, (), (override));
@@ -21,7 +21,7 @@ public:
 
 class Mock_com_alive_skeleton : public skeleton::StateManagementComAliveInterfaceSkeleton
 {
-public:
+  public:
     using StateManagementComAliveInterfaceSkeleton::StateManagementComAliveInterfaceSkeleton;
     ~Mock_com_alive_skeleton() override { StopOfferService(); }
     MOCK_METHOD(vela::com::Future<void>, ReleaseComAlive, (const std::vector<std::uint8_t>&), (override));
@@ -30,7 +30,7 @@ public:
 
 class Mock_cwu_skeleton : public skeleton::StateManagementCWUInterfaceSkeleton
 {
-public:
+  public:
     using StateManagementCWUInterfaceSkeleton::StateManagementCWUInterfaceSkeleton;
     ~Mock_cwu_skeleton() override { StopOfferService(); }
     MOCK_METHOD(vela::com::Future<void>, ReleaseCarWakeUp, (), (override));
@@ -39,7 +39,7 @@ public:
 
 class Mock_dsa_skeleton : public skeleton::DSAInterfaceSkeleton
 {
-public:
+  public:
     using DSAInterfaceSkeleton::DSAInterfaceSkeleton;
     ~Mock_dsa_skeleton() override { StopOfferService(); }
     MOCK_METHOD(vela::com::Future<void>, RequestRestart, (std::uint8_t), (override));

@@ -15,7 +15,7 @@ namespace kest::com
 /// A fixed set of worker threads running posted tasks in posting order (first come, first run).
 class static_thread_pool
 {
-public:
+  public:
     explicit static_thread_pool(std::size_t threads);
     /// Stops taking tasks, runs what is queued, and joins the workers.
     ~static_thread_pool();
@@ -32,7 +32,7 @@ public:
     void stop();
     void join();
 
-private:
+  private:
     void work();
 
     // Guards m_tasks and m_stopping: met by every posting thread and the workers.

@@ -12,7 +12,7 @@ namespace kest::com
 /// overlap, tasks of different strands run in parallel on the pool's workers.
 class Strand
 {
-public:
+  public:
     explicit Strand(static_thread_pool& pool);
     /// Drops queued tasks and waits for a running one to end (unless called from that task).
     ~Strand();
@@ -29,7 +29,7 @@ public:
 
     struct State;
 
-private:
+  private:
     std::shared_ptr<State> m_state;
 };
 

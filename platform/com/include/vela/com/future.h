@@ -20,29 +20,24 @@ enum class future_status
     timeout
 };
 
-template <typename T>
-class Future;
-template <typename T>
-class Promise;
+template <typename T> class Future;
+template <typename T> class Promise;
 
 namespace detail
 {
 
-template <typename T>
-struct Value_storage
+template <typename T> struct Value_storage
 {
     std::optional<T> value;
 };
 
-template <>
-struct Value_storage<void>
+template <> struct Value_storage<void>
 {
 };
 
 /// What a promise and its future share. The continuation runs once, on the thread that
 /// satisfies the promise (or on the thread that attaches it to a satisfied one).
-template <typename T>
-struct Shared_state
+template <typename T> struct Shared_state
 {
     // Guards everything below: met by the setting thread (a middleware thread or the caller),
     // the waiting thread and the thread attaching a continuation.
@@ -70,12 +65,14 @@ struct Shared_state
 } // namespace detail
 
 /// One-shot result holder; get() waits for the value and rethrows a stored exception.
-template <typename T>
-class Future
+template <typename T> class Future
 {
-public:
+  public:
     Future() = default;
-    explicit Future(std::shared_ptr<detail::Shared_state<T>> state) : m_state(std::move(state)) {}
+    explicit Future(std::shared_ptr<detail::Shared_state<T>> state)
+        : m_state(std::move(state))
+    {
+    }
 
     bool valid() const noexcept { return m_state != nullptr; }
 
@@ -103,14 +100,18 @@ public:
                    : future_status::timeout;
     }
 
-    /// Waits for the result; returns the value or throws the stored exception.
+    /// Waits for the result; returns the value or throws the stored exception. Call it once: the
+    /// exception is handed over (so that it ends its life on the thread that caught it).
     T get()
     {
         wait();
         std::unique_lock<std::mutex> lock(m_state->mutex);
         if (m_state->error)
         {
-            std::rethrow_exception(m_state->error);
+            std::exception_ptr error = std::move(m_state->error);
+            m_state->error = std::make_exception_ptr(std::future_error(std::future_errc::future_already_retrieved));
+            lock.unlock();
+            std::rethrow_exception(error);
         }
         if constexpr (!std::is_void_v<T>)
         {
@@ -120,14 +121,14 @@ public:
 
     /// Runs handler(ready future) once the result or an exception is set: at once when it already
     /// is, else on the thread that sets it. Returns a future of what the handler returns (or throws).
-    template <typename F>
-    auto then(F&& handler) -> Future<std::invoke_result_t<F, Future<T>>>
+    template <typename F> auto then(F&& handler) -> Future<std::invoke_result_t<F, Future<T>>>
     {
         using R = std::invoke_result_t<F, Future<T>>;
         check_valid();
         auto next = std::make_shared<Promise<R>>();
         Future<R> result = next->get_future();
-        auto run = [state = m_state, next, handler = std::forward<F>(handler)]() mutable {
+        auto run = [state = m_state, next, handler = std::forward<F>(handler)]() mutable
+        {
             try
             {
                 if constexpr (std::is_void_v<R>)
@@ -158,7 +159,7 @@ public:
         return result;
     }
 
-private:
+  private:
     void check_valid() const
     {
         if (!m_state)
@@ -171,11 +172,13 @@ private:
 };
 
 /// The producing side of a Future. A promise destroyed unsatisfied leaves broken_promise in its future.
-template <typename T>
-class Promise
+template <typename T> class Promise
 {
-public:
-    Promise() : m_state(std::make_shared<detail::Shared_state<T>>()) {}
+  public:
+    Promise()
+        : m_state(std::make_shared<detail::Shared_state<T>>())
+    {
+    }
     ~Promise()
     {
         if (m_state && m_state.use_count() > 1)
@@ -195,8 +198,7 @@ public:
 
     Future<T> get_future() { return Future<T>(m_state); }
 
-    template <typename U = T, typename = std::enable_if_t<!std::is_void_v<U>>>
-    void set_value(U value)
+    template <typename U = T, typename = std::enable_if_t<!std::is_void_v<U>>> void set_value(U value)
     {
         std::unique_lock<std::mutex> lock(m_state->mutex);
         if (m_state->ready)
@@ -207,8 +209,7 @@ public:
         m_state->complete(lock);
     }
 
-    template <typename U = T, typename = std::enable_if_t<std::is_void_v<U>>>
-    void set_value()
+    template <typename U = T, typename = std::enable_if_t<std::is_void_v<U>>> void set_value()
     {
         std::unique_lock<std::mutex> lock(m_state->mutex);
         if (m_state->ready)
@@ -229,7 +230,7 @@ public:
         m_state->complete(lock);
     }
 
-private:
+  private:
     std::shared_ptr<detail::Shared_state<T>> m_state;
 };
 

@@ -15,7 +15,7 @@ namespace kest::com::cpp_binding
 /// changes, gives the value to each new subscriber and answers the field's getter.
 class Field_handler
 {
-public:
+  public:
     explicit Field_handler(Pport& port);
 
     /// Declares a field notified as event_id; its getter answers getter_method_id when given.
@@ -25,7 +25,7 @@ public:
     /// Part of offering: throws Infrastructure_exception naming the first field that has no value yet.
     void run_offer_cond_checks() const;
 
-private:
+  private:
     Pport& m_port;
     // Guards m_has_value and m_getters: met by the thread that offers and the threads updating fields.
     mutable std::mutex m_mutex;

@@ -16,7 +16,7 @@ namespace kest::com::cpp_binding
 /// Hands a port's incoming calls to the method objects, one at a time on the skeleton's strand.
 class Method_dispatcher
 {
-public:
+  public:
     /// Throws Invalid_argument_exception for kPoll, which this middleware does not offer.
     Method_dispatcher(Pport& port, Method_call_processing_mode processor);
     ~Method_dispatcher();
@@ -32,7 +32,7 @@ public:
 
     std::shared_ptr<internal::Dispatcher_core> core() const noexcept { return m_core; }
 
-private:
+  private:
     std::shared_ptr<internal::Dispatcher_core> m_core;
 };
 

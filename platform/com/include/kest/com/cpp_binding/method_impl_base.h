@@ -18,7 +18,7 @@ using Method_handler =
 /// One method of a skeleton: registers its handler with the dispatcher under its method id.
 class Method_impl_base
 {
-public:
+  public:
     Method_impl_base(std::uint16_t method_id, Method_handler handler, Method_dispatcher& dispatcher);
     /// Unregisters; returns once its handler no longer runs (unless called from it).
     virtual ~Method_impl_base();
@@ -38,7 +38,7 @@ public:
         m_handler(request, reply);
     }
 
-private:
+  private:
     std::uint16_t m_method_id;
     Method_handler m_handler;
     std::shared_ptr<internal::Dispatcher_core> m_dispatcher;

@@ -17,7 +17,7 @@ namespace kest::com::cpp_binding
 /// The provided port of one service instance: its listening socket and its discovery entry.
 class Pport
 {
-public:
+  public:
     Pport(vela::com::runtime::Service_id service,
           vela::com::runtime::Instance_id instance,
           connector::Service_interface_description description);
@@ -40,7 +40,7 @@ public:
 
     std::shared_ptr<internal::Pport_core> core() const noexcept { return m_core; }
 
-private:
+  private:
     std::shared_ptr<internal::Pport_core> m_core;
 };
 

@@ -13,11 +13,14 @@ namespace kest::com::cpp_binding
 
 /// An event or field notification as a proxy sees it, with a sample cache. Update() and
 /// GetCachedSamples() belong to one thread at a time (usually the receive handler).
-template <typename Sample>
-class Proxy_event
+template <typename Sample> class Proxy_event
 {
-public:
-    Proxy_event(Rport& port, std::uint16_t event_id) : m_port(port), m_event_id(event_id) {}
+  public:
+    Proxy_event(Rport& port, std::uint16_t event_id)
+        : m_port(port)
+        , m_event_id(event_id)
+    {
+    }
 
     /// Subscribes; the cache keeps at most max_samples of the newest samples.
     void Subscribe(std::size_t max_samples)
@@ -26,7 +29,10 @@ public:
         m_port.subscribe_event(m_event_id, m_max_samples);
     }
     void Unsubscribe() { m_port.unsubscribe_event(m_event_id); }
-    void SetReceiveHandler(std::function<void()> handler) { m_port.set_receive_handler(m_event_id, std::move(handler)); }
+    void SetReceiveHandler(std::function<void()> handler)
+    {
+        m_port.set_receive_handler(m_event_id, std::move(handler));
+    }
     void UnsetReceiveHandler() { m_port.unset_receive_handler(m_event_id); }
 
     /// Moves newly received samples into the cache (undecodable ones are dropped and counted);
@@ -57,7 +63,7 @@ public:
     void Cleanup() { m_cache.clear(); }
     std::size_t undecodable_samples() const noexcept { return m_undecodable; }
 
-private:
+  private:
     Rport& m_port;
     std::uint16_t m_event_id;
     std::size_t m_max_samples{1};
@@ -74,10 +80,9 @@ namespace kest::com::cpp_binding
 {
 
 /// A field as a proxy sees it: its change notifications, plus its getter when it has one.
-template <typename Value>
-class Proxy_field : public Proxy_event<Value>
+template <typename Value> class Proxy_field : public Proxy_event<Value>
 {
-public:
+  public:
     Proxy_field(Rport& port, std::uint16_t event_id, std::uint16_t getter_method_id)
         : Proxy_event<Value>(port, event_id)
         , m_getter(port, getter_method_id)
@@ -85,7 +90,7 @@ public:
     }
     vela::com::Future<Value> Get() { return m_getter(); }
 
-private:
+  private:
     Proxy_method<Value> m_getter;
 };
 

@@ -25,7 +25,7 @@ namespace kest::com::cpp_binding
 /// its subscriptions.
 class Rport
 {
-public:
+  public:
     Rport(Service_handle handle, connector::Service_interface_description description);
     /// Fails calls still waiting and closes the connection; receive handlers no longer run afterwards.
     ~Rport();
@@ -36,9 +36,8 @@ public:
     /// Sends a request; the future gets the reply payload, or Service_not_available_exception when
     /// not connected, Transport_exception when the connection drops or no reply comes within the call
     /// timeout, Application_error_exception for a non-zero return code. Any thread.
-    vela::com::Future<vela::com::runtime::Serialized_payload> call_method(
-        std::uint16_t method_id,
-        const vela::com::runtime::Serialized_payload& arguments);
+    vela::com::Future<vela::com::runtime::Serialized_payload>
+    call_method(std::uint16_t method_id, const vela::com::runtime::Serialized_payload& arguments);
 
     /// Subscribes to event_id, keeping at most max_samples received samples until taken.
     void subscribe_event(std::uint16_t event_id, std::size_t max_samples);
@@ -56,7 +55,7 @@ public:
     void set_call_timeout(std::chrono::milliseconds timeout);
     const Service_handle& handle() const noexcept { return m_handle; }
 
-private:
+  private:
     Service_handle m_handle;
     std::shared_ptr<internal::Rport_core> m_core;
 };

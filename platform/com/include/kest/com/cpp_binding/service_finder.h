@@ -29,7 +29,7 @@ struct Find_service_handle
 /// Searches for offered service instances through the discovery directory.
 class Service_finder
 {
-public:
+  public:
     Service_finder();
     ~Service_finder();
 
@@ -50,7 +50,7 @@ public:
     /// Every instance of every service offered right now.
     std::vector<Service_handle> find_all();
 
-private:
+  private:
     std::shared_ptr<internal::Runtime> m_runtime;
 };
 

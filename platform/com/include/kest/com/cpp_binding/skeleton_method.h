@@ -19,10 +19,9 @@ namespace kest::com::cpp_binding
 /// the operation's future is satisfied. An undecodable request is answered at once with return code
 /// 0x80 and the operation is not called; a failed future is answered with the error's return code
 /// (Application_error_exception) or 0x01.
-template <typename Result, typename... Args>
-class Skeleton_method : public Method_impl_base
+template <typename Result, typename... Args> class Skeleton_method : public Method_impl_base
 {
-public:
+  public:
     using Operation = std::function<vela::com::Future<Result>(const Args&...)>;
 
     Skeleton_method(std::uint16_t method_id, Method_dispatcher& dispatcher, Operation operation)
@@ -34,10 +33,9 @@ public:
     {
     }
 
-private:
-    static void handle(const Operation& operation,
-                       const vela::com::runtime::Serialized_payload& request,
-                       const Reply_token& reply)
+  private:
+    static void
+    handle(const Operation& operation, const vela::com::runtime::Serialized_payload& request, const Reply_token& reply)
     {
         std::tuple<std::decay_t<Args>...> arguments;
         const bool decoded = std::apply(
@@ -48,36 +46,37 @@ private:
             return;
         }
         vela::com::Future<Result> result = std::apply(operation, arguments);
-        result.then([reply](vela::com::Future<Result> done) {
-            try
+        result.then(
+            [reply](vela::com::Future<Result> done)
             {
-                if constexpr (std::is_void_v<Result>)
+                try
                 {
-                    done.get();
-                    reply_method(reply, vela::com::runtime::Serialized_payload(), someip::return_code::kOk);
+                    if constexpr (std::is_void_v<Result>)
+                    {
+                        done.get();
+                        reply_method(reply, vela::com::runtime::Serialized_payload(), someip::return_code::kOk);
+                    }
+                    else
+                    {
+                        reply_method(reply, someip::serialize_arguments(done.get()), someip::return_code::kOk);
+                    }
                 }
-                else
+                catch (const Application_error_exception& error)
                 {
-                    reply_method(reply, someip::serialize_arguments(done.get()), someip::return_code::kOk);
+                    reply_method(reply, vela::com::runtime::Serialized_payload(), error.return_code());
                 }
-            }
-            catch (const Application_error_exception& error)
-            {
-                reply_method(reply, vela::com::runtime::Serialized_payload(), error.return_code());
-            }
-            catch (...)
-            {
-                reply_method(reply, vela::com::runtime::Serialized_payload(), someip::return_code::kNotOk);
-            }
-        });
+                catch (...)
+                {
+                    reply_method(reply, vela::com::runtime::Serialized_payload(), someip::return_code::kNotOk);
+                }
+            });
     }
 };
 
 /// A field as a skeleton sees it: Update stores the value, notifies subscribers, answers the getter.
-template <typename Value>
-class Skeleton_field
+template <typename Value> class Skeleton_field
 {
-public:
+  public:
     Skeleton_field(Field_handler& fields, std::uint16_t event_id, std::optional<std::uint16_t> getter_method_id)
         : m_fields(fields)
         , m_event_id(event_id)
@@ -86,20 +85,23 @@ public:
     }
     void Update(const Value& value) { m_fields.update(m_event_id, someip::serialize_arguments(value)); }
 
-private:
+  private:
     Field_handler& m_fields;
     std::uint16_t m_event_id;
 };
 
 /// An event as a skeleton sees it: Send notifies the current subscribers.
-template <typename Sample>
-class Skeleton_event
+template <typename Sample> class Skeleton_event
 {
-public:
-    Skeleton_event(Pport& port, std::uint16_t event_id) : m_port(port), m_event_id(event_id) {}
+  public:
+    Skeleton_event(Pport& port, std::uint16_t event_id)
+        : m_port(port)
+        , m_event_id(event_id)
+    {
+    }
     void Send(const Sample& sample) { m_port.notify(m_event_id, someip::serialize_arguments(sample)); }
 
-private:
+  private:
     Pport& m_port;
     std::uint16_t m_event_id;
 };

@@ -18,14 +18,14 @@ namespace kest::com::runtime
 /// Hands out worker thread pools: the process's shared pool or private ones.
 class Thread_pool_factory
 {
-public:
+  public:
     explicit Thread_pool_factory(std::shared_ptr<internal::Runtime> runtime);
     /// The pool on which the middleware runs its callbacks.
     static_thread_pool& get_default_pool();
     /// A private pool of the given size.
     std::shared_ptr<static_thread_pool> create_thread_pool(std::size_t threads);
 
-private:
+  private:
     std::shared_ptr<internal::Runtime> m_runtime;
 };
 
@@ -34,7 +34,7 @@ private:
 /// and skeleton is gone.
 class Component_singleton
 {
-public:
+  public:
     /// The flag is accepted for compatibility and has no effect here; the name tags the log lines.
     Component_singleton(bool flag, std::string name);
     ~Component_singleton();
@@ -45,7 +45,7 @@ public:
     cpp_binding::Service_finder& get_service_finder();
     Thread_pool_factory& get_thread_pool_factory();
 
-private:
+  private:
     std::shared_ptr<internal::Runtime> m_runtime;
     std::string m_name;
     cpp_binding::Service_finder m_finder;

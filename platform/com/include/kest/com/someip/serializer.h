@@ -15,8 +15,11 @@ namespace kest::com::someip
 /// Appends SOME/IP-serialized values (big-endian) to a byte vector.
 class Serializer
 {
-public:
-    explicit Serializer(std::vector<std::uint8_t>& out) : m_out(out) {}
+  public:
+    explicit Serializer(std::vector<std::uint8_t>& out)
+        : m_out(out)
+    {
+    }
 
     void write(std::uint8_t value) { m_out.push_back(value); }
     void write(std::uint16_t value);
@@ -25,7 +28,7 @@ public:
     /// bytes. Throws Invalid_argument_exception when the count does not fit the length field.
     void write(const std::vector<std::uint8_t>& bytes, std::size_t length_field_bytes = 4);
 
-private:
+  private:
     std::vector<std::uint8_t>& m_out;
 };
 
@@ -33,8 +36,12 @@ private:
 /// leaves ok() false) rather than reading past the end.
 class Deserializer
 {
-public:
-    Deserializer(const std::uint8_t* data, std::size_t size) : m_data(data), m_size(size) {}
+  public:
+    Deserializer(const std::uint8_t* data, std::size_t size)
+        : m_data(data)
+        , m_size(size)
+    {
+    }
     explicit Deserializer(const vela::com::runtime::Serialized_payload& payload)
         : Deserializer(payload.data(), payload.size())
     {
@@ -48,7 +55,7 @@ public:
     bool ok() const noexcept { return m_ok; }
     std::size_t remaining() const noexcept { return m_size - m_position; }
 
-private:
+  private:
     bool take(std::size_t count, const std::uint8_t*& at);
 
     const std::uint8_t* m_data;
@@ -58,8 +65,7 @@ private:
 };
 
 /// An argument list as one payload, arguments in order.
-template <typename... Args>
-vela::com::runtime::Serialized_payload serialize_arguments(const Args&... args)
+template <typename... Args> vela::com::runtime::Serialized_payload serialize_arguments(const Args&... args)
 {
     vela::com::runtime::Serialized_payload payload;
     Serializer serializer(payload.buffer());

@@ -12,31 +12,37 @@ namespace vela::com::runtime
 /// Identifies a service interface by its fully qualified name ("vela::ap::statemanager::DSAInterface").
 class Service_id
 {
-public:
+  public:
     Service_id() = default;
-    explicit Service_id(std::string name) : m_name(std::move(name)) {}
+    explicit Service_id(std::string name)
+        : m_name(std::move(name))
+    {
+    }
     const std::string& to_string() const noexcept { return m_name; }
     bool operator==(const Service_id& other) const { return m_name == other.m_name; }
     bool operator!=(const Service_id& other) const { return m_name != other.m_name; }
     bool operator<(const Service_id& other) const { return m_name < other.m_name; }
 
-private:
+  private:
     std::string m_name;
 };
 
 /// Identifies one instance of a service interface; "*" stands for any instance when searching.
 class Instance_id
 {
-public:
+  public:
     Instance_id() = default;
-    explicit Instance_id(std::string name) : m_name(std::move(name)) {}
+    explicit Instance_id(std::string name)
+        : m_name(std::move(name))
+    {
+    }
     const std::string& to_string() const noexcept { return m_name; }
     bool is_any() const noexcept { return m_name == "*"; }
     bool operator==(const Instance_id& other) const { return m_name == other.m_name; }
     bool operator!=(const Instance_id& other) const { return m_name != other.m_name; }
     bool operator<(const Instance_id& other) const { return m_name < other.m_name; }
 
-private:
+  private:
     std::string m_name;
 };
 
@@ -44,8 +50,11 @@ private:
 /// Copies share the bytes; an empty payload still owns a buffer.
 class Serialized_payload
 {
-public:
-    Serialized_payload() : m_bytes(std::make_shared<std::vector<std::uint8_t>>()) {}
+  public:
+    Serialized_payload()
+        : m_bytes(std::make_shared<std::vector<std::uint8_t>>())
+    {
+    }
     explicit Serialized_payload(std::vector<std::uint8_t> bytes)
         : m_bytes(std::make_shared<std::vector<std::uint8_t>>(std::move(bytes)))
     {
@@ -58,7 +67,7 @@ public:
     /// Writable access for the one who fills the payload before handing it on.
     std::vector<std::uint8_t>& buffer() noexcept { return *m_bytes; }
 
-private:
+  private:
     std::shared_ptr<std::vector<std::uint8_t>> m_bytes;
 };
 

@@ -13,10 +13,9 @@ namespace ara::com::internal::skeleton
 
 /// Base of the generated skeletons. Interface supplies `static const char* service_identifier()` and
 /// `static kest::com::connector::Service_interface_description description()`.
-template <typename Interface>
-class Skeleton
+template <typename Interface> class Skeleton
 {
-public:
+  public:
     Skeleton(const vela::com::runtime::Instance_id& instance, kest::com::cpp_binding::Method_call_processing_mode mode)
         : m_instance(instance)
         , m_pport(vela::com::runtime::Service_id(Interface::service_identifier()), instance, Interface::description())
@@ -52,7 +51,7 @@ public:
     kest::com::cpp_binding::Method_dispatcher& method_dispatcher() noexcept { return m_dispatcher; }
     kest::com::cpp_binding::Field_handler& field_handler() noexcept { return m_fields; }
 
-private:
+  private:
     vela::com::runtime::Instance_id m_instance;
     kest::com::cpp_binding::Pport m_pport;
     kest::com::cpp_binding::Method_dispatcher m_dispatcher;

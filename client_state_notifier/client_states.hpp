@@ -1,0 +1,98 @@
+#pragma once
+
+#include "client_state_notifier/utilities.hpp"
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace client_state_notifier
+{
+
+/// Why the client-status callback is called.
+enum class Client_status : std::uint32_t
+{
+    name_already_connected = 0,
+    unexpected_state_change = 1
+};
+
+/// Outcome of one state change request.
+enum class Callback_status : std::uint32_t
+{
+    success = 0,
+    timeout = 1,
+    error = 2
+};
+
+/// Answer of one client; the low byte of element [2] of its response. Values beyond 3 are
+/// stored as they come and count as not successful.
+enum class Component_client_return_type : std::uint8_t
+{
+    success = 0,
+    general_error = 1,
+    invalid = 2,
+    timed_out = 3
+};
+
+using Result_map = std::map<std::string, Component_client_return_type>;
+/// (client name, status, state text the client sent); called on the server thread.
+using Client_status_callback = std::function<void(const std::string&, Client_status, const std::string&)>;
+/// (outcome, result map); called on the server thread.
+using Completion_callback = std::function<void(Callback_status, const Result_map&)>;
+/// True selects the named client as a receiver of a request.
+using Filter = std::function<bool(const std::string&)>;
+
+/// The server thread has ended (it could not bind its socket, or it crashed), so a request
+/// cannot be handed to it. No completion callback will come for that request.
+class Exception_server_stopped : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+/// The server side of the notification socket: keeps every connected client with the state
+/// it reported, sends state change requests to a group of them and reports the outcome.
+class Client_states
+{
+public:
+    virtual ~Client_states() = default;
+
+    /// (name, current state) of every connected client in ascending descriptor order.
+    /// Any thread except a callback of this object (they run with the clients lock held).
+    virtual std::vector<std::pair<std::string, std::string>> get_connected_clients() const = 0;
+    /// The state expected of clients that connect from now on; a client reporting another
+    /// state is asked at once to enter it. Caller's thread.
+    virtual void set_default_state(std::string state) = 0;
+    /// Asks every connected client that filter selects to enter state and reports the outcome
+    /// once through callback on the server thread: success, error (someone answered with a
+    /// failure or all answered/disconnected) or timeout (deadline = now + timeout). A request
+    /// not yet taken by the server is replaced by this one without a callback. Returns at once.
+    /// Throws std::bad_function_call for an empty filter or callback, Exception_server_stopped
+    /// when the server thread has ended; in both cases no callback follows.
+    virtual void request_state_change(const std::string& state,
+                                      Filter filter,
+                                      Completion_callback callback,
+                                      const std::chrono::seconds& timeout) = 0;
+};
+
+/// Where and how the server listens.
+struct Server_options
+{
+    std::string socket_path{utilities::get_socket_path()};
+    /// A connection that has not sent a complete hello message by then is closed.
+    std::chrono::milliseconds hello_timeout{std::chrono::seconds(3)};
+};
+
+/// Starts a server on options.socket_path (default: the notification socket). An empty
+/// client-status callback throws std::bad_function_call.
+std::unique_ptr<Client_states> create_client_states(const std::string& default_state,
+                                                    Client_status_callback client_status_callback,
+                                                    const Server_options& options = Server_options{});
+
+} // namespace client_state_notifier

@@ -1,0 +1,807 @@
+#include "client_state_notifier/client_states_impl.hpp"
+
+#include "client_state_notifier/frame_reader.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <optional>
+#include <system_error>
+
+#include <sys/socket.h>
+
+namespace client_state_notifier
+{
+
+using utilities::get_logger;
+using utilities::Socket;
+using Clock = std::chrono::steady_clock;
+
+namespace
+{
+
+constexpr std::size_t s_listening_index = 0;
+constexpr std::size_t s_wakeup_index = 1;
+constexpr std::size_t s_first_client_index = 2;
+constexpr short s_hangup_events = POLLHUP | POLLERR | POLLNVAL;
+// Running out of descriptors or memory at accept: new connections wait this long while the
+// connected clients are served as usual.
+constexpr std::chrono::milliseconds s_accept_pause{100};
+
+ara::log::LogStream log(ara::log::LogLevel level)
+{
+    return ara::log::LogStream(level, get_logger());
+}
+
+/// A connection of the poll list. Until its hello is complete it owns its socket; from then
+/// on the client record does.
+struct Connection
+{
+    std::unique_ptr<Socket> unregistered;
+    const Socket* socket{nullptr};
+    Client_state* client{nullptr};
+    utilities::Frame_reader reader;
+    Clock::time_point hello_deadline;
+    bool drop{false};
+};
+
+/// The server thread with everything it owns for its lifetime.
+class Server
+{
+public:
+    Server(Socket wakeup, Client_status_callback client_status_callback, Client_states_shared& shared, Server_options options)
+        : m_wakeup(std::move(wakeup))
+        , m_client_status_callback(std::move(client_status_callback))
+        , m_shared(shared)
+        , m_options(std::move(options))
+    {
+    }
+
+    void thread_main();
+    /// Marks the server as stopped; after a crash, completes what was handed over with error.
+    void finish(bool crashed) noexcept;
+
+private:
+    pollfd& fd_of(std::size_t connection) { return m_fds[connection + s_first_client_index]; }
+    bool any_hello_ready();
+    void process_new_client();
+    void accept_client();
+    void read_hello(std::size_t connection);
+    void register_client(Connection& connection);
+    void process_state_change_request();
+    void process_client_responses(std::size_t ready);
+    void read_responses(Connection& connection);
+    void handle_response(Connection& connection);
+    void process_timeout();
+    std::int32_t calculate_timeout(Clock::time_point now) const;
+    void close_late_hellos(Clock::time_point now);
+    void drop_connection(Connection& connection, const char* reason, const std::string& detail);
+    /// Removes the connections marked for dropping; the caller holds the clients mutex.
+    void delete_hangup_clients();
+    void call_callback_after_all_clients_responded();
+    void send_request(Connection& connection, const std::string& state);
+
+    Socket m_listening;
+    Socket m_wakeup;
+    Client_status_callback m_client_status_callback;
+    Client_states_shared& m_shared;
+    Server_options m_options;
+    std::optional<utilities::Deleter> m_socket_file;
+
+    // The poll list: [listening, wake-up, connections in order of connection]; m_connections[i]
+    // belongs to m_fds[i + 2]. Kept across iterations so that polling allocates nothing.
+    std::vector<pollfd> m_fds;
+    std::vector<Connection> m_connections;
+    std::size_t m_hello_count{0};
+    bool m_drops{false};
+    Clock::time_point m_accept_paused_until{};
+
+    std::unique_ptr<State_change_request> m_current;
+    Pending_names m_pending_names;
+    Result_map m_results;
+    utilities::Bytes m_send_buffer;
+    utilities::Frame_view m_view;
+};
+
+void Server::thread_main()
+{
+    m_listening = Socket(AF_UNIX, SOCK_STREAM, 0);
+    m_fds.push_back(pollfd{m_listening.get_fd(), POLLIN, 0});
+    m_fds.push_back(pollfd{m_wakeup.get_fd(), POLLIN, 0});
+
+    const auto& path = m_options.socket_path;
+    const auto directory = utilities::get_containing_directory(path);
+    if (!directory.empty())
+    {
+        utilities::make_dirs(directory, 0755);
+    }
+    utilities::delete_file(path);
+    m_socket_file.emplace(path, false);
+    const auto address = utilities::create_unix_address(path);
+    if (::bind(m_listening.get_fd(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0)
+    {
+        throw std::system_error(errno, std::system_category(), "Socket::bind(...)");
+    }
+    m_listening.listen(10);
+    log(ara::log::LogLevel::kDebug) << "socket created: " << path;
+
+    while (true)
+    {
+        const auto before = Clock::now();
+        m_fds[s_listening_index].fd = (before < m_accept_paused_until) ? -1 : m_listening.get_fd();
+        for (auto& fd : m_fds)
+        {
+            fd.revents = 0;
+        }
+        const State_change_request* polled = m_current.get();
+        const auto ready = utilities::poll_count(m_fds.data(), m_fds.size(), calculate_timeout(before));
+
+        if (ready > 0)
+        {
+            if ((m_fds[s_listening_index].revents & POLLIN) != 0 || any_hello_ready())
+            {
+                process_new_client();
+            }
+            else if (m_fds[s_wakeup_index].revents != 0)
+            {
+                const auto command = utilities::receive_type_length_values(m_wakeup);
+                if (!command.empty() && command[0].get_string() == utilities::get_terminate_command())
+                {
+                    break;
+                }
+                process_state_change_request();
+            }
+            else
+            {
+                process_client_responses(ready);
+            }
+        }
+
+        const auto now = Clock::now();
+        // Checked after the events, so that answers already readable count, and whether or
+        // not anything was ready: a deadline in the past completes at the next poll even
+        // while other sockets keep the server busy.
+        if (m_current && m_current.get() == polled && m_current->deadline <= now)
+        {
+            process_timeout();
+        }
+        close_late_hellos(now);
+    }
+    m_current.reset();
+}
+
+void Server::finish(bool crashed) noexcept
+{
+    std::unique_ptr<State_change_request> pending;
+    {
+        std::lock_guard<std::mutex> lock(m_shared.pending_request_mutex);
+        m_shared.server_stopped = true;
+        pending = std::move(m_shared.pending_request);
+    }
+    if (!crashed)
+    {
+        return;
+    }
+    // Nobody will serve these any more: tell their owners rather than leave them waiting.
+    for (auto* request : {m_current.get(), pending.get()})
+    {
+        if (request == nullptr)
+        {
+            continue;
+        }
+        try
+        {
+            log(ara::log::LogLevel::kWarn) << "completing request for " << request->state
+                                           << " with error: server thread has ended";
+            request->callback(Callback_status::error, (request == m_current.get()) ? m_results : Result_map{});
+        }
+        catch (const std::exception& error)
+        {
+            log(ara::log::LogLevel::kWarn) << "Client_states_impl thread crashed: " << error.what();
+        }
+    }
+    m_current.reset();
+}
+
+bool Server::any_hello_ready()
+{
+    if (m_hello_count == 0)
+    {
+        return false;
+    }
+    for (std::size_t index = 0; index < m_connections.size(); ++index)
+    {
+        if (m_connections[index].client == nullptr && fd_of(index).revents != 0)
+        {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::int32_t Server::calculate_timeout(Clock::time_point now) const
+{
+    std::optional<Clock::time_point> wake;
+    const auto earliest = [&wake](Clock::time_point candidate) {
+        if (!wake || candidate < *wake)
+        {
+            wake = candidate;
+        }
+    };
+    if (m_current)
+    {
+        earliest(m_current->deadline);
+    }
+    if (m_hello_count > 0)
+    {
+        for (const auto& connection : m_connections)
+        {
+            if (connection.client == nullptr)
+            {
+                earliest(connection.hello_deadline);
+            }
+        }
+    }
+    if (now < m_accept_paused_until)
+    {
+        earliest(m_accept_paused_until);
+    }
+    if (!wake)
+    {
+        return -1;
+    }
+    if (*wake <= now)
+    {
+        return 0;
+    }
+    // Rounded up, so that the poll returns after the deadline, not just before it.
+    const auto nanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(*wake - now).count();
+    const auto milliseconds = (nanoseconds + 999999) / 1000000;
+    return static_cast<std::int32_t>(std::min<std::int64_t>(milliseconds, INT32_MAX));
+}
+
+void Server::process_new_client()
+{
+    if ((m_fds[s_listening_index].revents & POLLIN) != 0)
+    {
+        accept_client();
+    }
+    for (std::size_t index = 0; index < m_connections.size() && m_hello_count > 0; ++index)
+    {
+        if (m_connections[index].client == nullptr && fd_of(index).revents != 0)
+        {
+            read_hello(index);
+        }
+    }
+    if (m_drops)
+    {
+        std::lock_guard<std::mutex> lock(m_shared.clients_mutex);
+        delete_hangup_clients();
+        call_callback_after_all_clients_responded();
+    }
+}
+
+void Server::accept_client()
+{
+    sockaddr_un address{};
+    socklen_t length = sizeof(address);
+    const auto fd = ::accept4(m_listening.get_fd(), reinterpret_cast<sockaddr*>(&address), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0)
+    {
+        const auto error = errno;
+        if (error == EINTR || error == EINVAL || error == EAGAIN || error == EWOULDBLOCK || error == ECONNABORTED)
+        {
+            return;
+        }
+        if (error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM)
+        {
+            log(ara::log::LogLevel::kWarn) << "accept failed, new connections wait: "
+                                           << std::system_error(error, std::system_category(), "Socket::accept()").what();
+            m_accept_paused_until = Clock::now() + s_accept_pause;
+            return;
+        }
+        throw std::system_error(error, std::system_category(), "Socket::accept()");
+    }
+    Connection connection;
+    connection.unregistered = std::make_unique<Socket>(fd);
+    connection.socket = connection.unregistered.get();
+    connection.hello_deadline = Clock::now() + m_options.hello_timeout;
+    m_connections.push_back(std::move(connection));
+    m_fds.push_back(pollfd{fd, POLLIN, 0});
+    ++m_hello_count;
+    // A well-behaved client sends its hello right after connecting: take it now if it is there.
+    read_hello(m_connections.size() - 1);
+}
+
+void Server::read_hello(std::size_t index)
+{
+    auto& connection = m_connections[index];
+    try
+    {
+        if (!connection.reader.read_available(*connection.socket))
+        {
+            return;
+        }
+        if (connection.reader.next_frame(m_view))
+        {
+            register_client(connection);
+        }
+    }
+    catch (const utilities::ExceptionSocketClosed&)
+    {
+        drop_connection(connection, "connection closed before its hello was complete", "");
+    }
+    // Only what the peer caused ends its connection; anything else (a callback that throws)
+    // is the server's own failure.
+    catch (const utilities::Exception_bad_frame& error)
+    {
+        drop_connection(connection, "closing connection with a bad hello: ", error.what());
+    }
+    catch (const std::system_error& error)
+    {
+        drop_connection(connection, "closing connection with a bad hello: ", error.what());
+    }
+}
+
+void Server::register_client(Connection& connection)
+{
+    if (m_view.count < 3)
+    {
+        throw utilities::Exception_bad_frame("hello message with " + std::to_string(m_view.count) + " elements");
+    }
+    auto name = m_view.elements[1].get_string();
+    auto reported = m_view.elements[2].get_string();
+    log(ara::log::LogLevel::kInfo) << "client connected: name = " << name << ", current state = " << reported;
+
+    // Copied when the hello is complete (not at accept), so a client whose hello was late is
+    // still asked for the newest default state.
+    std::string default_state = utilities::get_unknown_state();
+    {
+        std::lock_guard<std::mutex> lock(m_shared.default_state_mutex);
+        default_state = m_shared.default_state;
+    }
+
+    std::lock_guard<std::mutex> lock(m_shared.clients_mutex);
+    if (is_name_duplicated(m_shared.clients, name))
+    {
+        m_client_status_callback(name, Client_status::name_already_connected, reported);
+    }
+    const Socket* key = connection.socket;
+    Client_state record{std::move(connection.unregistered), std::move(name), 1, default_state, std::move(reported)};
+    auto& client = m_shared.clients.emplace(key, std::move(record)).first->second;
+    connection.client = &client;
+    --m_hello_count;
+    if (client.current_state != default_state)
+    {
+        send_request(connection, default_state);
+    }
+    // Frames that came together with the hello are answers like any other.
+    while (!connection.drop && connection.reader.next_frame(m_view))
+    {
+        handle_response(connection);
+    }
+}
+
+void Server::send_request(Connection& connection, const std::string& state)
+{
+    utilities::write_state_change_request(m_send_buffer, connection.client->request_id, state);
+    try
+    {
+        connection.socket->sendl(m_send_buffer.data(), m_send_buffer.size(), 0);
+    }
+    catch (const std::system_error& error)
+    {
+        // Gone away, or not reading at all so that its buffer is full.
+        drop_connection(connection, "cannot send to client: ", error.what());
+    }
+}
+
+void Server::process_state_change_request()
+{
+    std::lock_guard<std::mutex> lock(m_shared.clients_mutex);
+    {
+        std::lock_guard<std::mutex> pending_lock(m_shared.pending_request_mutex);
+        if (!m_shared.pending_request)
+        {
+            return;
+        }
+        m_current = std::move(m_shared.pending_request);
+    }
+    m_pending_names.clear();
+    m_results.clear();
+    const auto& state = m_current->state;
+    log(ara::log::LogLevel::kDebug) << "sending state change request to clients. new state = " << state;
+
+    // In record order (ascending descriptors); the connection of a record is found by its socket.
+    std::size_t selected = 0;
+    for (auto& [socket, client] : m_shared.clients)
+    {
+        if (!m_current->filter(client.name))
+        {
+            continue;
+        }
+        client.requested_state = state;
+        ++client.request_id;
+        m_pending_names.insert(client.name);
+        ++selected;
+        utilities::write_state_change_request(m_send_buffer, client.request_id, state);
+        try
+        {
+            socket->sendl(m_send_buffer.data(), m_send_buffer.size(), 0);
+        }
+        catch (const std::system_error& error)
+        {
+            for (auto& connection : m_connections)
+            {
+                if (connection.socket == socket)
+                {
+                    drop_connection(connection, "cannot send to client: ", error.what());
+                }
+            }
+        }
+    }
+    if (selected == 0)
+    {
+        m_current->callback(Callback_status::success, Result_map{});
+        m_current.reset();
+        return;
+    }
+    if (m_drops)
+    {
+        delete_hangup_clients();
+        call_callback_after_all_clients_responded();
+    }
+}
+
+void Server::process_client_responses(std::size_t ready)
+{
+    std::lock_guard<std::mutex> lock(m_shared.clients_mutex);
+    std::size_t seen = (m_fds[s_listening_index].revents != 0 ? 1 : 0) + (m_fds[s_wakeup_index].revents != 0 ? 1 : 0);
+    for (std::size_t index = 0; index < m_connections.size() && seen < ready; ++index)
+    {
+        const auto revents = fd_of(index).revents;
+        if (revents == 0)
+        {
+            continue;
+        }
+        ++seen;
+        auto& connection = m_connections[index];
+        if (connection.client == nullptr)
+        {
+            continue;
+        }
+        if ((revents & s_hangup_events) != 0)
+        {
+            drop_connection(connection,
+                            connection.reader.has_partial_frame() ? "client hung up in the middle of a frame: " : nullptr,
+                            connection.client->name);
+        }
+        else if ((revents & POLLIN) != 0)
+        {
+            read_responses(connection);
+        }
+    }
+    delete_hangup_clients();
+    call_callback_after_all_clients_responded();
+}
+
+void Server::read_responses(Connection& connection)
+{
+    try
+    {
+        if (!connection.reader.read_available(*connection.socket))
+        {
+            return;
+        }
+        while (!connection.drop && connection.reader.next_frame(m_view))
+        {
+            handle_response(connection);
+        }
+    }
+    catch (const utilities::ExceptionSocketClosed&)
+    {
+        if (connection.reader.has_partial_frame())
+        {
+            drop_connection(connection, "client hung up in the middle of a frame: ", connection.client->name);
+        }
+        else
+        {
+            drop_connection(connection, nullptr, "");
+        }
+    }
+    catch (const utilities::Exception_bad_frame& error)
+    {
+        drop_connection(connection, "client sent a frame that breaks the protocol: ", error.what());
+    }
+    catch (const std::system_error& error)
+    {
+        drop_connection(connection, "cannot receive from client: ", error.what());
+    }
+}
+
+void Server::handle_response(Connection& connection)
+{
+    if (m_view.count < 3)
+    {
+        throw utilities::Exception_bad_frame("response with " + std::to_string(m_view.count) + " elements from " +
+                                             connection.client->name);
+    }
+    auto& client = *connection.client;
+    const auto id = m_view.elements[0].get_uint32();
+    const auto& state = m_view.elements[1];
+    const auto code = static_cast<Component_client_return_type>(m_view.elements[2].get_uint32() & 0xFFU);
+    if (id != client.request_id)
+    {
+        m_client_status_callback(client.name, Client_status::unexpected_state_change, state.get_string());
+        return;
+    }
+    const auto pending = m_pending_names.find(client.name);
+    if (pending != m_pending_names.end())
+    {
+        m_results[client.name] = code;
+        m_pending_names.erase(pending);
+    }
+    if (code == Component_client_return_type::success)
+    {
+        client.current_state.assign(reinterpret_cast<const char*>(state.data), state.size);
+        if (client.current_state != client.requested_state)
+        {
+            m_client_status_callback(client.name, Client_status::unexpected_state_change, client.current_state);
+        }
+    }
+}
+
+void Server::drop_connection(Connection& connection, const char* reason, const std::string& detail)
+{
+    if (connection.drop)
+    {
+        return;
+    }
+    if (reason != nullptr)
+    {
+        auto stream = log(ara::log::LogLevel::kWarn);
+        if (connection.client != nullptr)
+        {
+            stream << "client " << connection.client->name << ": ";
+        }
+        stream << reason << detail;
+    }
+    connection.drop = true;
+    m_drops = true;
+}
+
+void Server::delete_hangup_clients()
+{
+    if (!m_drops)
+    {
+        return;
+    }
+    m_drops = false;
+    std::size_t kept = 0;
+    for (std::size_t index = 0; index < m_connections.size(); ++index)
+    {
+        auto& connection = m_connections[index];
+        if (!connection.drop)
+        {
+            if (kept != index)
+            {
+                m_connections[kept] = std::move(connection);
+                fd_of(kept) = fd_of(index);
+            }
+            ++kept;
+            continue;
+        }
+        if (connection.client == nullptr)
+        {
+            --m_hello_count;
+            continue;
+        }
+        const auto& name = connection.client->name;
+        log(ara::log::LogLevel::kInfo) << "client disconnected: " << name;
+        m_results.erase(name);
+        m_pending_names.erase(name);
+        m_shared.clients.erase(connection.socket);
+    }
+    m_connections.resize(kept);
+    m_fds.resize(kept + s_first_client_index);
+}
+
+void Server::call_callback_after_all_clients_responded()
+{
+    if (!m_current || !m_pending_names.empty())
+    {
+        return;
+    }
+    log(ara::log::LogLevel::kDebug) << "calling callback after all clients responded in time";
+    m_current->callback(get_overall_status(m_results), m_results);
+    m_current.reset();
+}
+
+void Server::process_timeout()
+{
+    auto results = m_results;
+    for (const auto& name : m_pending_names)
+    {
+        results[name] = Component_client_return_type::timed_out;
+    }
+    m_pending_names.clear();
+    log(ara::log::LogLevel::kDebug) << "calling callback after some clients timed out";
+    auto request = std::move(m_current);
+    request->callback(Callback_status::timeout, results);
+}
+
+void Server::close_late_hellos(Clock::time_point now)
+{
+    if (m_hello_count == 0)
+    {
+        return;
+    }
+    for (auto& connection : m_connections)
+    {
+        if (connection.client == nullptr && connection.hello_deadline <= now)
+        {
+            drop_connection(connection,
+                            "closing connection that sent no complete hello within ",
+                            std::to_string(m_options.hello_timeout.count()) + " ms");
+        }
+    }
+    if (m_drops)
+    {
+        std::lock_guard<std::mutex> lock(m_shared.clients_mutex);
+        delete_hangup_clients();
+    }
+}
+
+void thread_main_exception_handling(Socket wakeup,
+                                    Client_status_callback client_status_callback,
+                                    Client_states_shared& shared,
+                                    Server_options options)
+{
+    Server server(std::move(wakeup), std::move(client_status_callback), shared, std::move(options));
+    bool crashed = false;
+    try
+    {
+        server.thread_main();
+    }
+    catch (const std::exception& error)
+    {
+        crashed = true;
+        log(ara::log::LogLevel::kWarn) << "Client_states_impl thread crashed: " << error.what();
+    }
+    server.finish(crashed);
+}
+
+} // namespace
+
+std::unique_ptr<Client_states> create_client_states(const std::string& default_state,
+                                                    Client_status_callback client_status_callback,
+                                                    const Server_options& options)
+{
+    return std::make_unique<Client_states_impl>(default_state, std::move(client_status_callback), options);
+}
+
+Client_states_impl::Client_states_impl(std::string default_state,
+                                       Client_status_callback client_status_callback,
+                                       Server_options options)
+{
+    if (!client_status_callback)
+    {
+        throw std::bad_function_call();
+    }
+    m_shared.default_state = std::move(default_state);
+    auto sockets = utilities::socket_pair();
+    m_wakeup = std::move(sockets.first);
+    m_thread = std::thread(thread_main_exception_handling,
+                           std::move(sockets.second),
+                           std::move(client_status_callback),
+                           std::ref(m_shared),
+                           std::move(options));
+}
+
+Client_states_impl::~Client_states_impl()
+{
+    try
+    {
+        std::lock_guard<std::mutex> lock(m_wakeup_mutex);
+        utilities::send_type_length_values(m_wakeup, utilities::create_terminate_command());
+    }
+    catch (const std::exception& error)
+    {
+        log(ara::log::LogLevel::kWarn) << error.what();
+    }
+    try
+    {
+        if (m_thread.joinable())
+        {
+            m_thread.join();
+        }
+    }
+    catch (const std::exception& error)
+    {
+        log(ara::log::LogLevel::kWarn) << error.what();
+    }
+}
+
+std::vector<std::pair<std::string, std::string>> Client_states_impl::get_connected_clients() const
+{
+    std::lock_guard<std::mutex> lock(m_shared.clients_mutex);
+    std::vector<std::pair<std::string, std::string>> clients;
+    clients.reserve(m_shared.clients.size());
+    for (const auto& entry : m_shared.clients)
+    {
+        clients.emplace_back(entry.second.name, entry.second.current_state);
+    }
+    return clients;
+}
+
+void Client_states_impl::set_default_state(std::string state)
+{
+    std::lock_guard<std::mutex> lock(m_shared.default_state_mutex);
+    m_shared.default_state = std::move(state);
+}
+
+void Client_states_impl::request_state_change(const std::string& state,
+                                              Filter filter,
+                                              Completion_callback callback,
+                                              const std::chrono::seconds& timeout)
+{
+    if (!filter || !callback)
+    {
+        throw std::bad_function_call();
+    }
+    auto request = std::make_unique<State_change_request>(
+        State_change_request{state, std::move(filter), std::move(callback), Clock::now() + timeout});
+
+    std::lock_guard<std::mutex> lock(m_shared.pending_request_mutex);
+    if (m_shared.server_stopped)
+    {
+        throw Exception_server_stopped("client states server has ended; request for " + state + " not sent");
+    }
+    // One command announces a pending request; a request that replaces one still pending
+    // rides on the command already sent. So at most one command is ever in flight and the
+    // sender never blocks on a full socket while it holds this lock.
+    const bool announce = !m_shared.pending_request;
+    m_shared.pending_request = std::move(request);
+    if (!announce)
+    {
+        return;
+    }
+    std::lock_guard<std::mutex> wakeup_lock(m_wakeup_mutex);
+    try
+    {
+        utilities::send_type_length_values(m_wakeup, create_state_change_request_added_message());
+    }
+    catch (...)
+    {
+        m_shared.pending_request.reset();
+        throw;
+    }
+}
+
+utilities::Elements create_state_change_request(std::uint32_t request_id, const std::string& state)
+{
+    return utilities::Elements{utilities::Type_length_value(request_id), utilities::Type_length_value(state)};
+}
+
+utilities::Elements create_state_change_request_added_message()
+{
+    return utilities::Elements{utilities::Type_length_value(utilities::get_state_change_request_added())};
+}
+
+Callback_status get_overall_status(const Result_map& results)
+{
+    for (const auto& entry : results)
+    {
+        if (entry.second != Component_client_return_type::success)
+        {
+            return Callback_status::error;
+        }
+    }
+    return Callback_status::success;
+}
+
+bool is_name_duplicated(const Client_map& clients, const std::string& name)
+{
+    return std::any_of(clients.begin(), clients.end(), [&name](const auto& entry) { return entry.second.name == name; });
+}
+
+} // namespace client_state_notifier

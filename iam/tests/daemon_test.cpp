@@ -1,0 +1,203 @@
+// Black-box runs of the built daemon. The daemon listens on its fixed path under
+// /var/run/adaptive, so each run gets a private mount namespace with an empty tmpfs over
+// /var/run; the test reaches the socket through /proc/<pid>/root.
+
+#include "iam/tests/unix_client.hpp"
+#include "tests/support/temp_dir.hpp"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace vela::iam
+{
+namespace
+{
+
+using testing::posix_request_text;
+using testing::Unix_client;
+using Clock = std::chrono::steady_clock;
+
+/// Exit status of a child that could not make its mount namespace.
+constexpr int no_namespace_status = 77;
+
+struct Daemon_case
+{
+    const char* name;
+    bool stale_socket_file;
+};
+
+class Daemon_test : public ::testing::TestWithParam<Daemon_case>
+{
+protected:
+    ~Daemon_test() override
+    {
+        if (m_pid > 0)
+        {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+    }
+
+    /// Starts the daemon in its own mount namespace; false (with the reason in m_skip_reason) when
+    /// no namespace can be made here.
+    bool start_daemon(bool stale_socket_file)
+    {
+        const std::string alias = "TARN1_IAM_ALIAS_RULES=" + m_dir.write_file("alias.conf", "1000 1000 * app\n");
+        const std::string policy = "TARN1_IAM_POLICY=" + m_dir.write_file("policy.conf", "allow app - SOMEIP 1234 *\n");
+        const std::string log_path = m_dir.file("daemon.log");
+        std::array<const char*, 6> environment{
+            alias.c_str(), policy.c_str(), "ARA_LOG_LEVEL=debug", "ARA_LOG_CONSOLE=1", "ARA_LOG_DLT=0", nullptr};
+        std::array<const char*, 2> arguments{TARN1_IAM_DAEMON_PATH, nullptr};
+
+        m_pid = ::fork();
+        if (m_pid == 0)
+        {
+            // only system calls from here on: the parent has threads
+            if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                ::mount("tmpfs", "/var/run", "tmpfs", 0, "mode=0755") != 0)
+            {
+                ::_exit(no_namespace_status);
+            }
+            if (stale_socket_file)
+            {
+                ::mkdir("/var/run/adaptive", 0755);
+                ::mkdir("/var/run/adaptive/tarn1_iam", 0755);
+                ::close(::open("/var/run/adaptive/tarn1_iam/iam", O_CREAT | O_WRONLY, 0644));
+            }
+            const int log = ::open(log_path.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+            ::dup2(log, STDOUT_FILENO);
+            ::dup2(log, STDERR_FILENO);
+            ::execve(
+                arguments[0], const_cast<char* const*>(arguments.data()), const_cast<char* const*>(environment.data()));
+            ::_exit(127);
+        }
+
+        // wait until the child has its own namespace (or gave up)
+        const std::string own_namespace = link_of("/proc/self/ns/mnt");
+        const auto deadline = Clock::now() + std::chrono::seconds(5);
+        while (Clock::now() < deadline)
+        {
+            int status = 0;
+            if (::waitpid(m_pid, &status, WNOHANG) == m_pid)
+            {
+                m_pid = -1;
+                m_skip_reason = WIFEXITED(status) && WEXITSTATUS(status) == no_namespace_status
+                                    ? "needs a private mount namespace over /var/run (run as root)"
+                                    : "daemon ended at start-up: " + m_dir.read_file("daemon.log");
+                return false;
+            }
+            const std::string child_namespace = link_of("/proc/" + std::to_string(m_pid) + "/ns/mnt");
+            if (!child_namespace.empty() && child_namespace != own_namespace)
+            {
+                // /var/run is often a link to /run, which /proc/<pid>/root would resolve in our own root
+                char run_folder[PATH_MAX] = {};
+                if (::realpath("/var/run", run_folder) == nullptr)
+                {
+                    std::strcpy(run_folder, "/var/run");
+                }
+                m_socket = "/proc/" + std::to_string(m_pid) + "/root" + run_folder + "/adaptive/tarn1_iam/iam";
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        m_skip_reason = "child never entered its namespace";
+        return false;
+    }
+
+    /// Sends SIGTERM and returns the exit status, or -1 when the daemon does not end in time.
+    int terminate_daemon()
+    {
+        ::kill(m_pid, SIGTERM);
+        const auto deadline = Clock::now() + std::chrono::seconds(5);
+        while (Clock::now() < deadline)
+        {
+            int status = 0;
+            if (::waitpid(m_pid, &status, WNOHANG) == m_pid)
+            {
+                m_pid = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        return -1;
+    }
+
+    static std::string link_of(const std::string& path)
+    {
+        char target[256] = {};
+        const auto length = ::readlink(path.c_str(), target, sizeof(target) - 1);
+        return length > 0 ? std::string(target, static_cast<std::size_t>(length)) : std::string();
+    }
+
+    /// Runs the client tool with arguments; its output and exit status.
+    std::pair<std::string, int> run_client_tool(const std::string& arguments) const
+    {
+        const std::string command = std::string(TARN1_IAM_CLIENT_PATH) + " --socket " + m_socket + " " + arguments;
+        FILE* pipe = ::popen(command.c_str(), "r");
+        std::string output;
+        char buffer[256];
+        while (pipe != nullptr && std::fgets(buffer, sizeof(buffer), pipe) != nullptr)
+        {
+            output += buffer;
+        }
+        const int status = pipe != nullptr ? ::pclose(pipe) : -1;
+        return {output, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+    }
+
+    tarn1::testing::Temp_dir m_dir;
+    pid_t m_pid{-1};
+    std::string m_socket;
+    std::string m_skip_reason;
+};
+
+TEST_P(Daemon_test, ServesUntilSigtermThenExitsWithZero)
+{
+    if (!start_daemon(GetParam().stale_socket_file))
+    {
+        GTEST_SKIP() << m_skip_reason;
+    }
+
+    Unix_client client(m_socket);
+    ASSERT_TRUE(client.connected()) << m_dir.read_file("daemon.log");
+    const auto allowed = client.ask(posix_request_text(1000, 0x1234));
+    const auto denied = client.ask(posix_request_text(1000, 0x4321));
+    const auto unknown_process = client.ask(posix_request_text(5, 0x1234));
+    const auto tool = run_client_tool("posix 1000 1000 7 call 0x1234 1");
+    const auto tool_denied = run_client_tool("tcpip fe80::1%1 30501 find 0x1234");
+    const int exit_status = terminate_daemon();
+
+    EXPECT_EQ(allowed, Decision::allowed);
+    EXPECT_EQ(denied, Decision::denied);
+    EXPECT_EQ(unknown_process, Decision::error);
+    EXPECT_EQ(tool, std::make_pair(std::string("allowed\n"), 0));
+    EXPECT_EQ(tool_denied, std::make_pair(std::string("denied\n"), 1));
+    EXPECT_EQ(exit_status, 0);
+    const std::string log = m_dir.read_file("daemon.log");
+    EXPECT_NE(log.find("main: tarn1_iam_daemon started. Version: 1.2.19"), std::string::npos) << log;
+    EXPECT_NE(log.find("ReportApplicationState(kTerminating)"), std::string::npos) << log;
+    EXPECT_NE(log.find("main: tarn1_iam_daemon finished"), std::string::npos) << log;
+}
+
+INSTANTIATE_TEST_SUITE_P(Daemon_test,
+                         Daemon_test,
+                         ::testing::Values(Daemon_case{"SocketFolderMissing", false},
+                                           Daemon_case{"StaleSocketFileLeftBehind", true}),
+                         [](const ::testing::TestParamInfo<Daemon_case>& param) { return param.param.name; });
+
+} // namespace
+} // namespace vela::iam
