@@ -140,6 +140,7 @@ void State_manager::run_cyclic_task()
     const states::State_id target = next < states::s_no_transition ? next : states::s_shutting_down;
     ara::log::LogInfo() << "Statewarden transition from" << m_states[m_current_state]->get_name() << " to "
                         << m_states[target]->get_name();
+    const bool keep_command = survives_transition(command, m_current_state, target);
     m_current_state = target;
     m_states[m_current_state]->entering_state();
 
@@ -149,10 +150,19 @@ void State_manager::run_cyclic_task()
     }
 
     // Also when the transition was not caused by the queued command.
-    if (m_virtio_interface)
+    if (m_virtio_interface && !keep_command)
     {
         m_virtio_interface->command_consumed();
     }
+}
+
+bool State_manager::survives_transition(virtio::Virtio_command command, states::State_id from, states::State_id to)
+{
+    // The power key pressed while standby is being prepared is not acted on by Preparing; PreparedSD
+    // acts on it (a forced shutdown) once the standby sequence has ended. Consuming it on the way
+    // would leave the machine in standby although the hypervisor asked for power-off.
+    return command == virtio::Virtio_command::Shutdown && from == states::s_preparing &&
+           to == states::s_prepared_sd;
 }
 
 void State_manager::shutdown()

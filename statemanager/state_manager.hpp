@@ -56,7 +56,9 @@ public:
     /// reports kTerminating. Returns when the loop has ended.
     void run();
 
-    /// One cycle of the loop.
+    /// One cycle of the loop. After a transition the head of the command queue is removed, also
+    /// when that command did not cause it; the one exception is a Shutdown that is waiting while
+    /// Preparing passes to PreparedSD, which PreparedSD then acts on.
     void run_cyclic_task();
 
     /// Requests the end of the loop after the current cycle (logs, then clears the run flag).
@@ -70,6 +72,10 @@ public:
     static State_factory_builder default_state_factory_builder();
 
 private:
+    /// True when the command at the head of the queue must stay queued across this transition
+    /// instead of being removed: only a Shutdown while Preparing passes to PreparedSD on its own.
+    static bool survives_transition(virtio::Virtio_command command, states::State_id from, states::State_id to);
+
     const config::State_manager_config_abstract& m_config;
     std::shared_ptr<Service_handler_interface> m_service_handler;
     std::shared_ptr<Em_interface_abstract> m_em_interface;

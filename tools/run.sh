@@ -4,7 +4,9 @@
 # /dev/input, /sys/vmctl, /run/adaptive) inside a private mount namespace; nothing outside the
 # namespace changes. A stand-in keyboard plays the hypervisor: on a terminal, single keys press
 # N, S, P, R and the power key, and the VM status words are shown as they arrive.
-#   tools/run.sh [configuration.json]     (default: the shipped example configuration)
+#   tools/run.sh [configuration.json]
+# The default configuration is the shipped example without UDP network management
+# (statewarden_standalone.json): no NM service runs here for the daemon to wait for.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
@@ -12,7 +14,7 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 "$root/tools/build.sh" dev
 cmake --install "$root/build/dev" >/dev/null
 stage="$root/build/dev/stage"
-config=${1:-"$stage/share/tarn1/statewarden.json"}
+config=${1:-"$stage/share/tarn1/statewarden_standalone.json"}
 
 if [ ! -x "$stage/bin/Statewarden" ]; then
     echo "run: Statewarden is not part of this build; nothing to start" >&2
@@ -106,8 +108,12 @@ run: keys: n = NM controlled, s = NM controlled with prepare-SD, p = prepare sta
      $stage/bin/tarn1_evdev_key $run_dir/input/event0 P
 HELP
 while kill -0 "$daemon_pid" 2>/dev/null; do
-    if ! IFS= read -rsn1 -t 1 key; then
-        continue
+    if IFS= read -rsn1 -t 1 key; then
+        :
+    elif [ $? -gt 128 ]; then
+        continue            # no key within the second
+    else
+        break               # end of input
     fi
     case "$key" in
         n|N) k=N ;;

@@ -5,6 +5,7 @@
 #include "statemanager/fast_shutdown/fast_shutdown_handler_interface.hpp"
 #include "statemanager/service_handler/service_handler_interface.hpp"
 #include "statemanager/smw/shared_memory_update_interface.hpp"
+#include "statemanager/state_notifier/state_notifier.hpp"
 #include "statemanager/state_notifier/state_notifier_interface.hpp"
 #include "statemanager/states/state_interface.hpp"
 
@@ -39,12 +40,26 @@ public:
     static constexpr const char* s_poweroff_path = "/run/adaptive/poweroff";
 
     /// Opens the VM status file of the configuration and the power-off command pipe at
-    /// poweroff_path, and creates the state notifier.
+    /// poweroff_path, and creates the state notifier, whose server client_states_factory creates
+    /// (default: on the notification socket).
     State_factory(const config::State_manager_config_abstract& config,
                   const std::shared_ptr<Service_handler_interface>& service_handler,
                   const std::shared_ptr<Em_interface_abstract>& em_interface,
-                  const std::string& poweroff_path = s_poweroff_path);
+                  const std::string& poweroff_path = s_poweroff_path,
+                  const state_notifier::Client_states_factory& client_states_factory =
+                      state_notifier::default_client_states_factory());
 
+    /// The same with the shared collaborators given instead of created (for tests and for
+    /// builds that bring their own).
+    State_factory(const config::State_manager_config_abstract& config,
+                  const std::shared_ptr<Service_handler_interface>& service_handler,
+                  const std::shared_ptr<Em_interface_abstract>& em_interface,
+                  const std::shared_ptr<smw::Shared_memory_update_interface>& shared_memory_update,
+                  const std::shared_ptr<state_notifier::State_notifier_interface>& state_notifier,
+                  const std::shared_ptr<fast_shutdown::Fast_shutdown_handler_interface>& fast_shutdown_handler);
+
+    /// Builds the state of this id with the configuration values read now; the states share the
+    /// status writer, the notifier and the fast-shutdown handler.
     std::unique_ptr<State_interface> create_state(unsigned int id) const override;
 
 private:

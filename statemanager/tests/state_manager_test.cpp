@@ -203,6 +203,60 @@ INSTANTIATE_TEST_SUITE_P(
                       Transition_case{"AboveEightForcedShutdown", 12, 4, true, true}),
     [](const ::testing::TestParamInfo<Transition_case>& param) { return std::string{param.param.label}; });
 
+/// A transition with a command at the head of the queue, and whether it removes that command.
+struct Consume_case
+{
+    const char* label;
+    unsigned int from;
+    unsigned int to;
+    Virtio_command command;
+    bool consumed;
+};
+
+void PrintTo(const Consume_case& value, std::ostream* os)
+{
+    *os << value.label;
+}
+
+class State_manager_consume_test
+    : public State_manager_test
+    , public ::testing::WithParamInterface<Consume_case>
+{
+};
+
+TEST_P(State_manager_consume_test, TransitionRemovesTheHeadCommandExceptShutdownWaitingForPreparedSd)
+{
+    const auto sut = make_sut();
+    ASSERT_TRUE(sut->init());
+    const Consume_case& row = GetParam();
+    if (row.from != states::s_starting_up)
+    {
+        EXPECT_CALL(*m_state[states::s_starting_up], check_transition(_)).WillOnce(Return(row.from));
+        sut->run_cyclic_task();
+    }
+    ::testing::Mock::VerifyAndClearExpectations(m_virtio);
+    EXPECT_CALL(*m_virtio, get_command(_)).WillOnce(Return(row.command));
+    EXPECT_CALL(*m_state[row.from], check_transition(row.command)).WillOnce(Return(row.to));
+    EXPECT_CALL(*m_state[row.to], entering_state());
+    EXPECT_CALL(*m_virtio, command_consumed()).Times(row.consumed ? 1 : 0);
+
+    sut->run_cyclic_task();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Consume,
+    State_manager_consume_test,
+    ::testing::Values(
+        Consume_case{"ShutdownWaitingWhilePreparingSurvivesPreparedSd", 5, 6, Virtio_command::Shutdown, false},
+        Consume_case{"PreparedSdWithoutCommand", 5, 6, Virtio_command::Non, true},
+        Consume_case{"PrepareSdWaitingWhilePreparingIsRemoved", 5, 6, Virtio_command::PrepareSD, true},
+        Consume_case{"RunFromPreparingToResuming", 5, 7, Virtio_command::Run, true},
+        Consume_case{"ShutdownFromPreparedSdToShuttingDown", 6, 4, Virtio_command::Shutdown, true},
+        Consume_case{"ShutdownWaitingWhileStartingUpIsRemoved", 0, 1, Virtio_command::Shutdown, true},
+        Consume_case{"ShutdownWaitingInPostRunIsRemovedOnTheWayToNm", 3, 2, Virtio_command::Shutdown, true},
+        Consume_case{"ShutdownWaitingWhileResumingIsRemoved", 7, 1, Virtio_command::Shutdown, true}),
+    [](const ::testing::TestParamInfo<Consume_case>& param) { return std::string{param.param.label}; });
+
 TEST_F(State_manager_test, RunReportsRunningLoopsUntilShutdownAndReportsTerminating)
 {
     const auto sut = make_sut();

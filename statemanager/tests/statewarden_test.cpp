@@ -3,7 +3,8 @@
 // private mount namespace in which the first is a fresh tmpfs holding only what the test puts
 // there, and the second is the test's own folder of stand-in devices (FIFOs, answered as event
 // devices by the preloaded stand-in library). Where either folder does not exist, its parent is
-// overlaid so it can be made. Nothing outside the namespace changes.
+// overlaid so it can be made; /run is a fresh tmpfs (the daemon makes its notification socket
+// under /var/run). Nothing outside the namespace changes.
 
 #include "platform/com/tests/peer_process.hpp"
 #include "tests/support/child_process.hpp"
@@ -32,6 +33,7 @@ namespace
 using namespace std::chrono_literals;
 
 const char* const s_mount_script = R"(set -e
+mount -t tmpfs tmpfs /run
 mount -t tmpfs tmpfs "$TARN1_SCRATCH"
 overlay() {
     mkdir "$TARN1_SCRATCH/$2.upper" "$TARN1_SCRATCH/$2.work"
@@ -179,11 +181,14 @@ private:
     bool m_closed{false};
 };
 
-std::string configuration(unsigned int period_ms)
+std::string configuration(unsigned int period_ms,
+                          bool nm_usage = true,
+                          const std::string& status_file = "/etc/adaptive/set_status")
 {
     return R"({"statewarden": {
         "KnockOutTimer": 3,
-        "StateManagerNMUsage": true,
+        "StateManagerNMUsage": )" +
+           std::string{nm_usage ? "true" : "false"} + R"(,
         "RequestNetworkOnEntryRunState": true,
         "StateManagerMainPeriod": )" +
            std::to_string(period_ms) + R"(,
@@ -191,7 +196,8 @@ std::string configuration(unsigned int period_ms)
         "DMSuspendRequestTimeout": 5,
         "PMSuspendRequestTimeout": 5,
         "AliveSupervisionInstanceId": "Statewarden/Alive",
-        "SharedMemoryConfig": {"UpdateStatusFile": "/etc/adaptive/set_status",
+        "SharedMemoryConfig": {"UpdateStatusFile": ")" +
+           status_file + R"(",
                                "RestartCommandFile": "/etc/adaptive/command_request"},
         "DefautNMRequestPattern": [0, 0, 0, 1],
         "MaxNumberOfApplicationsRequestAlive": 1,
@@ -348,6 +354,68 @@ TEST_F(Statewarden_test, KeyPressesOnTheInputDeviceBecomeCommands)
     EXPECT_EQ(status, 0) << sut.output();
     EXPECT_NE(sut.output().find("Adding devices from directory: /dev/input"), std::string::npos);
     EXPECT_EQ(sut.output().find("placeholder: virtual input"), std::string::npos);
+}
+
+/// Waits until the file holds exactly this text; false at the deadline.
+bool wait_for_content(const tarn1::testing::Temp_dir& dir,
+                      const std::string& name,
+                      const std::string& expected,
+                      std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (dir.read_file(name) != expected)
+    {
+        if (std::chrono::steady_clock::now() > deadline)
+        {
+            return false;
+        }
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
+}
+
+TEST_F(Statewarden_test, StandbyResumeAndShutdownOnKeyPressesWalkThroughTheStatusFile)
+{
+    install_configuration(configuration(20, false, m_dir.file("set_status")));
+    Namespaced_process sut(m_dir, TARN1_STATEWARDEN_PATH);
+    tarn1::evdev_standin::Evdev_writer hypervisor;
+    ASSERT_TRUE(hypervisor.open(m_input_dir + "/event0", 20s)) << sut.output();
+    // without NM the machine runs at once
+    ASSERT_TRUE(wait_for_content(m_dir, "set_status", "startinguprunning", 10s)) << sut.output();
+
+    // the hypervisor presses P: standby is prepared, nobody needs notifying
+    ASSERT_TRUE(hypervisor.press(tarn1::evdev_standin::keys::s_p));
+    const bool standby = wait_for_content(m_dir, "set_status", "startinguprunningpreparingprepared4sd", 10s);
+    // R resumes
+    ASSERT_TRUE(hypervisor.press(tarn1::evdev_standin::keys::s_r));
+    const bool resumed =
+        wait_for_content(m_dir, "set_status", "startinguprunningpreparingprepared4sdresumingrunning", 10s);
+    // the power key while running: a normal shutdown, which ends the daemon
+    ASSERT_TRUE(hypervisor.press(tarn1::evdev_standin::keys::s_power));
+    const int status = sut.wait_for_exit(20s);
+
+    EXPECT_TRUE(standby) << m_dir.read_file("set_status") << sut.output();
+    EXPECT_TRUE(resumed) << m_dir.read_file("set_status");
+    EXPECT_EQ(status, 0) << sut.output();
+    EXPECT_EQ(m_dir.read_file("set_status"),
+              "startinguprunningpreparingprepared4sdresumingrunningshuttingdown");
+    const std::string output = sut.output();
+    std::size_t position = 0;
+    for (const char* line : {"Statewarden transition fromStarting up to Running",
+                             "Statewarden transition fromRunning to Preparing",
+                             "Statewarden transition fromPreparing to PreparedSD",
+                             "Statewarden transition fromPreparedSD to Resuming",
+                             "Statewarden transition fromResuming to Running",
+                             "Statewarden transition fromRunning to Shutting down",
+                             "Normal shutdown executed",
+                             "Setting EM machine state to shutdown",
+                             "Statewarden reporting kTerminating to EM",
+                             "Statewarden daemon shutting down"})
+    {
+        const std::size_t found = output.find(line, position);
+        EXPECT_NE(found, std::string::npos) << line << " missing or out of order";
+        position = found == std::string::npos ? position : found;
+    }
 }
 
 TEST_F(Statewarden_test, NoInputDeviceFailsInitialisationAndEndsWithStatus0)

@@ -1,0 +1,350 @@
+#include "statemanager/state_notifier/state_notifier.hpp"
+
+#include "ara/log/logging.h"
+
+#include <exception>
+#include <stdexcept>
+#include <utility>
+
+namespace vela::ap::statemanager::state_notifier
+{
+
+using client_state_notifier::Callback_status;
+using client_state_notifier::Client_status;
+using client_state_notifier::Component_client_return_type;
+using client_state_notifier::Result_map;
+
+namespace
+{
+
+bool is_application(const std::string& name)
+{
+    return name != State_notifier::s_dem_name && name != State_notifier::s_dcm_name;
+}
+
+bool is_dem(const std::string& name)
+{
+    return name == State_notifier::s_dem_name;
+}
+
+bool is_dcm(const std::string& name)
+{
+    return name == State_notifier::s_dcm_name;
+}
+
+void log_client_status(const std::string& name, Client_status status, const std::string& state)
+{
+    ara::log::LogError() << "Client " << name << " errorneously reported state change to " << state
+                         << ". Client status: " << static_cast<std::uint32_t>(status);
+}
+
+} // namespace
+
+Client_states_factory default_client_states_factory()
+{
+    return client_states_factory_for(utilities::get_socket_path());
+}
+
+Client_states_factory client_states_factory_for(const std::string& socket_path)
+{
+    return [socket_path](const std::string& default_state, client_state_notifier::Client_status_callback callback) {
+        client_state_notifier::Server_options options;
+        options.socket_path = socket_path;
+        return client_state_notifier::create_client_states(default_state, std::move(callback), options);
+    };
+}
+
+State_notifier::State_notifier(std::chrono::seconds app_timeout,
+                               std::chrono::seconds dm_timeout,
+                               const Client_states_factory& client_states_factory)
+    : m_app_timeout(app_timeout)
+    , m_dm_timeout(dm_timeout)
+{
+    try
+    {
+        m_client_states = client_states_factory(s_resume_state, log_client_status);
+    }
+    catch (const std::exception& error)
+    {
+        ara::log::LogError() << "State notification server could not be created: " << error.what();
+    }
+    if (!m_client_states)
+    {
+        ara::log::LogError() << "No state notification server: standby and resume steps end with error at once";
+    }
+}
+
+State_notifier::~State_notifier()
+{
+    // The server's thread calls back into this object; joining it first keeps every callback
+    // from outliving the members it touches. Not under m_mutex: a callback may be waiting for it.
+    m_client_states.reset();
+}
+
+void State_notifier::request_standby()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    ara::log::LogInfo() << "Starting standby sequence";
+    m_target_state = s_standby_state;
+    m_sequence_active = true;
+    notify_dcm();
+}
+
+void State_notifier::request_resume()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    ara::log::LogInfo() << "Starting resume sequence";
+    m_target_state = s_resume_state;
+    if (!m_sequence_active)
+    {
+        m_sequence_active = true;
+        notify_dem();
+    }
+}
+
+bool State_notifier::check_request_status()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_sequence_active)
+    {
+        return false;
+    }
+    check_application_request_status();
+    check_dm_request_status();
+    return m_sequence_active;
+}
+
+Result_map State_notifier::get_app_clients_status() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_app_results;
+}
+
+Result_map State_notifier::get_dem_clients_status() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_dem_results;
+}
+
+Result_map State_notifier::get_dcm_clients_status() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_dcm_results;
+}
+
+void State_notifier::notify_dcm()
+{
+    notify(Group::dcm);
+}
+
+void State_notifier::notify_dem()
+{
+    notify(Group::dem);
+}
+
+void State_notifier::notify_apps()
+{
+    notify(Group::applications);
+}
+
+void State_notifier::notify(Group group)
+{
+    static const char* const s_group_texts[] = {" mode for DCM", " mode for client applications", " mode for DEM"};
+    const auto* group_text = s_group_texts[static_cast<std::size_t>(group)];
+    ara::log::LogInfo() << "Requesting " << m_target_state << group_text;
+
+    requested_state_of(group) = m_target_state;
+    // The new step supersedes whatever was outstanding, so a completion not yet acted on
+    // belongs to an abandoned step and must not steer this one.
+    m_dcm_done = false;
+    m_apps_done = false;
+    m_dem_done = false;
+    const std::uint64_t serial = ++m_serial;
+
+    client_state_notifier::Completion_callback callback =
+        [this, group, serial](Callback_status status, const Result_map& results) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            complete(group, serial, status, results);
+        };
+    try
+    {
+        if (!m_client_states)
+        {
+            throw std::runtime_error("no state notification server");
+        }
+        if (group == Group::applications)
+        {
+            // Clients connecting from now on are expected in the target state and are told at once.
+            m_client_states->set_default_state(m_target_state);
+            m_client_states->request_state_change(m_target_state, is_application, std::move(callback), m_app_timeout);
+        }
+        else
+        {
+            m_client_states->request_state_change(
+                m_target_state, (group == Group::dem) ? is_dem : is_dcm, std::move(callback), m_dm_timeout);
+        }
+    }
+    catch (const std::exception& error)
+    {
+        // Nothing was handed over, so no callback will come: the step ends here, as one whose
+        // clients all failed, and the sequence goes on at the next check.
+        ara::log::LogError() << "Requesting " << m_target_state << group_text
+                             << " failed, the step ends with error: " << error.what();
+        complete(group, serial, Callback_status::error, Result_map{});
+    }
+}
+
+void State_notifier::check_application_request_status()
+{
+    if (!m_apps_done)
+    {
+        return;
+    }
+    m_apps_done = false;
+    if (m_target_state != m_app_requested_state)
+    {
+        notify_apps();
+    }
+    else if (m_target_state == s_standby_state)
+    {
+        notify_dem();
+    }
+    else if (m_target_state == s_resume_state)
+    {
+        notify_dcm();
+    }
+    else
+    {
+        ara::log::LogVerbose() << "check_application_request_status wrong type";
+    }
+}
+
+void State_notifier::check_dm_request_status()
+{
+    if (m_dcm_done)
+    {
+        m_dcm_done = false;
+        if (m_target_state != m_dcm_requested_state)
+        {
+            notify_dcm();
+        }
+        else if (m_target_state == s_standby_state)
+        {
+            notify_apps();
+        }
+    }
+    else if (m_dem_done)
+    {
+        m_dem_done = false;
+        if (m_target_state != m_dem_requested_state)
+        {
+            notify_dem();
+        }
+        else if (m_target_state == s_resume_state)
+        {
+            notify_apps();
+        }
+    }
+    else
+    {
+        ara::log::LogVerbose() << "check_dm_request_status else";
+    }
+}
+
+void State_notifier::complete(Group group, std::uint64_t serial, Callback_status status, const Result_map& results)
+{
+    static const char* const s_received_texts[] = {"Received DCM client completion notification for ",
+                                                   "Received application client completion notification for ",
+                                                   "Received DEM client completion notification for "};
+    if (serial != m_serial)
+    {
+        // A later step has been issued since; this answer no longer steers the sequence.
+        ara::log::LogDebug() << "Ignoring completion of a superseded state notification step";
+        return;
+    }
+    ara::log::LogInfo() << s_received_texts[static_cast<std::size_t>(group)] << m_target_state
+                        << ". Status: " << static_cast<std::uint32_t>(status);
+    results_of(group) = results;
+    log_clients(results);
+    done_flag_of(group) = true;
+
+    // A sequence ends with the last step of its order, and only while that is still the target:
+    // when resume was asked during the DEM step of a standby, the DEM is asked again with "kOn"
+    // and the resume order runs on, instead of leaving every client in standby.
+    if (group == Group::dcm && m_dcm_requested_state == s_resume_state && m_target_state == s_resume_state)
+    {
+        m_sequence_active = false;
+    }
+    else if (group == Group::dem && m_dem_requested_state == s_standby_state && m_target_state == s_standby_state)
+    {
+        m_sequence_active = false;
+    }
+}
+
+void State_notifier::log_clients(const Result_map& results)
+{
+    for (const auto& [name, code] : results)
+    {
+        switch (code)
+        {
+        case Component_client_return_type::success:
+            ara::log::LogInfo() << "State notification client [" << name << "] succeeded";
+            break;
+        case Component_client_return_type::general_error:
+            ara::log::LogError() << "State notification client [" << name << "] general error";
+            break;
+        case Component_client_return_type::invalid:
+            ara::log::LogError() << "State notification client [" << name << "] invalid";
+            break;
+        case Component_client_return_type::timed_out:
+            ara::log::LogWarn() << "State notification client [" << name << "] timed out";
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+std::string& State_notifier::requested_state_of(Group group)
+{
+    switch (group)
+    {
+    case Group::dcm:
+        return m_dcm_requested_state;
+    case Group::applications:
+        return m_app_requested_state;
+    case Group::dem:
+    default:
+        return m_dem_requested_state;
+    }
+}
+
+bool& State_notifier::done_flag_of(Group group)
+{
+    switch (group)
+    {
+    case Group::dcm:
+        return m_dcm_done;
+    case Group::applications:
+        return m_apps_done;
+    case Group::dem:
+    default:
+        return m_dem_done;
+    }
+}
+
+Result_map& State_notifier::results_of(Group group)
+{
+    switch (group)
+    {
+    case Group::dcm:
+        return m_dcm_results;
+    case Group::applications:
+        return m_app_results;
+    case Group::dem:
+    default:
+        return m_dem_results;
+    }
+}
+
+} // namespace vela::ap::statemanager::state_notifier
