@@ -5,12 +5,16 @@
 #include "ara/log/logging.h"
 #include "ara/phm/phm_client.h"
 #include "ara/phm/supervision_entity.h"
+#include "kest/com/runtime/component_singleton.h"
 #include "statemanager/config/config_chooser.hpp"
 #include "statemanager/config/state_manager_config.hpp"
 #include "statemanager/config/state_manager_json_parser.hpp"
 #include "statemanager/em/em_interface.hpp"
+#include "statemanager/nm/nm_interface.hpp"
 #include "statemanager/phm/supervision_manager.hpp"
-#include "statemanager/placeholders/placeholders.hpp"
+#include "statemanager/service_handler/service_handler.hpp"
+#include "statemanager/services/state_manager_com_alive_interface.hpp"
+#include "statemanager/services/state_manager_cwu_interface.hpp"
 #include "statemanager/state_manager.hpp"
 #include "statemanager/virtio/virtio_interface.hpp"
 
@@ -60,11 +64,10 @@ extern "C" void signal_handler(int signal_number)
 
 int main()
 {
-    // Placeholder step: the communication middleware's runtime object comes first.
-    sm::placeholders::Com_runtime_placeholder runtime(false, "");
+    // The middleware's runtime comes first and goes last: every proxy and skeleton needs it.
+    kest::com::runtime::Component_singleton runtime(false, "");
 
     ara::log::InitLogging("STMG", "TARN1 State Manager", ara::log::LogLevel::kVerbose, ara::log::LogMode::kRemote, "");
-    runtime.announce();
 
     int result = 0;
     sm::config::Config_chooser chooser;
@@ -85,21 +88,19 @@ int main()
         install(SIGINT, "Could not register SIGINT handler");
         install(SIGTERM, "Could not register SIGTERM handler");
 
-        std::unique_ptr<sm::Nm_interface_abstract> nm_interface =
-            std::make_unique<sm::placeholders::Nm_interface_placeholder>();
+        std::unique_ptr<sm::Nm_interface_abstract> nm_interface = std::make_unique<sm::Nm_interface>();
         std::vector<std::unique_ptr<sm::State_manager_com_alive_interface_abstract>> com_alive;
         for (const std::string& instance : config.get_apps_comalive())
         {
-            com_alive.push_back(std::make_unique<sm::placeholders::Com_alive_interface_placeholder>(instance));
+            com_alive.push_back(std::make_unique<sm::State_manager_com_alive_interface>(instance));
         }
         std::vector<std::unique_ptr<sm::State_manager_cwu_interface_abstract>> cwu;
         for (const std::string& instance : config.get_apps_cwu())
         {
-            cwu.push_back(std::make_unique<sm::placeholders::Cwu_interface_placeholder>(instance));
+            cwu.push_back(std::make_unique<sm::State_manager_cwu_interface>(instance));
         }
-        const std::shared_ptr<sm::Service_handler_interface> service_handler =
-            std::make_shared<sm::placeholders::Service_handler_placeholder>(
-                config, std::move(nm_interface), std::move(com_alive), std::move(cwu));
+        const std::shared_ptr<sm::Service_handler_interface> service_handler = std::make_shared<sm::Service_handler>(
+            config, std::move(nm_interface), std::move(com_alive), std::move(cwu));
 
         const std::shared_ptr<sm::Em_interface_abstract> em_interface =
             std::make_shared<sm::Em_interface>();

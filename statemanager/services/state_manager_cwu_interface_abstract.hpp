@@ -1,5 +1,7 @@
 #pragma once
 
+#include "statemanager/skeleton/state_management_cwu_interface_skeleton.hpp"
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -9,18 +11,13 @@ namespace vela::ap::statemanager
 
 /// One provided car-wake-up service instance (StateManagementCWUInterface) as the service
 /// handler holds it. The instance string is the application id under which requests are booked.
-///
-/// The service methods (RequestCarWakeUp, ReleaseCarWakeUp) and their future-returning helpers
-/// belong to the generated skeleton, which becomes this class's base when the middleware's
-/// skeletons join the build; until then this base carries the operations that need no
-/// middleware type.
-class State_manager_cwu_interface_abstract
+/// RequestCarWakeUp and ReleaseCarWakeUp (from the skeleton) run on middleware worker threads and
+/// hand their arguments to the callbacks below.
+class State_manager_cwu_interface_abstract : public skeleton::StateManagementCWUInterfaceSkeleton
 {
 public:
     using Request_callback = std::function<void(std::uint8_t)>;
     using Release_callback = std::function<void()>;
-
-    virtual ~State_manager_cwu_interface_abstract() = default;
 
     /// The instance string (the application id). Any thread.
     virtual const std::string& get_app_id() const = 0;
@@ -32,10 +29,16 @@ public:
     /// Replaces the callback run for ReleaseCarWakeUp(). Set like the request callback.
     virtual void set_cwu_release_cb(Release_callback callback) = 0;
 
+    /// A satisfied future: the reply to RequestCarWakeUp.
+    virtual vela::com::Future<void> promise_request_cwu_get_future() = 0;
+    /// A satisfied future: the reply to ReleaseCarWakeUp.
+    virtual vela::com::Future<void> promise_release_cwu_get_future() = 0;
+
 protected:
-    State_manager_cwu_interface_abstract() = default;
-    State_manager_cwu_interface_abstract(const State_manager_cwu_interface_abstract&) = default;
-    State_manager_cwu_interface_abstract& operator=(const State_manager_cwu_interface_abstract&) = default;
+    explicit State_manager_cwu_interface_abstract(const std::string& instance)
+        : StateManagementCWUInterfaceSkeleton(instance, kest::com::cpp_binding::Method_call_processing_mode::kEvent)
+    {
+    }
 };
 
 } // namespace vela::ap::statemanager

@@ -1,7 +1,6 @@
 #include "statemanager/states/state_factory.hpp"
 
 #include "statemanager/fast_shutdown/fast_shutdown_handler.hpp"
-#include "statemanager/placeholders/placeholders.hpp"
 #include "statemanager/smw/shared_memory_update.hpp"
 #include "statemanager/states/nm_controlled_state.hpp"
 #include "statemanager/states/post_run_state.hpp"

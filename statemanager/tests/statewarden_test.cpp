@@ -6,6 +6,8 @@
 // overlaid so it can be made; /run is a fresh tmpfs (the daemon makes its notification socket
 // under /var/run). Nothing outside the namespace changes.
 
+#include "platform/com/tests/peer_process.hpp"
+#include "tests/support/child_process.hpp"
 #include "tests/support/temp_dir.hpp"
 #include "tools/evdev_standin/evdev_writer.hpp"
 
@@ -219,7 +221,11 @@ protected:
         m_config_dir = m_dir.file("config");
         m_scratch_dir = m_dir.file("scratch");
         m_input_dir = m_dir.file("input");
+        m_com_dir = m_dir.file("com");
         ASSERT_EQ(::mkdir(m_config_dir.c_str(), 0755), 0);
+        ASSERT_EQ(::mkdir(m_com_dir.c_str(), 0755), 0);
+        // the daemon's services and the NM side meet in a discovery folder of this test only
+        ::setenv("TARN1_COM_DIR", m_com_dir.c_str(), 1);
         ASSERT_EQ(::mkdir(m_scratch_dir.c_str(), 0755), 0);
         ASSERT_EQ(::mkdir(m_input_dir.c_str(), 0755), 0);
         ASSERT_TRUE(tarn1::evdev_standin::make_device(m_input_dir + "/event0"));
@@ -246,7 +252,10 @@ protected:
         }
     }
 
+    void TearDown() override { ::unsetenv("TARN1_COM_DIR"); }
+
     tarn1::testing::Temp_dir m_dir;
+    std::string m_com_dir;
     std::string m_config_dir;
     std::string m_scratch_dir;
     std::string m_input_dir;
@@ -431,5 +440,50 @@ INSTANTIATE_TEST_SUITE_P(Signals,
                          [](const ::testing::TestParamInfo<Signal_case>& param) {
                              return std::string{param.param.label};
                          });
+
+} // namespace
+
+namespace
+{
+
+TEST_F(Statewarden_test, ApplicationRequestThroughTheMiddlewareReachesTheNmUserData)
+{
+    install_configuration(configuration(20));
+    Namespaced_process sut(m_dir, TARN1_STATEWARDEN_PATH);
+    ASSERT_TRUE(sut.wait_for_output("Looking up UdpNM services...", 20s)) << sut.output();
+    ASSERT_TRUE(sut.wait_for_output("Starting Statewarden run_cyclic_task", 5s)) << sut.output();
+    EXPECT_EQ(sut.output().find("Offering COM alive services"), std::string::npos);
+
+    // the UDP network management comes up
+    tarn1::testing::Peer_process nm(TARN1_NM_SERVICE_PEER_PATH, {}, m_com_dir);
+    nm.send_line("offer user_data");
+    nm.send_line("offer network_state");
+    ASSERT_TRUE(sut.wait_for_output("Offering CWU services", 20s)) << sut.output();
+    EXPECT_TRUE(nm.wait_for_line("SetUserData 800000", 10s));
+    EXPECT_TRUE(nm.wait_for_line("ReleaseNetwork ffffff01", 10s));
+
+    // an application keeps communication alive with CAB bit 0 and AC 3
+    const auto call = tarn1::testing::run_in_child(
+        [this] {
+            ::setenv("TARN1_COM_DIR", m_com_dir.c_str(), 1);
+            ::execl(TARN1_COM_TOOL_PATH,
+                    "com_tool",
+                    "call",
+                    "StateManagementComAliveInterface",
+                    "com",
+                    "RequestComAlive",
+                    "01000000",
+                    "3",
+                    static_cast<char*>(nullptr));
+            return 127;
+        },
+        20s);
+
+    EXPECT_EQ(call.exit_status, 0) << call.out << call.err;
+    EXPECT_TRUE(nm.wait_for_line("RequestNetwork 01000000", 10s));
+    EXPECT_TRUE(nm.wait_for_line("SetUserData 800400", 10s));
+    sut.send(SIGTERM);
+    EXPECT_EQ(sut.wait_for_exit(20s), 0) << sut.output();
+}
 
 } // namespace

@@ -3,10 +3,11 @@
 #include "ara/log/testing/log_capture.h"
 #include "statemanager/config/state_manager_config.hpp"
 #include "statemanager/em/em_interface.hpp"
-#include "statemanager/placeholders/placeholders.hpp"
+#include "statemanager/tests/mocks/mock_service_handler.hpp"
 #include "statemanager/tests/mocks/recording_collaborators.hpp"
 #include "tests/support/temp_dir.hpp"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -56,7 +57,7 @@ protected:
     config::State_manager_config m_config;
     Recording_collaborators m_collaborators;
     std::shared_ptr<Service_handler_interface> m_service_handler =
-        std::make_shared<placeholders::Service_handler_placeholder>();
+        std::make_shared<::testing::NiceMock<vela::ap::statemanager::testing::Mock_service_handler>>();
     std::shared_ptr<Em_interface_abstract> m_em = std::make_shared<Em_interface>();
     std::string m_poweroff_path = m_dir.file("poweroff");
     // The notifier's server listens in a temporary directory, not on the machine's socket.

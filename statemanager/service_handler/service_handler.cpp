@@ -1,0 +1,439 @@
+#include "statemanager/service_handler/service_handler.hpp"
+
+#include "ara/log/logging.h"
+#include "kest/com/exceptions.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace vela::ap::statemanager
+{
+
+namespace
+{
+
+bool all_zero(const std::vector<std::uint8_t>& bits)
+{
+    return std::all_of(bits.begin(), bits.end(), [](std::uint8_t byte) { return byte == 0; });
+}
+
+/// Offers one provided service; a middleware failure is logged and the others still go.
+template <typename Service>
+void offer(Service& service)
+{
+    try
+    {
+        service.OfferService();
+    }
+    catch (const kest::com::Infrastructure_exception& error)
+    {
+        ara::log::LogError() << "infrastructure exception " << error.what();
+    }
+}
+
+} // namespace
+
+Service_handler::Service_handler(const config::State_manager_config_abstract& config,
+                                 std::unique_ptr<Nm_interface_abstract> nm,
+                                 std::vector<std::unique_ptr<State_manager_com_alive_interface_abstract>> com_alive,
+                                 std::vector<std::unique_ptr<State_manager_cwu_interface_abstract>> cwu)
+    : m_config(config)
+    , m_nm(std::move(nm))
+    , m_dsa(std::make_unique<services::Dsa_interface>(config.get_smw_restart_command_path()))
+    , m_com_alive_interfaces(std::move(com_alive))
+    , m_cwu_interfaces(std::move(cwu))
+{
+    for (const std::string& instance : m_config.get_apps_ecualive())
+    {
+        m_ecu_alive_interfaces.push_back(std::make_unique<services::Ecu_alive_interface>(instance, this));
+    }
+}
+
+Service_handler::~Service_handler()
+{
+    // The NM client goes first, while m_nm still names it: its destructor ends the searches and
+    // waits for a running NetworkState handler, and both call into this object.
+    Nm_interface_abstract* const nm = m_nm.get();
+    delete nm;
+    static_cast<void>(m_nm.release());
+    // Then no application call may reach the aggregator while the members go.
+    m_dsa->StopOfferService();
+    for (const auto& service : m_ecu_alive_interfaces)
+    {
+        service->StopOfferService();
+    }
+    for (const auto& service : m_com_alive_interfaces)
+    {
+        service->StopOfferService();
+    }
+    for (const auto& service : m_cwu_interfaces)
+    {
+        service->StopOfferService();
+    }
+}
+
+void Service_handler::init()
+{
+    for (const auto& service : m_com_alive_interfaces)
+    {
+        const std::string app_id = service->get_app_id();
+        service->set_com_alive_request_cb([this, app_id](const std::vector<std::uint8_t>& cab_bits, std::uint8_t ac) {
+            handle_com_alive_request(app_id, cab_bits, ac);
+        });
+        service->set_com_alive_release_cb(
+            [this, app_id](const std::vector<std::uint8_t>& cab_bits) { handle_com_alive_release(app_id, cab_bits); });
+    }
+    for (const auto& service : m_cwu_interfaces)
+    {
+        const std::string app_id = service->get_app_id();
+        service->set_cwu_request_cb([this, app_id](std::uint8_t ac) { handle_cwu_request(app_id, ac); });
+        service->set_cwu_release_cb([this, app_id]() { handle_cwu_release(app_id); });
+    }
+
+    if (!m_config.is_nm_usage_allowed())
+    {
+        ara::log::LogInfo() << "NM usage is disabled";
+        start_offer_services();
+        return;
+    }
+
+    ara::log::LogInfo() << "NM usage is enabled";
+    m_nm->set_network_state_updated_func(
+        [this](const std::vector<std::uint8_t>& state) { network_state_updated(state); });
+
+    m_default_request_pattern = m_config.get_nm_request_pattern();
+    ara::log::LogInfo() << "The following NM request pattern is used: " + bitvector2str(m_default_request_pattern);
+
+    const config::Nm_user_data_config layout = m_config.get_nm_user_data_config();
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_mutex);
+        m_user_data_length = layout.user_data_bytes;
+        if (!layout.cab_bits_enabled)
+        {
+            m_user_data_length = layout.user_data_bytes - layout.cabbits_bytes;
+        }
+        m_user_data.resize(m_user_data_length, 0);
+        m_aggregator = std::make_unique<nm::Nm_data_aggregator>(layout);
+        m_aggregator->init(s_aggregation_width);
+    }
+
+    start_offer_services();
+}
+
+void Service_handler::deinit()
+{
+    m_dsa->StopOfferService();
+    if (!m_config.is_nm_usage_allowed())
+    {
+        return;
+    }
+    for (const auto& service : m_ecu_alive_interfaces)
+    {
+        service->StopOfferService();
+    }
+    for (const auto& service : m_com_alive_interfaces)
+    {
+        service->StopOfferService();
+    }
+    for (const auto& service : m_cwu_interfaces)
+    {
+        service->StopOfferService();
+    }
+}
+
+bool Service_handler::nm_interface_available() const
+{
+    return m_nm_interface_available.load(std::memory_order_acquire);
+}
+
+bool Service_handler::apps_keep_com_alive() const
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    return m_aggregator != nullptr && m_aggregator->is_com_alive();
+}
+
+bool Service_handler::apps_keep_ecu_alive() const
+{
+    return std::any_of(m_ecu_alive_interfaces.begin(), m_ecu_alive_interfaces.end(), [](const auto& service) {
+        return service->app_keeps_ecu_alive();
+    });
+}
+
+bool Service_handler::is_network_in_use() const
+{
+    return apps_keep_com_alive() || apps_keep_ecu_alive();
+}
+
+bool Service_handler::ecu_in_sleep_mode() const
+{
+    return m_ecu_state.load() == Ecu_state::inactive;
+}
+
+void Service_handler::request_network()
+{
+    ara::log::LogInfo() << "Requesting network with default NM pattern";
+    m_nm->request_network(m_default_request_pattern);
+}
+
+void Service_handler::release_network()
+{
+    ara::log::LogInfo() << "Releasing network with default NM pattern";
+    m_nm->release_network(m_default_request_pattern);
+}
+
+void Service_handler::standby()
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    if (m_config.is_nm_usage_allowed())
+    {
+        ara::log::LogInfo() << "Stop sending NM messages";
+        ecu_alive_release("Standby call");
+        m_nm->set_user_data(std::vector<std::uint8_t>(m_user_data.size(), 0));
+        m_nm->release_network(m_requested_cab_bits);
+        m_nm->release_network(m_default_request_pattern);
+    }
+    else
+    {
+        ara::log::LogInfo() << "UdpNm usage disabled, no preparing actions performed";
+    }
+    m_nm_sending_enabled = false;
+}
+
+void Service_handler::end_standby()
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    m_nm_sending_enabled = true;
+    if (!m_config.is_nm_usage_allowed())
+    {
+        ara::log::LogInfo() << "UdpNm usage disabled, no resuming actions performed";
+        return;
+    }
+    ara::log::LogInfo() << "Start sending NM messages";
+    m_nm->request_network(m_default_request_pattern);
+    m_nm->request_network(m_requested_cab_bits);
+    if (apps_keep_ecu_alive())
+    {
+        ecu_alive_request("End standby call");
+    }
+    std::vector<std::uint8_t> data = m_aggregator != nullptr ? m_aggregator->get_user_data() : std::vector<std::uint8_t>{};
+    data.resize(m_user_data.size(), 0);
+    m_nm->set_user_data(data);
+}
+
+void Service_handler::ecu_alive_request(const std::string& app_id)
+{
+    ara::log::LogInfo() << "State_manager::ecu_alive_request: " + app_id;
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    if (m_nm_sending_enabled)
+    {
+        m_nm->request_network(ecu_alive_pattern);
+    }
+}
+
+void Service_handler::ecu_alive_release(const std::string& app_id)
+{
+    ara::log::LogDebug() << "State_manager::ecu_alive_release: " + app_id;
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    if (!apps_keep_ecu_alive() && m_nm_sending_enabled)
+    {
+        ara::log::LogInfo() << "State_manager::ecu_alive_release network";
+        m_nm->release_network(ecu_alive_pattern);
+    }
+}
+
+void Service_handler::handle_com_alive_request(const std::string& app_id,
+                                               const std::vector<std::uint8_t>& cab_bits,
+                                               std::uint8_t ac_value)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    ara::log::LogInfo() << "State_manager::handle_com_alive_request(" + app_id + ", " + bitvector2str(cab_bits) +
+                               ", " + std::to_string(ac_value) + ")";
+    if (m_aggregator == nullptr)
+    {
+        return;
+    }
+    m_aggregator->set_ac_bit(app_id, ac_value);
+    m_aggregator->request_cab_bits(app_id, cab_bits);
+    // Only what is newly aggregated is requested; bits held already stay requested.
+    request_network(m_aggregator->get_application_bits() ^ m_requested_cab_bits);
+    set_user_data(m_aggregator->get_user_data());
+}
+
+void Service_handler::handle_com_alive_release(const std::string& app_id, const std::vector<std::uint8_t>& cab_bits)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    ara::log::LogInfo() << "State_manager::handle_com_alive_release(" + app_id + ", " + bitvector2str(cab_bits) + ")";
+    if (m_aggregator == nullptr)
+    {
+        return;
+    }
+    m_aggregator->release_cab_bits(app_id, cab_bits);
+    // Only bits that no application holds any more are released.
+    release_network(m_aggregator->get_application_bits() ^ m_requested_cab_bits);
+    set_user_data(m_aggregator->get_user_data());
+}
+
+void Service_handler::handle_cwu_request(const std::string& app_id, std::uint8_t ac_value)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    ara::log::LogInfo() << "State_manager::handle_cwu_request(" + app_id + ", " + std::to_string(ac_value) + ")";
+    if (m_aggregator == nullptr)
+    {
+        return;
+    }
+    m_aggregator->set_ac_bit(app_id, ac_value);
+    m_aggregator->request_cwu(app_id);
+    set_user_data(m_aggregator->get_user_data());
+}
+
+void Service_handler::handle_cwu_release(const std::string& app_id)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    ara::log::LogInfo() << "State_manager::handle_cwu_release(" + app_id + ")";
+    if (m_aggregator == nullptr)
+    {
+        return;
+    }
+    m_aggregator->release_cwu(app_id);
+    set_user_data(m_aggregator->get_user_data());
+}
+
+void Service_handler::request_network(const std::vector<std::uint8_t>& bits)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    if (all_zero(bits))
+    {
+        ara::log::LogInfo() << "State_manager::request_network: no changes to CAB pattern";
+        return;
+    }
+    ara::log::LogInfo() << "State_manager::request_network(" + bitvector2str(bits) + ")";
+    m_requested_cab_bits |= bits;
+    if (m_nm_sending_enabled)
+    {
+        m_nm->request_network(bits);
+    }
+}
+
+void Service_handler::release_network(const std::vector<std::uint8_t>& bits)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    if (all_zero(bits))
+    {
+        ara::log::LogInfo() << "State_manager::release_network: no changes to CAB pattern";
+        return;
+    }
+    ara::log::LogInfo() << "State_manager::release_network(" + bitvector2str(bits) + ")";
+    m_requested_cab_bits &= ~bits;
+    if (m_nm_sending_enabled)
+    {
+        // Bits of the default pattern belong to the state machine's own request.
+        m_nm->release_network(bits & ~m_default_request_pattern);
+    }
+}
+
+void Service_handler::set_user_data(const std::vector<std::uint8_t>& data)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    const std::size_t length = std::min<std::size_t>(m_user_data_length, data.size());
+    if (length == 0 || std::equal(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(length), m_user_data.begin()))
+    {
+        ara::log::LogInfo() << "State_manager::set_user_data: no change to user data";
+        return;
+    }
+    std::copy_n(data.begin(), length, m_user_data.begin());
+    ara::log::LogInfo() << "State_manager::set_user_data(" + bitvector2str(m_user_data) + ")";
+    if (m_nm_sending_enabled)
+    {
+        m_nm->set_user_data(m_user_data);
+    }
+}
+
+void Service_handler::init_user_data()
+{
+    ara::log::LogInfo() << "Initializing user data";
+    std::vector<std::uint8_t> data;
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_mutex);
+        if (m_aggregator != nullptr)
+        {
+            data = m_aggregator->get_user_data();
+        }
+    }
+    set_user_data(data);
+}
+
+void Service_handler::network_state_updated(const std::vector<std::uint8_t>& state)
+{
+    ara::log::LogInfo() << "We received the notification that network was updated: " + bitvector2str(state);
+    update_ecu_state(!all_zero(state));
+}
+
+void Service_handler::update_ecu_state(bool active)
+{
+    if (active)
+    {
+        ara::log::LogInfo() << "Ecu state based on NM activity: active";
+        m_ecu_state.store(Ecu_state::active);
+    }
+    else if (m_ecu_state.load() == Ecu_state::active)
+    {
+        ara::log::LogInfo() << "Ecu state based on NM activity: ready sleep";
+        m_ecu_state.store(Ecu_state::ready_sleep);
+    }
+    else
+    {
+        ara::log::LogInfo() << "Ecu state based on NM activity: inactive (sleep mode)";
+        m_ecu_state.store(Ecu_state::inactive);
+    }
+}
+
+void Service_handler::start_offer_services()
+{
+    ara::log::LogInfo() << "Offering DSA service";
+    offer(*m_dsa);
+    if (!m_config.is_nm_usage_allowed())
+    {
+        return;
+    }
+    ara::log::LogInfo() << "Looking up UdpNM services...";
+    m_nm->start_find_services([this] {
+        init_user_data();
+        m_nm->release_network(s_all_cab_bits_set);
+        offer_services();
+        m_nm_interface_available.store(true, std::memory_order_release);
+    });
+}
+
+void Service_handler::offer_services() const
+{
+    ara::log::LogInfo() << "Offering ECU alive services";
+    for (const auto& service : m_ecu_alive_interfaces)
+    {
+        offer(*service);
+    }
+    ara::log::LogInfo() << "Offering COM alive services";
+    for (const auto& service : m_com_alive_interfaces)
+    {
+        offer(*service);
+    }
+    ara::log::LogInfo() << "Offering CWU services";
+    for (const auto& service : m_cwu_interfaces)
+    {
+        offer(*service);
+    }
+}
+
+std::string Service_handler::bitvector2str(const std::vector<std::uint8_t>& bits)
+{
+    std::string text;
+    text.reserve(bits.size() * 3);
+    for (const std::uint8_t byte : bits)
+    {
+        char digits[4];
+        std::snprintf(digits, sizeof digits, "%02x ", static_cast<unsigned>(byte));
+        text += digits;
+    }
+    return text;
+}
+
+} // namespace vela::ap::statemanager

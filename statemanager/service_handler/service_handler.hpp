@@ -1,0 +1,139 @@
+#pragma once
+
+#include "statemanager/config/state_manager_config_abstract.hpp"
+#include "statemanager/nm/bit_vector.hpp"
+#include "statemanager/nm/nm_data_aggregator.hpp"
+#include "statemanager/nm/nm_interface_abstract.hpp"
+#include "statemanager/service_handler/service_handler_interface.hpp"
+#include "statemanager/services/dsa_interface.hpp"
+#include "statemanager/services/ecu_alive_interface.hpp"
+#include "statemanager/services/ecu_alive_interface_callback.hpp"
+#include "statemanager/services/state_manager_com_alive_interface_abstract.hpp"
+#include "statemanager/services/state_manager_cwu_interface_abstract.hpp"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace vela::ap::statemanager
+{
+
+/// The hub between the applications' requests and UDP network management. It owns the provided
+/// services (ECU alive, COM alive, car wake-up, DSA), the NM client and the NM user-data
+/// aggregator; it turns application requests into network requests and user data and tracks
+/// whether the network still keeps the ECU awake.
+///
+/// Threads: the Service_handler_interface operations are called by the main loop; the request
+/// handlers run on middleware workers (calls of applications); the NetworkState handler and the
+/// find-service completion run on the NM client's middleware threads. One recursive mutex
+/// serialises every request path.
+class Service_handler final : public Service_handler_interface, public services::Ecu_alive_interface_callback
+{
+public:
+    /// Network request made on behalf of ECU-alive requests (bit 24).
+    static inline const Bit_vector ecu_alive_pattern{0x00, 0x00, 0x00, 0x01};
+    /// Every CAB bit of a 24-bit CAB field plus the ECU-alive bit: released once when the NM
+    /// services are found, clearing whatever a previous run left requested.
+    static inline const Bit_vector s_all_cab_bits_set{0xFF, 0xFF, 0xFF, 0x01};
+    /// Aggregation width of the NM user-data model, in bytes.
+    static constexpr std::size_t s_aggregation_width = 4;
+
+    /// Creates the DSA service (writing to the configured restart command file) and one ECU-alive
+    /// service per configured instance. Nothing is offered yet.
+    Service_handler(const config::State_manager_config_abstract& config,
+                    std::unique_ptr<Nm_interface_abstract> nm,
+                    std::vector<std::unique_ptr<State_manager_com_alive_interface_abstract>> com_alive,
+                    std::vector<std::unique_ptr<State_manager_cwu_interface_abstract>> cwu);
+    ~Service_handler() override;
+
+    Service_handler(const Service_handler&) = delete;
+    Service_handler& operator=(const Service_handler&) = delete;
+
+    void init() override;
+    void deinit() override;
+    bool nm_interface_available() const override;
+    bool apps_keep_com_alive() const override;
+    bool apps_keep_ecu_alive() const override;
+    bool is_network_in_use() const override;
+    bool ecu_in_sleep_mode() const override;
+    void request_network() override;
+    void release_network() override;
+    void standby() override;
+    void end_standby() override;
+
+    void ecu_alive_request(const std::string& app_id) override;
+    void ecu_alive_release(const std::string& app_id) override;
+
+    /// RequestComAlive of the application app_id. Middleware worker.
+    void handle_com_alive_request(const std::string& app_id,
+                                  const std::vector<std::uint8_t>& cab_bits,
+                                  std::uint8_t ac_value);
+    /// ReleaseComAlive of the application app_id. Middleware worker.
+    void handle_com_alive_release(const std::string& app_id, const std::vector<std::uint8_t>& cab_bits);
+    /// RequestCarWakeUp of the application app_id. Middleware worker.
+    void handle_cwu_request(const std::string& app_id, std::uint8_t ac_value);
+    /// ReleaseCarWakeUp of the application app_id. Middleware worker.
+    void handle_cwu_release(const std::string& app_id);
+
+    /// Requests the CAB bits set in bits from the network (an all-zero vector changes nothing).
+    void request_network(const std::vector<std::uint8_t>& bits);
+    /// Releases the CAB bits set in bits, never those of the default request pattern.
+    void release_network(const std::vector<std::uint8_t>& bits);
+    /// Sends the first (effective user-data length) bytes of data when they differ from the
+    /// user data sent last.
+    void set_user_data(const std::vector<std::uint8_t>& data);
+    /// Sends the aggregator's user data.
+    void init_user_data();
+    /// NetworkState notification: any non-zero byte means the network is active.
+    void network_state_updated(const std::vector<std::uint8_t>& state);
+    /// Active, then ready sleep at the first inactive report, inactive (sleep mode) at the second.
+    void update_ecu_state(bool active);
+    /// Offers the DSA service and, with NM usage, starts the search for the NM services.
+    void start_offer_services();
+    /// Offers the ECU-alive, COM-alive and car-wake-up services.
+    void offer_services() const;
+
+    /// Two lower-case hex digits and one blank per byte ("80 04 00 ").
+    static std::string bitvector2str(const std::vector<std::uint8_t>& bits);
+
+private:
+    /// The network's activity as last notified.
+    enum class Ecu_state : std::uint8_t
+    {
+        active = 0,
+        ready_sleep = 1,
+        inactive = 2, ///< sleep mode
+    };
+
+    const config::State_manager_config_abstract& m_config;
+    std::unique_ptr<Nm_interface_abstract> m_nm;
+    std::unique_ptr<services::Dsa_interface> m_dsa;
+    std::vector<std::unique_ptr<services::Ecu_alive_interface>> m_ecu_alive_interfaces;
+    std::vector<std::unique_ptr<State_manager_com_alive_interface_abstract>> m_com_alive_interfaces;
+    std::vector<std::unique_ptr<State_manager_cwu_interface_abstract>> m_cwu_interfaces;
+
+    // Guards the aggregator's contents, the requested CAB bits, the user data and NM sending
+    // enabled. Met by the main loop (standby, end_standby, apps_keep_com_alive), the middleware
+    // workers running application requests and the NM client's find-service completion.
+    // Recursive: the request handlers call request_network/release_network/set_user_data, and
+    // standby/end_standby call ecu_alive_release/ecu_alive_request, all of which lock it again.
+    mutable std::recursive_mutex m_mutex;
+    std::unique_ptr<nm::Nm_data_aggregator> m_aggregator;
+    Bit_vector m_requested_cab_bits = Bit_vector(s_aggregation_width, 0);
+    Bit_vector m_user_data;
+    // Written by init() on the main thread before any service is offered or searched for.
+    Bit_vector m_default_request_pattern;
+    std::uint32_t m_user_data_length{0};
+    bool m_nm_sending_enabled{true};
+
+    // Written by the NetworkState handler (one middleware strand), read by the main loop.
+    std::atomic<Ecu_state> m_ecu_state{Ecu_state::active};
+    // Set by the find-service completion (middleware worker), read by the main loop.
+    std::atomic<bool> m_nm_interface_available{false};
+};
+
+} // namespace vela::ap::statemanager
