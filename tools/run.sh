@@ -7,9 +7,9 @@
 # keys press N, S, P, R and the power key, ':' takes a command, h shows help, q quits.
 #   tools/run.sh [configuration.json] [tarn1_sim options...]
 #   tools/run.sh --script tests/system/standby_resume_order.scn  (a scenario instead of the console)
-# The default configuration is the shipped example without UDP network management
-# (statewarden_standalone.json); build/dev/stage/share/tarn1/statewarden.json uses the simulator's
-# NM services. The console ends on q or at the end of its input.
+# The default configuration is the shipped example, with UDP network management served by the
+# simulator's NM services; build/dev/stage/share/tarn1/statewarden_standalone.json runs without NM.
+# The console ends on q or at the end of its input.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
@@ -22,7 +22,7 @@ if [ ! -x "$stage/bin/Statewarden" ] || [ ! -x "$stage/bin/tarn1_sim" ]; then
     echo "run: Statewarden or tarn1_sim is not part of this build; nothing to start" >&2
     exit 1
 fi
-options=(--config "$stage/share/tarn1/statewarden_standalone.json")
+options=(--config "$stage/share/tarn1/statewarden.json")
 if [ $# -gt 0 ] && [ "${1#-}" = "$1" ]; then
     options=(--config "$1")
     shift
