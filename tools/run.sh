@@ -34,7 +34,7 @@ fi
 # What the hypervisor sees: the input device (a FIFO) and the VM control files, in a folder
 # outside the namespace.
 run_dir=$(mktemp -d "${TMPDIR:-/tmp}/tarn1-run.XXXXXX")
-mkdir "$run_dir/input" "$run_dir/vmctl"
+mkdir "$run_dir/input" "$run_dir/vmctl" "$run_dir/com"
 mkfifo "$run_dir/input/event0"
 : > "$run_dir/vmctl/set_status"
 : > "$run_dir/vmctl/command_request"
@@ -58,6 +58,8 @@ trap 'exit 130' INT TERM
 # The per-cycle lines are at verbose level; show them with ARA_LOG_LEVEL=verbose.
 export ARA_LOG_LEVEL=${ARA_LOG_LEVEL:-info}
 export TARN1_BIND_INPUT="$run_dir/input" TARN1_BIND_VMCTL="$run_dir/vmctl"
+# The middleware's discovery folder of this run, reachable from outside for com_tool.
+export TARN1_COM_DIR="$run_dir/com"
 
 echo "run: starting the daemons with $config"
 "${namespace[@]}" "$root/tools/vm_paths.sh" "$config" sh -c '
@@ -106,6 +108,7 @@ cat >&2 <<HELP
 run: keys: n = NM controlled, s = NM controlled with prepare-SD, p = prepare standby,
      r = run/resume, o = power key, q = quit (SIGTERM). From another terminal:
      $stage/bin/tarn1_evdev_key $run_dir/input/event0 P
+     TARN1_COM_DIR=$run_dir/com $stage/bin/com_tool list
 HELP
 while kill -0 "$daemon_pid" 2>/dev/null; do
     if IFS= read -rsn1 -t 1 key; then
