@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <iomanip>
 #include <iostream>
@@ -284,9 +285,33 @@ int run_outside(std::map<std::string, std::string>& options, const std::vector<s
 
 int run_inside(std::map<std::string, std::string>& options, bool verbose)
 {
-    // The middleware's discovery folder, private to this simulation.
-    ::mkdir("/run/adaptive/com", 01777);
-    ::setenv("TARN1_COM_DIR", "/run/adaptive/com", 1);
+    // The middleware's discovery folder of this run: outside the namespace, so that com_tool can
+    // watch from another terminal; a folder given in TARN1_COM_DIR is used as it is.
+    std::string com_dir;
+    const char* given_com_dir = std::getenv("TARN1_COM_DIR");
+    if (given_com_dir == nullptr)
+    {
+        char folder[] = "/tmp/tarn1_sim_com.XXXXXX";
+        if (::mkdtemp(folder) == nullptr)
+        {
+            std::cerr << "tarn1_sim: cannot make the discovery folder in /tmp\n";
+            return 2;
+        }
+        com_dir = folder;
+        ::setenv("TARN1_COM_DIR", folder, 1);
+    }
+    const struct Com_dir_remover
+    {
+        std::string path;
+        ~Com_dir_remover()
+        {
+            std::error_code ignored;
+            if (!path.empty())
+            {
+                std::filesystem::remove_all(path, ignored);
+            }
+        }
+    } com_dir_remover{com_dir};
     ::setenv("TARN1_COM_CALL_TIMEOUT_MS", "3000", 0);
     // The daemons log each cycle at verbose and debug level; ARA_LOG_LEVEL=debug shows those too.
     ::setenv("ARA_LOG_LEVEL", "info", 0);
@@ -318,7 +343,8 @@ int run_inside(std::map<std::string, std::string>& options, bool verbose)
         });
     if (interactive)
     {
-        std::cout << "tarn1 simulator: all logs in " << options["--log"] << " (tail -f it in another terminal)\n";
+        std::cout << "tarn1 simulator: all logs in " << options["--log"] << " (tail -f it in another terminal);\n"
+                  << "    services: TARN1_COM_DIR=" << std::getenv("TARN1_COM_DIR") << " com_tool list\n";
     }
 
     // NOLINTEND(concurrency-mt-unsafe)
