@@ -96,7 +96,7 @@ const char* help_text()
            "Other: wait DELAY   echo TEXT   help\n";
 }
 
-Scenario_runner::Scenario_runner(Vm& vm, Journal& journal, std::string base_dir)
+Scenario_runner::Scenario_runner(Vm_interface& vm, Journal& journal, std::string base_dir)
     : m_vm(vm)
     , m_journal(journal)
     , m_base_dir(std::move(base_dir))

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "tools/simulator/journal.hpp"
-#include "tools/simulator/vm.hpp"
+#include "tools/simulator/vm_interface.hpp"
 
 #include <istream>
 #include <string>
@@ -15,7 +15,7 @@ namespace tarn1::simulator
 class Scenario_runner final
 {
   public:
-    Scenario_runner(Vm& vm, Journal& journal, std::string base_dir);
+    Scenario_runner(Vm_interface& vm, Journal& journal, std::string base_dir);
 
     /// Runs one line; false with error set when the command is malformed or an expectation fails.
     bool execute(const std::string& line, std::string& error);
@@ -36,7 +36,7 @@ class Scenario_runner final
     bool expect(const std::vector<std::string>& words, std::string& error);
     std::string path_of(const std::string& file) const;
 
-    Vm& m_vm;
+    Vm_interface& m_vm;
     Journal& m_journal;
     std::string m_base_dir;
     std::string m_skip_reason;

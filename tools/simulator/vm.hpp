@@ -1,6 +1,7 @@
 #pragma once
 
 #include "tools/simulator/journal.hpp"
+#include "tools/simulator/vm_interface.hpp"
 
 #include <atomic>
 #include <chrono>
@@ -26,15 +27,6 @@ struct Vm_options
     std::string policy;
 };
 
-/// How a notification client answers a state change request.
-enum class Client_mode
-{
-    now,   // at once, with success
-    late,  // after its delay, with success
-    error, // at once, with general_error and its old state
-    never  // not at all
-};
-
 class Sim_client;
 class Nm_simulator;
 class Child_process;
@@ -44,7 +36,7 @@ class Child_process;
 /// there, starts the daemons, plays the hypervisor, the UDP NM, the applications, the notification
 /// clients and the power-management daemon, and reports everything it sees to the journal.
 /// All operations are called from one thread (the scenario runner or the console).
-class Vm final
+class Vm final : public Vm_interface
 {
   public:
     Vm(Vm_options options, Journal& journal);
@@ -55,22 +47,22 @@ class Vm final
 
     // Before start().
     /// Copies file to /etc/adaptive/<name>; an empty file name removes /etc/adaptive/<name>.
-    bool set_config(const std::string& file, const std::string& name, std::string& error);
-    bool set_hostname(const std::string& name, std::string& error);
-    void set_poweroff_reader(bool present) { m_poweroff_reader = present; }
-    void set_iam_daemon(bool present) { m_with_iam = present; }
+    bool set_config(const std::string& file, const std::string& name, std::string& error) override;
+    bool set_hostname(const std::string& name, std::string& error) override;
+    void set_poweroff_reader(bool present) override { m_poweroff_reader = present; }
+    void set_iam_daemon(bool present) override { m_with_iam = present; }
 
     /// Creates the devices, the power-off pipe and the watchers and starts the daemons.
-    bool start(std::string& error);
-    bool started() const { return m_started; }
+    bool start(std::string& error) override;
+    bool started() const override { return m_started; }
 
     // The hypervisor.
-    bool press(const std::string& key, std::string& error);
+    bool press(const std::string& key, std::string& error) override;
 
     // The UDP NM simulator.
-    bool nm_offer(std::string& error);
-    void nm_withdraw();
-    bool network_state(const std::vector<unsigned char>& value, std::string& error);
+    bool nm_offer(std::string& error) override;
+    void nm_withdraw() override;
+    bool network_state(const std::vector<unsigned char>& value, std::string& error) override;
 
     // Applications.
     /// One request of an application through the middleware: service "ecualive", "comalive",
@@ -78,27 +70,30 @@ class Vm final
     bool app_call(const std::string& verb,
                   const std::string& service,
                   const std::vector<std::string>& arguments,
-                  std::string& error);
+                  std::string& error) override;
 
     // Notification clients.
-    void client_add(const std::string& name, Client_mode mode, std::chrono::milliseconds delay);
-    bool client_mode(const std::string& name, Client_mode mode, std::chrono::milliseconds delay, std::string& error);
-    bool client_remove(const std::string& name, std::string& error);
+    void client_add(const std::string& name, Client_mode mode, std::chrono::milliseconds delay) override;
+    bool client_mode(const std::string& name,
+                     Client_mode mode,
+                     std::chrono::milliseconds delay,
+                     std::string& error) override;
+    bool client_remove(const std::string& name, std::string& error) override;
     /// A client that misbehaves on the wire: "partial" sends half a response to each request,
     /// "huge" declares a frame far over the limit after its hello, "silent" never says hello.
-    bool raw_client_add(const std::string& name, const std::string& behaviour, std::string& error);
+    bool raw_client_add(const std::string& name, const std::string& behaviour, std::string& error) override;
 
     /// One access check through the IAM client tool; the journal gets "iam allowed|denied|error|failed".
-    bool iam_request(const std::vector<std::string>& arguments, std::string& error);
+    bool iam_request(const std::vector<std::string>& arguments, std::string& error) override;
 
     /// count access checks at once, each over its own connection; the journal gets
     /// "iam burst <count>: <a> allowed, <d> denied, <e> error, <f> failed".
-    bool iam_burst(std::size_t count, const std::vector<std::string>& arguments, std::string& error);
+    bool iam_burst(std::size_t count, const std::vector<std::string>& arguments, std::string& error) override;
 
     /// Sends a signal to Statewarden.
-    bool signal_statewarden(int signal_number, std::string& error);
+    bool signal_statewarden(int signal_number, std::string& error) override;
     /// Ends everything still running (SIGTERM, then SIGKILL after grace).
-    void stop();
+    void stop() override;
 
     /// The newest status word, "" before the first.
     std::string status() const;

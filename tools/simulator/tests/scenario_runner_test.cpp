@@ -1,0 +1,172 @@
+#include "tools/simulator/scenario_runner.hpp"
+#include "tools/simulator/tests/mocks/mock_vm.hpp"
+
+#include <csignal>
+#include <gtest/gtest.h>
+#include <sstream>
+
+namespace tarn1::simulator
+{
+namespace
+{
+
+using namespace std::chrono_literals;
+using ::testing::_;
+using ::testing::ElementsAre;
+using ::testing::InSequence;
+using ::testing::NiceMock;
+using ::testing::Return;
+using ::testing::StrictMock;
+
+class Scenario_runner_test : public ::testing::Test
+{
+  protected:
+    Scenario_runner_test()
+    {
+        ON_CALL(vm, press(_, _)).WillByDefault(Return(true));
+        ON_CALL(vm, start(_)).WillByDefault(Return(true));
+    }
+
+    NiceMock<testing::Mock_vm> vm;
+    Journal journal;
+    Scenario_runner sut{vm, journal, "/scenarios"};
+    std::string error;
+};
+
+TEST_F(Scenario_runner_test, ComAliveRequestReachesTheVmWithItsArguments)
+{
+    EXPECT_CALL(vm, app_call("request", "comalive", ElementsAre("ComAlive_Telematics", "010000", "3"), _))
+        .WillOnce(Return(true));
+
+    EXPECT_TRUE(sut.execute("request comalive ComAlive_Telematics 010000 3", error));
+}
+
+TEST_F(Scenario_runner_test, ConfigurationFileIsTakenFromTheScenarioFolder)
+{
+    EXPECT_CALL(vm, set_config("/scenarios/data/hk.json", "statewarden_hk.json", _)).WillOnce(Return(true));
+    EXPECT_CALL(vm, set_config("", "statewarden.json", _)).WillOnce(Return(true));
+
+    EXPECT_TRUE(sut.execute("config data/hk.json statewarden_hk.json", error));
+    EXPECT_TRUE(sut.execute("config none", error));
+}
+
+TEST_F(Scenario_runner_test, KeysArePressedInTheOrderGiven)
+{
+    InSequence order;
+    EXPECT_CALL(vm, press("N", _)).WillOnce(Return(true));
+    EXPECT_CALL(vm, press("P", _)).WillOnce(Return(true));
+    EXPECT_CALL(vm, press("POWER", _)).WillOnce(Return(true));
+
+    EXPECT_TRUE(sut.execute("press N P POWER # hypervisor", error));
+}
+
+TEST_F(Scenario_runner_test, ClientModesAndSignalsAreDecoded)
+{
+    EXPECT_CALL(vm, client_add("diag::dcm", Client_mode::late, std::chrono::milliseconds(1500)));
+    EXPECT_CALL(vm, client_mode("app", Client_mode::never, _, _)).WillOnce(Return(true));
+    EXPECT_CALL(vm, signal_statewarden(SIGTERM, _)).WillOnce(Return(true));
+    EXPECT_CALL(vm, network_state(std::vector<unsigned char>{0}, _)).WillOnce(Return(true));
+    EXPECT_CALL(vm, iam_burst(20u, ElementsAre("posix", "1", "2", "3", "find", "0x1234"), _)).WillOnce(Return(true));
+
+    EXPECT_TRUE(sut.execute("client add diag::dcm late 1.5s", error));
+    EXPECT_TRUE(sut.execute("client app never", error));
+    EXPECT_TRUE(sut.execute("signal TERM", error));
+    EXPECT_TRUE(sut.execute("network asleep", error));
+    EXPECT_TRUE(sut.execute("iam burst 20 posix 1 2 3 find 0x1234", error));
+}
+
+TEST_F(Scenario_runner_test, SetUpAfterStartIsRefused)
+{
+    ON_CALL(vm, started()).WillByDefault(Return(true));
+    EXPECT_CALL(vm, set_poweroff_reader(_)).Times(0);
+
+    EXPECT_FALSE(sut.execute("poweroff-reader off", error));
+    EXPECT_EQ("poweroff-reader must come before start", error);
+}
+
+struct Bad_line
+{
+    const char* name;
+    const char* line;
+};
+
+class Scenario_runner_bad_line_test : public Scenario_runner_test, public ::testing::WithParamInterface<Bad_line>
+{
+};
+
+TEST_P(Scenario_runner_bad_line_test, MalformedLineIsRefusedWithoutTouchingTheVm)
+{
+    StrictMock<testing::Mock_vm> strict_vm;
+    Scenario_runner strict_sut{strict_vm, journal, "/scenarios"};
+
+    EXPECT_FALSE(strict_sut.execute(GetParam().line, error));
+    EXPECT_FALSE(error.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines,
+                         Scenario_runner_bad_line_test,
+                         ::testing::Values(Bad_line{"UnknownCommand", "frobnicate"},
+                                           Bad_line{"PressWithoutKey", "press"},
+                                           Bad_line{"WaitWithoutUnit", "wait soon"},
+                                           Bad_line{"NetworkNotHex", "network maybe"},
+                                           Bad_line{"LateWithoutDelay", "client add app late"},
+                                           Bad_line{"UnknownMode", "client add app sometimes"},
+                                           Bad_line{"BurstOfNone", "iam burst 0 posix 1 2 3 find 1"},
+                                           Bad_line{"BurstWithoutRequest", "iam burst 5"},
+                                           Bad_line{"RawSizeTooLarge", "iam raw-size 100000"},
+                                           Bad_line{"UnknownSignal", "signal HUP"},
+                                           Bad_line{"ExpectWithoutText", "expect status"},
+                                           Bad_line{"NegativeExpectWithoutFor", "expect no status running"},
+                                           Bad_line{"ExpectBadDelay", "expect status running within soon"},
+                                           Bad_line{"SkipWithoutIf", "skip log placeholder"},
+                                           Bad_line{"UnterminatedQuote", "expect log \"half"}),
+                         [](const ::testing::TestParamInfo<Bad_line>& param) { return std::string(param.param.name); });
+
+TEST_F(Scenario_runner_test, RunStopsAtTheFirstFailedExpectationAndNamesItsLine)
+{
+    journal.add("status", "running");
+    std::istringstream scenario("start\n"
+                                "expect status running within 10ms\n"
+                                "expect status preparing within 10ms\n"
+                                "press P\n");
+    std::ostringstream err;
+    EXPECT_CALL(vm, press(_, _)).Times(0);
+
+    const auto outcome = sut.run(scenario, "standby.scn", err);
+
+    EXPECT_EQ(Scenario_runner::Outcome::failed, outcome);
+    EXPECT_NE(std::string::npos, err.str().find("standby.scn:3: FAILED: expect status preparing within 10ms"));
+    EXPECT_NE(std::string::npos, err.str().find("newest status: running"));
+}
+
+TEST_F(Scenario_runner_test, PlaceholderAnnouncementSkipsTheRest)
+{
+    journal.add("log", "placeholder: state notifier not built yet");
+    std::istringstream scenario("start\n"
+                                "skip if log \"placeholder: state notifier\"\n"
+                                "press P\n");
+    std::ostringstream err;
+    EXPECT_CALL(vm, press(_, _)).Times(0);
+
+    const auto outcome = sut.run(scenario, "standby.scn", err);
+
+    EXPECT_EQ(Scenario_runner::Outcome::skipped, outcome);
+}
+
+TEST_F(Scenario_runner_test, ScenarioWithoutPlaceholderRunsToItsEnd)
+{
+    journal.add("exit", "Statewarden 0");
+    std::istringstream scenario("start\n"
+                                "skip if log placeholder\n"
+                                "press P\n"
+                                "expect no exit 255 for 10ms\n"
+                                "expect exit \"Statewarden 0\" within 10ms\n");
+    std::ostringstream err;
+    EXPECT_CALL(vm, press("P", _)).WillOnce(Return(true));
+
+    EXPECT_EQ(Scenario_runner::Outcome::passed, sut.run(scenario, "sigterm.scn", err));
+    EXPECT_EQ("", err.str());
+}
+
+} // namespace
+} // namespace tarn1::simulator
