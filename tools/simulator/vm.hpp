@@ -79,8 +79,6 @@ class Vm final : public Vm_interface
                      std::chrono::milliseconds delay,
                      std::string& error) override;
     bool client_remove(const std::string& name, std::string& error) override;
-    /// A client that misbehaves on the wire: "partial" sends half a response to each request,
-    /// "huge" declares a frame far over the limit after its hello, "silent" never says hello.
     bool raw_client_add(const std::string& name, const std::string& behaviour, std::string& error) override;
 
     /// One access check through the IAM client tool; the journal gets "iam allowed|denied|error|failed".

@@ -52,8 +52,8 @@ class Vm_interface
                           std::string& error) = 0;
 
     /// Notification clients on the client library, and raw ones that misbehave on the wire:
-    /// "partial" sends half a response, "huge" declares a frame far over the limit after its hello,
-    /// "silent" never says hello.
+    /// "partial" sends its hello and then half a frame and nothing more, "huge" declares a frame far
+    /// over the limit after its hello, "silent" never says hello.
     virtual void client_add(const std::string& name, Client_mode mode, std::chrono::milliseconds delay) = 0;
     virtual bool
     client_mode(const std::string& name, Client_mode mode, std::chrono::milliseconds delay, std::string& error) = 0;
