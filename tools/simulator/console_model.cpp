@@ -146,7 +146,7 @@ std::string Console_model::render(std::size_t width, const std::string& input) c
         line("  " + event);
     }
     line(std::string(width < 80 ? width : 80, '-'));
-    line("keys: n s p r = hypervisor N S P R, o = power key, : command, h help, q quit");
+    line("keys: n s p r = hypervisor N S P R, o = power key, a/w = network asleep/active, : command, h help, q quit");
     screen << (input.empty() ? "" : ":" + input);
     return screen.str();
 }

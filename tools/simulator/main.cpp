@@ -178,8 +178,13 @@ void run_console(tarn1::simulator::Scenario_runner& runner,
             redraw();
             continue;
         }
-        static const std::map<char, const char*> s_keys{
-            {'n', "press N"}, {'s', "press S"}, {'p', "press P"}, {'r', "press R"}, {'o', "press POWER"}};
+        static const std::map<char, const char*> s_keys{{'n', "press N"},
+                                                        {'s', "press S"},
+                                                        {'p', "press P"},
+                                                        {'r', "press R"},
+                                                        {'o', "press POWER"},
+                                                        {'a', "network asleep"},
+                                                        {'w', "network active"}};
         const auto pressed = s_keys.find(static_cast<char>(std::tolower(static_cast<unsigned char>(key))));
         std::string error;
         if (pressed != s_keys.end())
@@ -214,12 +219,18 @@ void run_console(tarn1::simulator::Scenario_runner& runner,
 /// Console without a terminal (or with --verbose): one command per line, events printed as they come.
 void run_lines(tarn1::simulator::Scenario_runner& runner)
 {
-    std::cout << "keys: n s p r = hypervisor N S P R, o = power key, q = quit; help lists the commands\n";
+    std::cout << "keys: n s p r = hypervisor N S P R, o = power key, a / w = network asleep / active, q = quit;\n"
+                 "      help lists the commands\n";
     std::string line;
     while (std::getline(std::cin, line))
     {
-        static const std::map<std::string, std::string> s_keys{
-            {"n", "press N"}, {"s", "press S"}, {"p", "press P"}, {"r", "press R"}, {"o", "press POWER"}};
+        static const std::map<std::string, std::string> s_keys{{"n", "press N"},
+                                                               {"s", "press S"},
+                                                               {"p", "press P"},
+                                                               {"r", "press R"},
+                                                               {"o", "press POWER"},
+                                                               {"a", "network asleep"},
+                                                               {"w", "network active"}};
         if (line == "q" || line == "quit")
         {
             break;
