@@ -317,20 +317,20 @@ int run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
         next += 3;
         Service_interface_description description =
             known ? known->description : Service_interface_description{service, 0, 0};
-        const Element* spec = nullptr;
+        const Element* descriptor = nullptr;
         static const std::vector<Element> s_none;
         const std::vector<Element>& elements = known ? (command == "call" ? known->methods : known->events) : s_none;
         for (const auto& candidate : elements)
         {
             if (candidate.name == element || std::to_string(candidate.id) == element)
             {
-                spec = &candidate;
+                descriptor = &candidate;
             }
         }
         std::uint64_t id = 0;
-        if (spec != nullptr)
+        if (descriptor != nullptr)
         {
-            id = spec->id;
+            id = descriptor->id;
         }
         else if (!parse_number(element, 0x7FFF, id))
         {
@@ -351,14 +351,14 @@ int run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
         {
             Serialized_payload request;
             const std::size_t count = arguments.size() - next;
-            if (spec != nullptr && count != spec->arguments.size())
+            if (descriptor != nullptr && count != descriptor->arguments.size())
             {
-                err << element << " takes " << spec->arguments.size() << " argument(s)\n";
+                err << element << " takes " << descriptor->arguments.size() << " argument(s)\n";
                 return 2;
             }
             for (std::size_t i = 0; i < count; ++i)
             {
-                const std::optional<Kind> kind = spec ? std::optional<Kind>(spec->arguments[i]) : std::nullopt;
+                const std::optional<Kind> kind = descriptor ? std::optional<Kind>(descriptor->arguments[i]) : std::nullopt;
                 if (!append_argument(arguments[next + i], kind, request.buffer()))
                 {
                     err << "cannot encode argument " << arguments[next + i] << "\n";
@@ -366,7 +366,7 @@ int run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
                 }
             }
             auto reply = port.call_method(static_cast<std::uint16_t>(id), request).get();
-            out << "ok " << describe(reply, spec ? spec->result : std::nullopt) << "\n";
+            out << "ok " << describe(reply, descriptor ? descriptor->result : std::nullopt) << "\n";
             return 0;
         }
 
@@ -401,7 +401,7 @@ int run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
             }
             for (const auto& sample : samples)
             {
-                out << element << " " << describe(sample, spec ? spec->result : std::nullopt) << std::endl;
+                out << element << " " << describe(sample, descriptor ? descriptor->result : std::nullopt) << std::endl;
                 ++shown;
             }
             samples.clear();
