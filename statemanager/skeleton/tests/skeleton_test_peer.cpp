@@ -3,37 +3,16 @@
 // "RequestNetwork 00000001", ...). Commands on standard input: "state HEX" updates NetworkState,
 // "quit" ends. Prints "offered" once all three are offered.
 #include "kest/com/runtime/component_singleton.h"
-#include "statemanager/proxy/network_state_interface_skeleton.hpp"
-#include "statemanager/proxy/user_data_interface_skeleton.hpp"
 #include "statemanager/skeleton/dsa_interface_skeleton.hpp"
+#include "tests/support/recording_nm_services.hpp"
 
-#include <iomanip>
 #include <iostream>
-#include <mutex>
-#include <sstream>
+#include <string>
+
+using namespace tarn1::testing;
 
 namespace
 {
-
-using Bytes = std::vector<std::uint8_t>;
-
-std::mutex s_output_mutex;
-
-void report(const std::string& line)
-{
-    std::lock_guard<std::mutex> lock(s_output_mutex);
-    std::cout << line << std::endl;
-}
-
-std::string hex(const Bytes& bytes)
-{
-    std::ostringstream text;
-    for (const auto byte : bytes)
-    {
-        text << std::hex << std::setw(2) << std::setfill('0') << static_cast<unsigned>(byte);
-    }
-    return text.str();
-}
 
 class Dsa : public vela::ap::statemanager::skeleton::DSAInterfaceSkeleton
 {
@@ -47,53 +26,14 @@ class Dsa : public vela::ap::statemanager::skeleton::DSAInterfaceSkeleton
     }
 };
 
-class Network_state : public kest::udpnm::interface::skeleton::NetworkStateInterfaceSkeleton
-{
-  public:
-    using NetworkStateInterfaceSkeleton::NetworkStateInterfaceSkeleton;
-    ~Network_state() override { StopOfferService(); }
-    vela::com::Future<void> ReleaseNetwork(const Bytes& pattern) override
-    {
-        report("ReleaseNetwork " + hex(pattern));
-        return vela::com::make_ready_future();
-    }
-    vela::com::Future<void> RequestNetwork(const Bytes& pattern) override
-    {
-        report("RequestNetwork " + hex(pattern));
-        return vela::com::make_ready_future();
-    }
-};
-
-class User_data : public kest::udpnm::interface::skeleton::UserDataInterfaceSkeleton
-{
-  public:
-    using UserDataInterfaceSkeleton::UserDataInterfaceSkeleton;
-    ~User_data() override { StopOfferService(); }
-    vela::com::Future<Bytes> GetUserData() override
-    {
-        vela::com::Promise<Bytes> promise;
-        promise.set_value(m_data);
-        return promise.get_future();
-    }
-    vela::com::Future<void> SetUserData(const Bytes& data) override
-    {
-        m_data = data;
-        report("SetUserData " + hex(data));
-        return vela::com::make_ready_future();
-    }
-
-  private:
-    Bytes m_data;
-};
-
 } // namespace
 
 int main()
 {
     kest::com::runtime::Component_singleton runtime(false, "skeleton_test_peer");
     Dsa dsa("DSA_Interface");
-    Network_state network_state("nm");
-    User_data user_data("nm");
+    Recording_network_state network_state("nm");
+    Recording_user_data user_data("nm");
     network_state.NetworkState.Update(Bytes{0});
     dsa.OfferService();
     network_state.OfferService();
@@ -104,13 +44,7 @@ int main()
     {
         if (line.rfind("state ", 0) == 0)
         {
-            Bytes value;
-            const std::string digits = line.substr(6);
-            for (std::size_t i = 0; i + 1 < digits.size(); i += 2)
-            {
-                value.push_back(static_cast<std::uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
-            }
-            network_state.NetworkState.Update(value);
+            network_state.NetworkState.Update(from_hex(line.substr(6)));
             report("state set");
         }
         else if (line == "quit")
