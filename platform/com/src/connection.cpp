@@ -16,7 +16,7 @@ namespace
 {
 constexpr std::size_t s_read_chunk = 64U * 1024U;
 constexpr int s_max_read_rounds = 16;
-}
+} // namespace
 
 Connection::Connection(
     Io_loop& loop, int fd, std::weak_ptr<Connection_owner> owner, std::string peer_name, Reading reading)

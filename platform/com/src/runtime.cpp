@@ -42,8 +42,8 @@ Settings Settings::from_environment()
     }
     settings.call_timeout = std::chrono::milliseconds(number_from_environment(
         "TARN1_COM_CALL_TIMEOUT_MS", static_cast<std::uint64_t>(s_default_call_timeout.count())));
-    settings.workers = static_cast<std::size_t>(std::clamp<std::uint64_t>(
-        number_from_environment("TARN1_COM_WORKERS", s_default_workers), s_min_workers, 64));
+    settings.workers = static_cast<std::size_t>(
+        std::clamp<std::uint64_t>(number_from_environment("TARN1_COM_WORKERS", s_default_workers), s_min_workers, 64));
     return settings;
 }
 

@@ -179,8 +179,7 @@ class Connection : public Io_handler, public std::enable_shared_from_this<Connec
         kEdge
     };
 
-    Connection(
-        Io_loop& loop, int fd, std::weak_ptr<Connection_owner> owner, std::string peer_name, Reading reading);
+    Connection(Io_loop& loop, int fd, std::weak_ptr<Connection_owner> owner, std::string peer_name, Reading reading);
     ~Connection() override;
 
     /// Starts reading; call once after construction.
