@@ -1,6 +1,6 @@
 // Round-trip benchmark of the middleware: a method call between two processes beside a raw unix
 // socket request/response of the same size, measured in the same run with the same CPU placement.
-//   com_bench [--calls N] [--payload BYTES]
+//   com_bench [--calls N] [--payload BYTES] [--placement same|cross] [--callers N]
 // Prints p50/p99 latency with one caller and throughput with 64 concurrent callers, once with both
 // processes on one CPU and once across two CPUs (when the machine has two).
 #include "ara/com/internal/skeleton/skeleton.h"
@@ -211,6 +211,9 @@ void print(const char* placement, const char* test, std::size_t callers, const R
     std::fflush(stdout);
 }
 
+// Rows to run: every caller count of the list unless one is chosen.
+std::vector<std::size_t> g_callers{1, 64};
+
 void run_placement(const char* placement, int client_cpu, int server_cpu, std::size_t calls, std::size_t payload_size)
 {
     char directory_template[] = "/tmp/tarn1_com_bench_XXXXXX";
@@ -245,7 +248,7 @@ void run_placement(const char* placement, int client_cpu, int server_cpu, std::s
     pin_to(client_cpu);
 
     // raw unix socket request/response, one connection per caller
-    for (const std::size_t callers : {std::size_t{1}, std::size_t{64}})
+    for (const std::size_t callers : g_callers)
     {
         std::vector<int> sockets;
         for (std::size_t i = 0; i < callers; ++i)
@@ -289,7 +292,7 @@ void run_placement(const char* placement, int client_cpu, int server_cpu, std::s
         {
             kest::com::cpp_binding::Rport port(*handle, Bench_interface::description());
             const Serialized_payload request(std::vector<std::uint8_t>(payload_size, 1));
-            for (const std::size_t callers : {std::size_t{1}, std::size_t{64}})
+            for (const std::size_t callers : g_callers)
             {
                 const auto result =
                     measure(callers, calls / callers, [&](std::size_t) { port.call_method(0, request).get(); });
@@ -315,6 +318,7 @@ int main(int argc, char** argv)
 {
     std::size_t calls = 20000;
     std::size_t payload = 16;
+    std::string placement = "both";
     for (int i = 1; i + 1 < argc; i += 2)
     {
         if (std::strcmp(argv[i], "--calls") == 0)
@@ -325,12 +329,23 @@ int main(int argc, char** argv)
         {
             payload = std::strtoul(argv[i + 1], nullptr, 10);
         }
+        else if (std::strcmp(argv[i], "--placement") == 0)
+        {
+            placement = argv[i + 1];
+        }
+        else if (std::strcmp(argv[i], "--callers") == 0)
+        {
+            g_callers = {std::max<std::size_t>(std::strtoul(argv[i + 1], nullptr, 10), 1)};
+        }
     }
     calls = std::max<std::size_t>(calls, 64);
     std::printf("%zu round trips per row, %zu payload bytes after the 16-byte header\n", calls, payload);
     std::printf("%-10s %-10s %7s %9s %9s %12s\n", "placement", "test", "callers", "p50_us", "p99_us", "calls/s");
-    run_placement("same-cpu", 0, 0, calls, payload);
-    if (std::thread::hardware_concurrency() >= 2)
+    if (placement != "cross")
+    {
+        run_placement("same-cpu", 0, 0, calls, payload);
+    }
+    if (placement != "same" && std::thread::hardware_concurrency() >= 2)
     {
         run_placement("cross-cpu", 0, 1, calls, payload);
     }

@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <poll.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
@@ -14,10 +15,13 @@ namespace kest::com::internal
 namespace
 {
 constexpr std::size_t s_read_chunk = 64U * 1024U;
-}
+constexpr int s_max_read_rounds = 16;
+} // namespace
 
-Connection::Connection(Io_loop& loop, int fd, std::weak_ptr<Connection_owner> owner, std::string peer_name)
+Connection::Connection(
+    Io_loop& loop, int fd, std::weak_ptr<Connection_owner> owner, std::string peer_name, Reading reading)
     : m_loop(loop)
+    , m_edge_triggered(reading == Reading::kEdge)
     , m_owner(std::move(owner))
     , m_peer_name(std::move(peer_name))
     , m_fd(fd)
@@ -35,7 +39,7 @@ Connection::~Connection()
 
 void Connection::open()
 {
-    m_loop.add(m_fd, EPOLLIN | EPOLLRDHUP, shared_from_this());
+    m_loop.add(m_fd, wanted_events(), shared_from_this());
 }
 
 bool Connection::send(const someip::Message_header& header, const std::uint8_t* payload, std::size_t size)
@@ -84,7 +88,7 @@ bool Connection::send(const someip::Message_header& header, const std::uint8_t* 
     }
     if (was_empty)
     {
-        m_loop.modify(m_fd, EPOLLIN | EPOLLRDHUP | EPOLLOUT);
+        m_loop.modify(m_fd, wanted_events());
     }
     return true;
 }
@@ -111,8 +115,164 @@ void Connection::on_io(std::uint32_t events)
     }
     if ((events & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)) != 0)
     {
-        read_frames();
+        Read_result result = Read_result::kMore;
+        bool filled = false;
+        {
+            std::lock_guard<std::mutex> lock(m_read_mutex);
+            if (!m_edge_triggered && reading_elsewhere())
+            {
+                // Taken before the socket left the wait; the thread reading it now sees the data.
+                return;
+            }
+            // Edge-triggered, the socket is read until it has nothing more (a short read), in
+            // bounded rounds so that one busy peer cannot keep the I/O thread to itself.
+            int rounds = 0;
+            do
+            {
+                result = read_frames(filled);
+            } while (m_edge_triggered && result == Read_result::kMore && filled && ++rounds < s_max_read_rounds);
+        }
+        if (result != Read_result::kMore)
+        {
+            close_on_loop();
+        }
+        else if (m_edge_triggered && filled)
+        {
+            m_loop.post([self = shared_from_this()] { self->on_io(EPOLLIN); });
+        }
     }
+}
+
+void Connection::reserve()
+{
+    std::lock_guard<std::mutex> lock(m_write_mutex);
+    m_reserved_at = Clock::now();
+    if (m_edge_triggered || m_closing || m_closed || m_read_here || m_reserved)
+    {
+        return;
+    }
+    m_reserved = true;
+    m_loop.suspend(m_fd);
+}
+
+bool Connection::unreserve_unless_newer_than(Clock::time_point made)
+{
+    std::lock_guard<std::mutex> lock(m_write_mutex);
+    if (!m_reserved)
+    {
+        return false;
+    }
+    if (m_reserved_at > made)
+    {
+        return true;
+    }
+    m_reserved = false;
+    if (!m_closed)
+    {
+        m_loop.resume(m_fd, wanted_events());
+    }
+    return false;
+}
+
+bool Connection::reading_elsewhere() const
+{
+    return m_read_here.load(std::memory_order_acquire);
+}
+
+std::uint32_t Connection::wanted_events() const
+{
+    return EPOLLIN | EPOLLRDHUP | (m_edge_triggered ? static_cast<std::uint32_t>(EPOLLET) : 0U) |
+           (m_out_offset < m_out.size() ? EPOLLOUT : 0U);
+}
+
+bool Connection::read_here_until(const std::function<bool()>& ready, std::chrono::milliseconds timeout)
+{
+    int fd = -1;
+    {
+        std::lock_guard<std::mutex> lock(m_write_mutex);
+        if (m_edge_triggered || m_closing || m_closed || m_read_here || (!m_reserved && m_out_offset < m_out.size()))
+        {
+            return false;
+        }
+        m_read_here = true;
+        fd = m_fd;
+        if (!m_reserved)
+        {
+            m_loop.suspend(fd);
+        }
+        m_reserved = false;
+    }
+    auto self = shared_from_this();
+    {
+        // A read the I/O thread began before is over once this lock is ours; later ones step aside.
+        std::lock_guard<std::mutex> lock(m_read_mutex);
+    }
+    const auto until = Clock::now() + timeout;
+    while (!ready())
+    {
+        pollfd watched{fd, POLLIN | POLLRDHUP, 0};
+        {
+            std::lock_guard<std::mutex> lock(m_write_mutex);
+            if (m_out_offset < m_out.size())
+            {
+                watched.events |= POLLOUT;
+            }
+        }
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now());
+        if (left.count() <= 0)
+        {
+            break;
+        }
+        const int count = ::poll(&watched, 1, static_cast<int>(left.count()));
+        if (count < 0 && errno == EINTR)
+        {
+            continue;
+        }
+        if (count <= 0)
+        {
+            break;
+        }
+        if ((watched.revents & POLLOUT) != 0)
+        {
+            flush_output();
+        }
+        if ((watched.revents & (POLLIN | POLLRDHUP | POLLHUP | POLLERR)) != 0)
+        {
+            Read_result result = Read_result::kMore;
+            {
+                std::lock_guard<std::mutex> lock(m_read_mutex);
+                bool filled = false;
+                result = read_frames(filled);
+            }
+            if (result == Read_result::kBad)
+            {
+                close();
+            }
+            if (result != Read_result::kMore)
+            {
+                // The end of the connection is the I/O thread's to handle.
+                break;
+            }
+        }
+    }
+    bool close_waiting = false;
+    std::uint32_t events = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_write_mutex);
+        m_read_here = false;
+        close_waiting = m_close_waiting;
+        m_close_waiting = false;
+        events = wanted_events();
+    }
+    if (close_waiting)
+    {
+        m_loop.post([self] { self->close_on_loop(); });
+    }
+    else
+    {
+        m_loop.resume(fd, events);
+    }
+    return true;
 }
 
 void Connection::flush_output()
@@ -140,26 +300,28 @@ void Connection::flush_output()
     }
     m_out.clear();
     m_out_offset = 0;
-    m_loop.modify(m_fd, EPOLLIN | EPOLLRDHUP);
+    m_loop.modify(m_fd, wanted_events());
 }
 
-void Connection::read_frames()
+Connection::Read_result Connection::read_frames(bool& filled)
 {
     auto self = shared_from_this();
+    filled = false;
     if (m_in.size() - m_in_size < s_read_chunk / 4)
     {
         m_in.resize(m_in_size + s_read_chunk);
     }
-    const ssize_t got = ::recv(m_fd, m_in.data() + m_in_size, m_in.size() - m_in_size, MSG_DONTWAIT);
+    const std::size_t room = m_in.size() - m_in_size;
+    const ssize_t got = ::recv(m_fd, m_in.data() + m_in_size, room, MSG_DONTWAIT);
     if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
     {
-        close_on_loop();
-        return;
+        return Read_result::kEnd;
     }
     if (got < 0)
     {
-        return;
+        return Read_result::kMore;
     }
+    filled = static_cast<std::size_t>(got) == room;
     m_in_size += static_cast<std::size_t>(got);
     std::size_t offset = 0;
     while (m_in_size - offset >= someip::kHeader_size)
@@ -170,8 +332,7 @@ void Connection::read_frames()
         {
             ara::log::LogWarn() << "com: dropping connection of " << m_peer_name << ": bad frame ("
                                 << someip::to_string(check) << ")";
-            close_on_loop();
-            return;
+            return Read_result::kBad;
         }
         const std::size_t frame = someip::kHeader_size + header.payload_size();
         if (m_in_size - offset < frame)
@@ -194,13 +355,10 @@ void Connection::read_frames()
         {
             owner->on_frame(self, header, payload);
         }
+        // Nothing more is taken from a connection that is being closed.
+        if (m_closing.load(std::memory_order_acquire))
         {
-            // Nothing more is taken from a connection that is being closed.
-            std::lock_guard<std::mutex> lock(m_write_mutex);
-            if (m_closing || m_closed)
-            {
-                return;
-            }
+            return Read_result::kMore;
         }
     }
     if (offset > 0)
@@ -213,6 +371,7 @@ void Connection::read_frames()
         m_in.resize(s_read_chunk);
         m_in.shrink_to_fit();
     }
+    return Read_result::kMore;
 }
 
 void Connection::close_on_loop()
@@ -224,8 +383,15 @@ void Connection::close_on_loop()
         {
             return;
         }
-        m_closed = true;
         m_closing = true;
+        if (m_read_here)
+        {
+            // The reading thread ends on the hang-up and hands the close back to this thread.
+            m_close_waiting = true;
+            ::shutdown(m_fd, SHUT_RDWR);
+            return;
+        }
+        m_closed = true;
         m_loop.remove(m_fd);
         ::close(m_fd);
         m_fd = -1;

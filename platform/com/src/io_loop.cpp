@@ -6,36 +6,48 @@
 #include <cstring>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 namespace kest::com::internal
 {
 
+namespace
+{
+constexpr std::uint64_t s_wake_tag = ~std::uint64_t{0};
+constexpr std::uint64_t s_timer_tag = ~std::uint64_t{0} - 1;
+
+std::uint64_t tag_of(int fd, std::uint32_t generation)
+{
+    return (static_cast<std::uint64_t>(generation) << 32) | static_cast<std::uint32_t>(fd);
+}
+} // namespace
+
 Io_loop::Io_loop()
 {
     m_epoll = ::epoll_create1(EPOLL_CLOEXEC);
     m_wake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (m_epoll < 0 || m_wake < 0)
+    m_timer = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    if (m_epoll < 0 || m_wake < 0 || m_timer < 0)
     {
         throw Infrastructure_exception(std::string("cannot create the I/O loop: ") + std::strerror(errno));
     }
+    // Edge-triggered: one write, or one expiry, wakes one waiting worker.
     epoll_event event{};
-    event.events = EPOLLIN;
-    event.data.u64 = static_cast<std::uint64_t>(m_wake);
+    event.events = EPOLLIN | EPOLLET;
+    event.data.u64 = s_wake_tag;
     ::epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_wake, &event);
+    event.data.u64 = s_timer_tag;
+    ::epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_timer, &event);
 }
 
 Io_loop::~Io_loop()
 {
     stop();
     m_watched.clear();
+    ::close(m_timer);
     ::close(m_wake);
     ::close(m_epoll);
-}
-
-void Io_loop::start()
-{
-    m_thread = std::thread([this] { run(); });
 }
 
 void Io_loop::stop()
@@ -45,17 +57,21 @@ void Io_loop::stop()
         m_stopping = true;
     }
     wake();
-    if (m_thread.joinable())
+    // The workers are gone: what they left queued runs here, as the loop's last turn.
+    std::lock_guard<std::mutex> turn(m_turn);
+    m_thread_id = std::this_thread::get_id();
+    for (;;)
     {
-        if (in_loop_thread())
         {
-            m_thread.detach();
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_tasks.empty())
+            {
+                break;
+            }
         }
-        else
-        {
-            m_thread.join();
-        }
+        run_tasks_and_deadlines();
     }
+    m_thread_id = std::thread::id{};
 }
 
 void Io_loop::wake()
@@ -65,14 +81,22 @@ void Io_loop::wake()
     (void)!::write(m_wake, &one, sizeof one);
 }
 
+void Io_loop::arm(int fd, const Watched& watched, int operation)
+{
+    epoll_event event{};
+    event.events = watched.events | ((watched.events & EPOLLET) != 0 ? 0U : static_cast<std::uint32_t>(EPOLLONESHOT));
+    event.data.u64 = tag_of(fd, watched.generation);
+    ::epoll_ctl(m_epoll, operation, fd, &event);
+}
+
 void Io_loop::add(int fd, std::uint32_t events, std::shared_ptr<Io_handler> handler)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     const std::uint32_t generation = ++m_generation;
-    m_watched[fd] = Watched{generation, std::move(handler)};
+    const Watched& watched = m_watched[fd] = Watched{generation, std::move(handler), events};
     epoll_event event{};
-    event.events = events;
-    event.data.u64 = (static_cast<std::uint64_t>(generation) << 32) | static_cast<std::uint32_t>(fd);
+    event.events = events | ((events & EPOLLET) != 0 ? 0U : static_cast<std::uint32_t>(EPOLLONESHOT));
+    event.data.u64 = tag_of(fd, watched.generation);
     if (::epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &event) != 0)
     {
         m_watched.erase(fd);
@@ -88,10 +112,12 @@ void Io_loop::modify(int fd, std::uint32_t events)
     {
         return;
     }
-    epoll_event event{};
-    event.events = events;
-    event.data.u64 = (static_cast<std::uint64_t>(found->second.generation) << 32) | static_cast<std::uint32_t>(fd);
-    ::epoll_ctl(m_epoll, EPOLL_CTL_MOD, fd, &event);
+    found->second.events = events;
+    if (!found->second.suspended)
+    {
+        // Re-arms too: a worker still handling the descriptor finishes before another one can start.
+        arm(fd, found->second, EPOLL_CTL_MOD);
+    }
 }
 
 void Io_loop::remove(int fd)
@@ -105,11 +131,39 @@ void Io_loop::remove(int fd)
             return;
         }
         handler = std::move(found->second.handler);
+        if (!found->second.suspended)
+        {
+            ::epoll_ctl(m_epoll, EPOLL_CTL_DEL, fd, nullptr);
+        }
         m_watched.erase(found);
-        ::epoll_ctl(m_epoll, EPOLL_CTL_DEL, fd, nullptr);
     }
     // The handler may be the last owner of itself; let it go outside the lock.
     handler.reset();
+}
+
+void Io_loop::suspend(int fd)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const auto found = m_watched.find(fd);
+    if (found == m_watched.end() || found->second.suspended)
+    {
+        return;
+    }
+    found->second.suspended = true;
+    ::epoll_ctl(m_epoll, EPOLL_CTL_DEL, fd, nullptr);
+}
+
+void Io_loop::resume(int fd, std::uint32_t events)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const auto found = m_watched.find(fd);
+    if (found == m_watched.end() || !found->second.suspended)
+    {
+        return;
+    }
+    found->second.suspended = false;
+    found->second.events = events;
+    arm(fd, found->second, EPOLL_CTL_ADD);
 }
 
 void Io_loop::post(std::function<void()> task)
@@ -123,97 +177,131 @@ void Io_loop::post(std::function<void()> task)
 
 void Io_loop::schedule(Clock::time_point when, std::weak_ptr<Deadline_target> target, std::uint64_t tag)
 {
-    bool earliest = false;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        earliest = m_deadlines.empty() || when < m_deadlines.top().when;
-        m_deadlines.push(Deadline{when, tag, std::move(target)});
-    }
-    if (earliest && !in_loop_thread())
-    {
-        wake();
-    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_deadlines.push(Deadline{when, tag, std::move(target)});
+    arm_timer();
 }
 
-void Io_loop::run()
+void Io_loop::arm_timer()
 {
-    m_thread_id = std::this_thread::get_id();
+    if (m_deadlines.empty() || (m_timer_set_for && *m_timer_set_for <= m_deadlines.top().when))
+    {
+        return;
+    }
+    const auto when = m_deadlines.top().when;
+    const auto since_epoch = std::chrono::duration_cast<std::chrono::nanoseconds>(when.time_since_epoch()).count();
+    itimerspec setting{};
+    // Zero would disarm the timer; a deadline at the clock's origin is long past anyway.
+    setting.it_value.tv_sec = static_cast<time_t>(since_epoch / 1000000000);
+    setting.it_value.tv_nsec = static_cast<long>(since_epoch % 1000000000);
+    if (setting.it_value.tv_sec == 0 && setting.it_value.tv_nsec == 0)
+    {
+        setting.it_value.tv_nsec = 1;
+    }
+    ::timerfd_settime(m_timer, TFD_TIMER_ABSTIME, &setting, nullptr);
+    m_timer_set_for = when;
+}
+
+void Io_loop::poll_once()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_stopping)
+        {
+            return;
+        }
+    }
     constexpr int s_max_events = 64;
     epoll_event events[s_max_events];
-    std::vector<std::function<void()>> tasks;
-    std::vector<Deadline> due;
-    for (;;)
+    const int count = ::epoll_wait(m_epoll, events, s_max_events, -1);
+    if (count < 0 && errno != EINTR)
     {
-        int timeout_ms = -1;
+        ara::log::LogError() << "I/O loop: epoll_wait failed: " << std::strerror(errno);
+        return;
+    }
+
+    std::lock_guard<std::mutex> turn(m_turn);
+    m_thread_id = std::this_thread::get_id();
+    for (int i = 0; i < count; ++i)
+    {
+        const std::uint64_t tag = events[i].data.u64;
+        if (tag == s_wake_tag)
+        {
+            std::uint64_t value = 0;
+            (void)!::read(m_wake, &value, sizeof value);
+            continue;
+        }
+        if (tag == s_timer_tag)
+        {
+            std::uint64_t expiries = 0;
+            (void)!::read(m_timer, &expiries, sizeof expiries);
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_timer_set_for.reset();
+            continue;
+        }
+        const int fd = static_cast<int>(tag & 0xFFFFFFFFU);
+        const auto generation = static_cast<std::uint32_t>(tag >> 32);
+        std::shared_ptr<Io_handler> handler;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
-            if (m_stopping && m_tasks.empty())
+            const auto found = m_watched.find(fd);
+            if (found != m_watched.end() && found->second.generation == generation)
             {
-                break;
-            }
-            if (!m_tasks.empty())
-            {
-                timeout_ms = 0;
-            }
-            else if (!m_deadlines.empty())
-            {
-                const auto left = std::chrono::ceil<std::chrono::milliseconds>(m_deadlines.top().when - Clock::now());
-                timeout_ms = left.count() < 0 ? 0 : static_cast<int>(left.count());
+                handler = found->second.handler;
             }
         }
-        const int count = ::epoll_wait(m_epoll, events, s_max_events, timeout_ms);
-        if (count < 0 && errno != EINTR)
+        if (!handler)
         {
-            ara::log::LogError() << "I/O loop: epoll_wait failed: " << std::strerror(errno);
-            break;
+            continue;
         }
-        for (int i = 0; i < count; ++i)
+        handler->on_io(events[i].events);
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const auto found = m_watched.find(fd);
+        if (found != m_watched.end() && found->second.generation == generation && !found->second.suspended &&
+            (found->second.events & EPOLLET) == 0)
         {
-            const int fd = static_cast<int>(events[i].data.u64 & 0xFFFFFFFFU);
-            if (fd == m_wake)
-            {
-                std::uint64_t value = 0;
-                (void)!::read(m_wake, &value, sizeof value);
-                continue;
-            }
-            const auto generation = static_cast<std::uint32_t>(events[i].data.u64 >> 32);
-            std::shared_ptr<Io_handler> handler;
-            {
-                std::lock_guard<std::mutex> lock(m_mutex);
-                const auto found = m_watched.find(fd);
-                if (found != m_watched.end() && found->second.generation == generation)
-                {
-                    handler = found->second.handler;
-                }
-            }
-            if (handler)
-            {
-                handler->on_io(events[i].events);
-            }
+            arm(fd, found->second, EPOLL_CTL_MOD);
         }
+    }
+    run_tasks_and_deadlines();
+    m_thread_id = std::thread::id{};
+}
+
+void Io_loop::run_tasks_and_deadlines()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_running.swap(m_tasks);
+        const auto now = Clock::now();
+        while (!m_deadlines.empty() && m_deadlines.top().when <= now)
         {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            tasks.swap(m_tasks);
-            const auto now = Clock::now();
-            while (!m_deadlines.empty() && m_deadlines.top().when <= now)
-            {
-                due.push_back(m_deadlines.top());
-                m_deadlines.pop();
-            }
+            m_due.push_back(m_deadlines.top());
+            m_deadlines.pop();
         }
-        for (auto& task : tasks)
+        if (!m_due.empty())
         {
-            task();
+            m_timer_set_for.reset();
         }
-        tasks.clear();
-        for (auto& deadline : due)
+        arm_timer();
+    }
+    for (auto& task : m_running)
+    {
+        task();
+    }
+    m_running.clear();
+    for (auto& deadline : m_due)
+    {
+        if (auto target = deadline.target.lock())
         {
-            if (auto target = deadline.target.lock())
-            {
-                target->on_deadline(deadline.tag);
-            }
+            target->on_deadline(deadline.tag);
         }
-        due.clear();
+    }
+    m_due.clear();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_tasks.empty())
+    {
+        // Posted while this turn ran tasks: the next turn takes them.
+        wake();
     }
 }
 

@@ -198,7 +198,8 @@ void Pport_core::accept_connections(int listen_fd)
         {
             name = "pid " + std::to_string(peer.pid);
         }
-        auto connection = std::make_shared<Connection>(m_runtime->loop(), fd, weak_from_this(), name);
+        auto connection =
+            std::make_shared<Connection>(m_runtime->loop(), fd, weak_from_this(), name, Connection::Reading::kEdge);
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             if (!m_offered || m_listen_fd != listen_fd)

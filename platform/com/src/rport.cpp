@@ -87,7 +87,8 @@ void Rport_core::connect_to(const cpp_binding::Service_handle& handle)
         ::close(fd);
         return;
     }
-    auto connection = std::make_shared<Connection>(m_runtime->loop(), fd, weak_from_this(), handle.endpoint);
+    auto connection = std::make_shared<Connection>(
+        m_runtime->loop(), fd, weak_from_this(), handle.endpoint, Connection::Reading::kOnce);
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_shut_down || m_connection)
@@ -123,6 +124,7 @@ void Rport_core::send_subscription(Connection& connection, std::uint16_t event_i
 vela::com::Future<Serialized_payload> Rport_core::call(std::uint16_t method_id, const Serialized_payload& args)
 {
     vela::com::Promise<Serialized_payload> promise;
+    promise.set_wait_helper(weak_from_this());
     auto future = promise.get_future();
     std::unique_lock<std::mutex> lock(m_mutex);
     if (!m_connection)
@@ -160,10 +162,29 @@ vela::com::Future<Serialized_payload> Rport_core::call(std::uint16_t method_id, 
         m_armed_deadline = deadline;
     }
     auto connection = m_connection;
-    // Sent under the lock: a reply can only be matched once the call is recorded, and the
-    // connection's own lock is never held while it calls back into this port.
-    const bool sent = connection->send(header, args.data(), args.size());
+    // A lone call made outside the I/O thread is most likely waited for at once: its connection is
+    // taken out of the I/O thread's wait before the request goes, so that the reply is read by the
+    // waiting thread instead of waking a worker first. A waiter that does not come within the
+    // grace time gives the connection back (check_reservation).
+    const bool lone = m_pending.size() == 1 && !m_runtime->loop().in_loop_thread();
+    const bool check = lone && !m_reservation_check_armed;
+    m_reservation_check_armed = m_reservation_check_armed || check;
     lock.unlock();
+    if (lone)
+    {
+        connection->reserve();
+    }
+    else
+    {
+        connection->unreserve_unless_newer_than(Clock::time_point::max());
+    }
+    if (check)
+    {
+        m_runtime->loop().schedule(Clock::now() + s_reservation_grace, weak_from_this(), s_reservation_tag);
+    }
+    // Sent once recorded, so that the reply finds it, and outside the port's lock: the send wakes
+    // the provider, which may take this CPU before the send returns.
+    const bool sent = connection->send(header, args.data(), args.size());
     if (!sent)
     {
         // The connection is going; its close fails this call with the others.
@@ -174,6 +195,54 @@ vela::com::Future<Serialized_payload> Rport_core::call(std::uint16_t method_id, 
         m_runtime->loop().schedule(deadline, weak_from_this(), 0);
     }
     return future;
+}
+
+void Rport_core::check_reservation()
+{
+    std::shared_ptr<Connection> connection;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_reservation_check_armed = false;
+        connection = m_connection;
+    }
+    if (!connection || !connection->unreserve_unless_newer_than(Clock::now() - s_reservation_grace))
+    {
+        return;
+    }
+    // A newer reservation is still waiting for its caller: look again later.
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_reservation_check_armed)
+        {
+            return;
+        }
+        m_reservation_check_armed = true;
+    }
+    m_runtime->loop().schedule(Clock::now() + s_reservation_grace, weak_from_this(), s_reservation_tag);
+}
+
+void Rport_core::help_wait(const std::function<bool()>& ready)
+{
+    if (m_runtime->loop().in_loop_thread())
+    {
+        return;
+    }
+    std::shared_ptr<Connection> connection;
+    std::chrono::milliseconds timeout{};
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_pending.size() > 1)
+        {
+            // With other calls waiting, the I/O thread reads the replies of all of them in one go.
+            return;
+        }
+        connection = m_connection;
+        timeout = m_timeout;
+    }
+    if (connection)
+    {
+        connection->read_here_until(ready, timeout);
+    }
 }
 
 void Rport_core::fail_all_pending(const std::string& reason)
@@ -308,8 +377,13 @@ void Rport_core::on_closed(const std::shared_ptr<Connection>& connection)
         });
 }
 
-void Rport_core::on_deadline(std::uint64_t /*tag*/)
+void Rport_core::on_deadline(std::uint64_t tag)
 {
+    if (tag == s_reservation_tag)
+    {
+        check_reservation();
+        return;
+    }
     std::vector<vela::com::Promise<Serialized_payload>> expired;
     std::chrono::milliseconds timeout{};
     std::optional<Clock::time_point> next;

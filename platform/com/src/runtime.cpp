@@ -4,6 +4,7 @@
 #include "kest/com/exceptions.h"
 #include "kest/com/runtime/component_singleton.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace kest::com::internal
@@ -42,7 +43,7 @@ Settings Settings::from_environment()
     settings.call_timeout = std::chrono::milliseconds(number_from_environment(
         "TARN1_COM_CALL_TIMEOUT_MS", static_cast<std::uint64_t>(s_default_call_timeout.count())));
     settings.workers = static_cast<std::size_t>(
-        std::min<std::uint64_t>(number_from_environment("TARN1_COM_WORKERS", s_default_workers), 64));
+        std::clamp<std::uint64_t>(number_from_environment("TARN1_COM_WORKERS", s_default_workers), s_min_workers, 64));
     return settings;
 }
 
@@ -92,7 +93,7 @@ Runtime::Runtime()
     , m_pool(m_settings.workers)
     , m_discovery(std::make_shared<Discovery>(m_loop, m_settings.directory))
 {
-    m_loop.start();
+    m_pool.set_poller(&m_loop);
     try
     {
         m_discovery->start();

@@ -41,7 +41,9 @@ struct Settings
 {
     static constexpr const char* s_default_directory = "/run/tarn1/com";
     static constexpr std::chrono::milliseconds s_default_call_timeout{5000};
-    static constexpr std::size_t s_default_workers = 4;
+    // One of the workers waits for I/O while the others run callbacks, so there are at least two.
+    static constexpr std::size_t s_default_workers = 5;
+    static constexpr std::size_t s_min_workers = 2;
 
     std::string directory{s_default_directory};
     std::chrono::milliseconds call_timeout{s_default_call_timeout};
@@ -69,18 +71,27 @@ class Deadline_target
     virtual void on_deadline(std::uint64_t tag) = 0;
 };
 
-/// One epoll loop on its own thread: descriptor events, posted tasks and deadlines.
-class Io_loop
+/// One epoll loop: descriptor events, posted tasks and deadlines, run by the workers of the
+/// runtime's pool. Every idle worker waits in poll_once() on the same epoll set; the kernel wakes one
+/// of them per event, so whoever handles a request was already waiting for it and no thread is
+/// woken just to hand work on. Handling is serialised by the turn: "the I/O thread" is whichever
+/// worker holds it, and everything it runs is as ordered as on one thread. Each descriptor is
+/// reported to one worker at a time (one-shot, re-armed after it is handled).
+class Io_loop : public Poller
 {
   public:
     Io_loop();
-    ~Io_loop();
+    ~Io_loop() override;
 
     Io_loop(const Io_loop&) = delete;
     Io_loop& operator=(const Io_loop&) = delete;
 
-    void start();
-    /// Runs the tasks still queued and ends the thread.
+    /// Waits for events, then, holding the turn, handles them and runs the posted tasks and the
+    /// deadlines that have passed. Any number of workers at once.
+    void poll_once() override;
+    /// Wakes one waiting worker; any thread.
+    void interrupt() override { wake(); }
+    /// Ends the loop once its workers are gone: runs the tasks still queued on the calling thread.
     void stop();
 
     /// Watches fd; any thread.
@@ -88,6 +99,10 @@ class Io_loop
     void modify(int fd, std::uint32_t events);
     /// Stops watching fd; closing it is the caller's (on the I/O thread, so events never reach a reused fd).
     void remove(int fd);
+    /// Takes fd out of the wait for a while (another thread reads it) without forgetting it;
+    /// resume() puts it back with the given events. Any thread.
+    void suspend(int fd);
+    void resume(int fd, std::uint32_t events);
     void post(std::function<void()> task);
     void schedule(Clock::time_point when, std::weak_ptr<Deadline_target> target, std::uint64_t tag);
     bool in_loop_thread() const noexcept { return std::this_thread::get_id() == m_thread_id.load(); }
@@ -97,6 +112,8 @@ class Io_loop
     {
         std::uint32_t generation;
         std::shared_ptr<Io_handler> handler;
+        std::uint32_t events;
+        bool suspended{false};
     };
     struct Deadline
     {
@@ -106,21 +123,32 @@ class Io_loop
         bool operator>(const Deadline& other) const { return when > other.when; }
     };
 
-    void run();
     void wake();
+    /// Under m_mutex: the epoll registration of a watched descriptor (one-shot unless edge-triggered).
+    void arm(int fd, const Watched& watched, int operation);
+    /// Under m_mutex: sets the timer to the earliest deadline.
+    void arm_timer();
+    void run_tasks_and_deadlines();
 
     int m_epoll{-1};
     int m_wake{-1};
-    std::thread m_thread;
+    int m_timer{-1};
+    // The turn: held while events, tasks and deadlines are handled.
+    std::mutex m_turn;
+    // The thread holding the turn (or running stop), if any.
     std::atomic<std::thread::id> m_thread_id{};
-    // Guards the members below: met by the I/O thread and every thread adding descriptors,
-    // posting tasks or scheduling deadlines.
+    // Guards the members below: met by the worker holding the turn and every thread adding
+    // descriptors, posting tasks or scheduling deadlines.
     std::mutex m_mutex;
     std::unordered_map<int, Watched> m_watched;
     std::uint32_t m_generation{0};
     std::vector<std::function<void()>> m_tasks;
     std::priority_queue<Deadline, std::vector<Deadline>, std::greater<Deadline>> m_deadlines;
+    std::optional<Clock::time_point> m_timer_set_for;
     bool m_stopping{false};
+    // Taken from the members above and run outside m_mutex; used by the thread holding the turn.
+    std::vector<std::function<void()>> m_running;
+    std::vector<Deadline> m_due;
 };
 
 /// Receives what arrives on a connection; on the I/O thread.
@@ -142,7 +170,16 @@ class Connection : public Io_handler, public std::enable_shared_from_this<Connec
     /// Bytes a slow peer may leave unread before the connection is dropped.
     static constexpr std::size_t s_max_pending_output = 8U * 1024U * 1024U;
 
-    Connection(Io_loop& loop, int fd, std::weak_ptr<Connection_owner> owner, std::string peer_name);
+    /// How the I/O thread is told of data: kOnce reports the socket to one worker and re-arms it
+    /// once handled, and lets a waiting caller take the socket over (read_here_until); kEdge reports
+    /// each arrival and needs no re-arming (the provider side, which nobody reads but the I/O thread).
+    enum class Reading
+    {
+        kOnce,
+        kEdge
+    };
+
+    Connection(Io_loop& loop, int fd, std::weak_ptr<Connection_owner> owner, std::string peer_name, Reading reading);
     ~Connection() override;
 
     /// Starts reading; call once after construction.
@@ -151,28 +188,57 @@ class Connection : public Io_handler, public std::enable_shared_from_this<Connec
     bool send(const someip::Message_header& header, const std::uint8_t* payload, std::size_t size);
     /// Closes from any thread; the owner hears on_closed once, on the I/O thread.
     void close();
+    /// Reads and handles frames on the calling thread until ready() holds, the connection fails or
+    /// timeout passes; the I/O thread leaves the socket alone meanwhile. False (at once) when the
+    /// connection cannot be read here: closing, output still queued, or another thread reading it.
+    bool read_here_until(const std::function<bool()>& ready, std::chrono::milliseconds timeout);
+    /// Takes the socket out of the I/O thread's wait for a caller about to wait for its reply
+    /// (read_here_until then reads it without further ado). Any thread.
+    void reserve();
+    /// Gives a reservation that no reader has taken, made at or before the given time, back to the
+    /// I/O thread; true when a newer one is left in place.
+    bool unreserve_unless_newer_than(Clock::time_point made);
     const std::string& peer_name() const noexcept { return m_peer_name; }
 
     void on_io(std::uint32_t events) override;
 
   private:
-    void read_frames();
+    enum class Read_result
+    {
+        kMore,
+        kEnd,
+        kBad
+    };
+
+    /// One read and the frames it completes; filled when the read took all the room it had.
+    Read_result read_frames(bool& filled);
+    bool reading_elsewhere() const;
     void flush_output();
     void close_on_loop();
+    std::uint32_t wanted_events() const;
 
     Io_loop& m_loop;
+    const bool m_edge_triggered;
     std::weak_ptr<Connection_owner> m_owner;
     std::string m_peer_name;
-    // Read side: I/O thread only.
+    // Guards m_in and m_in_size: met by the I/O thread and a thread reading its own reply here.
+    std::mutex m_read_mutex;
     std::vector<std::uint8_t> m_in;
     std::size_t m_in_size{0};
-    // Guards m_fd, m_out, m_out_offset, m_closing, m_closed: met by every writing thread and the I/O thread.
+    // Guards the members below: met by every writing thread, the I/O thread and a thread reading here.
+    // The two flags are written under it and also read without it, by readers that only look.
     std::mutex m_write_mutex;
     int m_fd;
     std::vector<std::uint8_t> m_out;
     std::size_t m_out_offset{0};
-    bool m_closing{false};
+    std::atomic<bool> m_closing{false};
     bool m_closed{false};
+    // A thread reads here; the descriptor stays open (a close waits for it) until it is done.
+    std::atomic<bool> m_read_here{false};
+    bool m_close_waiting{false};
+    // Out of the I/O thread's wait for a reader who has not come yet, since m_reserved_at.
+    bool m_reserved{false};
+    Clock::time_point m_reserved_at{};
 };
 
 /// Hears of every change of the offered instances; on the I/O thread.
@@ -244,8 +310,9 @@ class Runtime
     Runtime();
 
     Settings m_settings;
-    static_thread_pool m_pool;
+    // The loop is made before and ends after the pool whose workers run it.
     Io_loop m_loop;
+    static_thread_pool m_pool;
     std::shared_ptr<Discovery> m_discovery;
     std::atomic<std::uint64_t> m_ids{0};
 };
@@ -343,6 +410,7 @@ class Dispatcher_core : public std::enable_shared_from_this<Dispatcher_core>
 class Rport_core : public Connection_owner,
                    public Deadline_target,
                    public Discovery_listener,
+                   public vela::com::detail::Wait_helper,
                    public std::enable_shared_from_this<Rport_core>
 {
   public:
@@ -369,8 +437,13 @@ class Rport_core : public Connection_owner,
     void on_closed(const std::shared_ptr<Connection>& connection) override;
     void on_deadline(std::uint64_t tag) override;
     void on_entries_changed(const std::vector<cpp_binding::Service_handle>& offered) override;
+    /// A thread waiting for a reply reads the connection itself (unless it is the I/O thread).
+    void help_wait(const std::function<bool()>& ready) override;
 
   private:
+    static constexpr std::uint64_t s_reservation_tag = 1;
+    static constexpr std::chrono::milliseconds s_reservation_grace{2};
+
     struct Pending
     {
         Clock::time_point deadline;
@@ -389,6 +462,7 @@ class Rport_core : public Connection_owner,
     void send_subscription(Connection& connection, std::uint16_t event_id, someip::Message_type type);
     void run_receive_handler(std::uint16_t event_id);
     void fail_all_pending(const std::string& reason);
+    void check_reservation();
 
     std::shared_ptr<Runtime> m_runtime;
     connector::Service_interface_description m_description;
@@ -406,6 +480,7 @@ class Rport_core : public Connection_owner,
     std::chrono::milliseconds m_timeout;
     std::uint16_t m_next_session{0};
     std::optional<Clock::time_point> m_armed_deadline;
+    bool m_reservation_check_armed{false};
     std::unordered_map<std::uint16_t, Pending> m_pending;
     std::map<std::uint16_t, Event> m_events;
 };

@@ -12,7 +12,9 @@ namespace kest::com
 namespace
 {
 thread_local const static_thread_pool* t_current_pool = nullptr;
-}
+// The pool whose poll turn this thread holds.
+thread_local const static_thread_pool* t_polling_pool = nullptr;
+} // namespace
 
 static_thread_pool::static_thread_pool(std::size_t threads)
 {
@@ -30,8 +32,19 @@ static_thread_pool::~static_thread_pool()
     join();
 }
 
+void static_thread_pool::set_poller(Poller* poller)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_poller = poller;
+    }
+    m_task_posted.notify_all();
+}
+
 void static_thread_pool::post(std::function<void()> task)
 {
+    bool notify = false;
+    Poller* wake = nullptr;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_stopping)
@@ -39,8 +52,25 @@ void static_thread_pool::post(std::function<void()> task)
             return;
         }
         m_tasks.push_back(std::move(task));
+        if (m_poller == nullptr)
+        {
+            notify = m_sleeping > 0;
+        }
+        else if (t_polling_pool != this && m_polling >= 2)
+        {
+            // One of the waiting workers runs it while another keeps waiting for I/O; the worker
+            // handling I/O sees its own tasks when it is done.
+            wake = m_poller;
+        }
     }
-    m_task_posted.notify_one();
+    if (notify)
+    {
+        m_task_posted.notify_one();
+    }
+    if (wake != nullptr)
+    {
+        wake->interrupt();
+    }
 }
 
 bool static_thread_pool::running_in_this_thread() const
@@ -50,11 +80,18 @@ bool static_thread_pool::running_in_this_thread() const
 
 void static_thread_pool::stop()
 {
+    Poller* poller = nullptr;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_stopping = true;
+        poller = m_poller;
     }
     m_task_posted.notify_all();
+    if (poller != nullptr)
+    {
+        // Each worker leaving wakes the next one still waiting.
+        poller->interrupt();
+    }
 }
 
 void static_thread_pool::join()
@@ -78,20 +115,60 @@ void static_thread_pool::join()
 void static_thread_pool::work()
 {
     t_current_pool = this;
+    std::unique_lock<std::mutex> lock(m_mutex);
     for (;;)
     {
-        std::function<void()> task;
+        // With a poller, a task runs only while another worker polls (or is about to).
+        if (!m_tasks.empty() && (m_poller == nullptr || m_polling > 0))
         {
-            std::unique_lock<std::mutex> lock(m_mutex);
-            m_task_posted.wait(lock, [this] { return m_stopping || !m_tasks.empty(); });
-            if (m_tasks.empty())
-            {
-                return;
-            }
-            task = std::move(m_tasks.front());
+            std::function<void()> task = std::move(m_tasks.front());
             m_tasks.pop_front();
+            bool notify = false;
+            Poller* wake = nullptr;
+            if (!m_tasks.empty())
+            {
+                notify = m_poller == nullptr && m_sleeping > 0;
+                wake = m_poller != nullptr && m_polling >= 2 ? m_poller : nullptr;
+            }
+            lock.unlock();
+            if (notify)
+            {
+                m_task_posted.notify_one();
+            }
+            if (wake != nullptr)
+            {
+                wake->interrupt();
+            }
+            task();
+            task = nullptr;
+            lock.lock();
+            continue;
         }
-        task();
+        if (m_stopping && m_tasks.empty())
+        {
+            Poller* poller = m_poller;
+            lock.unlock();
+            if (poller != nullptr)
+            {
+                poller->interrupt();
+            }
+            return;
+        }
+        if (m_poller != nullptr)
+        {
+            Poller* poller = m_poller;
+            ++m_polling;
+            lock.unlock();
+            t_polling_pool = this;
+            poller->poll_once();
+            t_polling_pool = nullptr;
+            lock.lock();
+            --m_polling;
+            continue;
+        }
+        ++m_sleeping;
+        m_task_posted.wait(lock);
+        --m_sleeping;
     }
 }
 

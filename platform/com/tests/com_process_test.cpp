@@ -224,6 +224,80 @@ TEST_F(Com_process_test, FieldSubscriberGetsCurrentValueThenEachUpdate)
     sut.unset_receive_handler(0);
 }
 
+TEST_F(Com_process_test, ReplyOfACallNobodyWaitsForStillArrivesPromptly)
+{
+    auto peer = start_peer("echo");
+    Rport sut(wait_for_instance("echo"), EchoInterface::description());
+    std::mutex mutex;
+    std::condition_variable arrived;
+    std::optional<std::vector<std::uint8_t>> reply;
+    const auto called = std::chrono::steady_clock::now();
+
+    // Only a continuation: no thread ever waits for this call's future.
+    auto chained = sut.call_method(0, bytes({7, 8}))
+                       .then(
+                           [&](vela::com::Future<Serialized_payload> done)
+                           {
+                               auto payload = done.get();
+                               std::lock_guard<std::mutex> lock(mutex);
+                               reply = payload.bytes();
+                               arrived.notify_all();
+                           });
+
+    std::unique_lock<std::mutex> lock(mutex);
+    ASSERT_TRUE(arrived.wait_for(lock, s_deadline, [&] { return reply.has_value(); }));
+    EXPECT_EQ(*reply, (std::vector<std::uint8_t>{7, 8}));
+    EXPECT_LT(std::chrono::steady_clock::now() - called, 1s);
+}
+
+TEST_F(Com_process_test, NotificationsArriveWhileAThreadWaitsForItsReply)
+{
+    auto peer = start_peer("echo");
+    Rport sut(wait_for_instance("echo"), EchoInterface::description());
+    std::mutex mutex;
+    std::condition_variable arrived;
+    std::vector<std::vector<std::uint8_t>> values;
+    std::atomic<bool> call_done{false};
+    bool seen_before_reply = false;
+    sut.set_receive_handler(0,
+                            [&]
+                            {
+                                std::vector<Serialized_payload> samples;
+                                sut.take_samples(0, samples);
+                                std::lock_guard<std::mutex> lock(mutex);
+                                for (const auto& sample : samples)
+                                {
+                                    std::vector<std::uint8_t> value;
+                                    kest::com::someip::deserialize_arguments(sample, value);
+                                    values.push_back(value);
+                                    seen_before_reply = seen_before_reply || (value.size() == 2 && !call_done);
+                                }
+                                arrived.notify_all();
+                            });
+    sut.subscribe_event(0, 8);
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        ASSERT_TRUE(arrived.wait_for(lock, s_deadline, [&] { return values.size() == 1; }));
+    }
+    std::thread updater(
+        [&]
+        {
+            std::this_thread::sleep_for(50ms);
+            peer->send_line("set 0102");
+        });
+
+    // The reply comes after 600 ms; the update is sent meanwhile, on the socket this thread reads.
+    sut.call_method(2, kest::com::someip::serialize_arguments(std::uint32_t{600})).get();
+    call_done = true;
+    updater.join();
+
+    std::unique_lock<std::mutex> lock(mutex);
+    ASSERT_TRUE(arrived.wait_for(lock, s_deadline, [&] { return values.size() == 2; }));
+    EXPECT_TRUE(seen_before_reply);
+    lock.unlock();
+    sut.unset_receive_handler(0);
+}
+
 TEST_F(Com_process_test, CallInFlightFailsPromptlyWhenTheProviderIsKilled)
 {
     auto peer = start_peer("echo");

@@ -26,6 +26,16 @@ template <typename T> class Promise;
 namespace detail
 {
 
+/// Makes progress on a result on the thread that waits for it: the middleware reads the reply of a
+/// call on the waiting thread instead of waking it from another one.
+class Wait_helper
+{
+  public:
+    virtual ~Wait_helper() = default;
+    /// Returns once ready() holds, or earlier when it cannot help (the waiter then waits as usual).
+    virtual void help_wait(const std::function<bool()>& ready) = 0;
+};
+
 template <typename T> struct Value_storage
 {
     std::optional<T> value;
@@ -47,6 +57,14 @@ template <typename T> struct Shared_state
     Value_storage<T> storage;
     std::exception_ptr error;
     std::function<void()> continuation;
+    // Set before the future is handed out, never changed after.
+    std::weak_ptr<Wait_helper> helper;
+
+    bool is_ready()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return ready;
+    }
 
     void complete(std::unique_lock<std::mutex>& lock)
     {
@@ -86,6 +104,11 @@ template <typename T> class Future
     void wait() const
     {
         check_valid();
+        if (auto helper = m_state->helper.lock(); helper && !m_state->is_ready())
+        {
+            auto* state = m_state.get();
+            helper->help_wait([state] { return state->is_ready(); });
+        }
         std::unique_lock<std::mutex> lock(m_state->mutex);
         m_state->ready_changed.wait(lock, [this] { return m_state->ready; });
     }
@@ -115,7 +138,8 @@ template <typename T> class Future
         }
         if constexpr (!std::is_void_v<T>)
         {
-            return *m_state->storage.value;
+            // Handed over like the exception: a future is read once.
+            return std::move(*m_state->storage.value);
         }
     }
 
@@ -126,6 +150,7 @@ template <typename T> class Future
         using R = std::invoke_result_t<F, Future<T>>;
         check_valid();
         auto next = std::make_shared<Promise<R>>();
+        next->set_wait_helper(m_state->helper);
         Future<R> result = next->get_future();
         auto run = [state = m_state, next, handler = std::forward<F>(handler)]() mutable
         {
@@ -197,6 +222,9 @@ template <typename T> class Promise
     Promise& operator=(const Promise&) = delete;
 
     Future<T> get_future() { return Future<T>(m_state); }
+
+    /// Lets the threads waiting for this promise's future help it along; before get_future().
+    void set_wait_helper(std::weak_ptr<detail::Wait_helper> helper) { m_state->helper = std::move(helper); }
 
     template <typename U = T, typename = std::enable_if_t<!std::is_void_v<U>>> void set_value(U value)
     {
