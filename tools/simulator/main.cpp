@@ -427,6 +427,7 @@ int run_inside(std::map<std::string, std::string>& options, bool verbose)
         run_lines(runner);
     }
     vm.stop();
+    std::cout << "tarn1_sim: the log of this run is " << options["--log"] << "\n";
     return 0;
 }
 
