@@ -30,7 +30,8 @@ Run_log run_log_in(const std::string& folder, std::time_t start, pid_t pid)
     tm local{};
     ::localtime_r(&start, &local);
     char stamp[32] = {};
-    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+    // 15 characters always fit.
+    (void)std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
     return {folder + "/" + s_prefix + stamp + "." + std::to_string(pid) + ".log", folder + "/tarn1_sim.log"};
 }
 

@@ -28,6 +28,7 @@ class Run_log_test : public ::testing::Test
     {
         std::set<std::string> names;
         DIR* const folder = ::opendir(dir.path().c_str());
+        // NOLINTNEXTLINE(concurrency-mt-unsafe): the directory stream is this test's own.
         while (const dirent* const entry = ::readdir(folder))
         {
             if (entry->d_name[0] != '.')
