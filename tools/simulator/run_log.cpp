@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
-#include <regex>
 #include <system_error>
 #include <unistd.h>
 #include <vector>
@@ -17,6 +16,28 @@ namespace
 {
 
 const char* const s_prefix = "tarn1_sim.";
+
+/// Whether name is a run's file, tarn1_sim.<YYYYmmdd-HHMMSS>.<pid>.log ('#' is a digit).
+bool is_run_file(const std::string& name)
+{
+    static const std::string s_shape = std::string(s_prefix) + "########-######.";
+    static const std::string s_suffix = ".log";
+    if (name.size() <= s_shape.size() + s_suffix.size() ||
+        name.compare(name.size() - s_suffix.size(), s_suffix.size(), s_suffix) != 0)
+    {
+        return false;
+    }
+    for (std::size_t i = 0; i < name.size() - s_suffix.size(); ++i)
+    {
+        const char expected = i < s_shape.size() ? s_shape[i] : '#';
+        const bool digit = name[i] >= '0' && name[i] <= '9';
+        if (expected == '#' ? !digit : name[i] != expected)
+        {
+            return false;
+        }
+    }
+    return true;
+}
 
 std::string system_error(const std::string& context)
 {
@@ -62,7 +83,6 @@ bool start_run_log(const Run_log& log, std::string& error, std::string& warning)
 
 void prune_run_logs(const std::string& folder, std::size_t keep)
 {
-    static const std::regex s_run_file(R"(tarn1_sim\.[0-9]{8}-[0-9]{6}\.[0-9]+\.log)");
     std::vector<std::string> runs;
     DIR* const directory = ::opendir(folder.c_str());
     if (directory == nullptr)
@@ -72,7 +92,7 @@ void prune_run_logs(const std::string& folder, std::size_t keep)
     // NOLINTNEXTLINE(concurrency-mt-unsafe): the directory stream is this call's own.
     while (const dirent* const entry = ::readdir(directory))
     {
-        if (std::regex_match(entry->d_name, s_run_file))
+        if (is_run_file(entry->d_name))
         {
             runs.emplace_back(entry->d_name);
         }

@@ -80,6 +80,7 @@ TEST_F(Run_log_test, PruningKeepsTheNewestRunsAndOtherFiles)
                              "tarn1_sim.20261208-060000.1.log",
                              "tarn1_sim.20261208-060001.5.log",
                              "tarn1_sim.log",
+                             "tarn1_sim.20261201-000000.x.log",
                              "tarn1_sim_com.x",
                              "notes.log"})
     {
@@ -92,6 +93,7 @@ TEST_F(Run_log_test, PruningKeepsTheNewestRunsAndOtherFiles)
               (std::set<std::string>{"tarn1_sim.20261208-060000.1.log",
                                      "tarn1_sim.20261208-060001.5.log",
                                      "tarn1_sim.log",
+                                     "tarn1_sim.20261201-000000.x.log",
                                      "tarn1_sim_com.x",
                                      "notes.log"}));
 }
