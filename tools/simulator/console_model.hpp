@@ -13,7 +13,8 @@ namespace tarn1::simulator
 
 /// What the interactive console shows, built from the journal's events: the VM status words, the
 /// restart commands, the power-off commands, the UDP NM side, the notification clients, the two
-/// daemons, the hypervisor's keyboard, the log file, and the newest events. Not thread-safe: the console serialises the calls.
+/// daemons, the hypervisor's keyboard, the log file, and the newest events. Not thread-safe: the
+/// console serialises the calls.
 class Console_model final
 {
   public:

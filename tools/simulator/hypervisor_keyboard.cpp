@@ -88,12 +88,11 @@ std::unique_ptr<Uinput_hypervisor_keyboard> Uinput_hypervisor_keyboard::create(c
         error = keyboard->error();
         return nullptr;
     }
-    const std::string node =
-        uinput::find_event_node(places, keyboard->sysname(), keyboard->name(), s_node_timeout);
+    const std::string node = uinput::find_event_node(places, keyboard->sysname(), keyboard->name(), s_node_timeout);
     if (node.empty())
     {
-        error = "no readable event node for the uinput keyboard " + keyboard->sysname() + " under " + places.dev +
-                "/input";
+        error =
+            "no readable event node for the uinput keyboard " + keyboard->sysname() + " under " + places.dev + "/input";
         return nullptr;
     }
     if ((::unlink(path.c_str()) != 0 && errno != ENOENT) || ::symlink(node.c_str(), path.c_str()) != 0)
@@ -101,8 +100,7 @@ std::unique_ptr<Uinput_hypervisor_keyboard> Uinput_hypervisor_keyboard::create(c
         error = system_error("cannot link " + path + " to " + node);
         return nullptr;
     }
-    return std::unique_ptr<Uinput_hypervisor_keyboard>(
-        new Uinput_hypervisor_keyboard(std::move(keyboard), path, node));
+    return std::unique_ptr<Uinput_hypervisor_keyboard>(new Uinput_hypervisor_keyboard(std::move(keyboard), path, node));
 }
 
 Uinput_hypervisor_keyboard::Uinput_hypervisor_keyboard(std::unique_ptr<uinput::Uinput_keyboard> keyboard,

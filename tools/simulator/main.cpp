@@ -372,17 +372,16 @@ int run_inside(std::map<std::string, std::string>& options, bool verbose)
     const std::string host_sys = host_sys_variable != nullptr ? host_sys_variable : "";
     tarn1::simulator::Keyboard_places keyboard_places;
     keyboard_places.host_dev = host_dev;
-    const tarn1::simulator::Vm_options vm_options{
-        options["--statewarden"],
-        options["--iam-daemon"],
-        options["--iam-client"],
-        options["--preload"],
-        options["--alias-rules"],
-        options["--policy"],
-        tarn1::simulator::parse_keyboard_request(options["--keyboard"])
-            .value_or(tarn1::simulator::Keyboard_request::automatic),
-        keyboard_places,
-        tarn1::uinput::Device_places{host_sys, host_dev}};
+    const tarn1::simulator::Vm_options vm_options{options["--statewarden"],
+                                                  options["--iam-daemon"],
+                                                  options["--iam-client"],
+                                                  options["--preload"],
+                                                  options["--alias-rules"],
+                                                  options["--policy"],
+                                                  tarn1::simulator::parse_keyboard_request(options["--keyboard"])
+                                                      .value_or(tarn1::simulator::Keyboard_request::automatic),
+                                                  keyboard_places,
+                                                  tarn1::uinput::Device_places{host_sys, host_dev}};
     // NOLINTEND(concurrency-mt-unsafe)
     journal.add("sim", "log " + options["--log"]);
     tarn1::simulator::Vm vm(vm_options, journal);

@@ -1,9 +1,7 @@
 #include "tools/simulator/command_alias.hpp"
-
 #include "tools/simulator/scenario_line.hpp"
 
 #include <gtest/gtest.h>
-
 #include <ostream>
 
 namespace tarn1::simulator

@@ -1,10 +1,8 @@
+#include "tests/support/temp_dir.hpp"
 #include "tools/simulator/hypervisor_keyboard.hpp"
 
-#include "tests/support/temp_dir.hpp"
-
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <linux/input.h>
 #include <unistd.h>
 
@@ -28,7 +26,8 @@ TEST(Fifo_keyboard_test, StrokeIsKeyDownSyncKeyUpSyncInWholeRecords)
     const ssize_t size = ::read(reader, events, sizeof events);
     ::close(reader);
     ASSERT_EQ(size, static_cast<ssize_t>(4 * sizeof(input_event)));
-    const int expected[4][3] = {{EV_KEY, KEY_POWER, 1}, {EV_SYN, SYN_REPORT, 0}, {EV_KEY, KEY_POWER, 0}, {EV_SYN, SYN_REPORT, 0}};
+    const int expected[4][3] = {
+        {EV_KEY, KEY_POWER, 1}, {EV_SYN, SYN_REPORT, 0}, {EV_KEY, KEY_POWER, 0}, {EV_SYN, SYN_REPORT, 0}};
     for (int i = 0; i < 4; ++i)
     {
         EXPECT_EQ(events[i].type, expected[i][0]) << "record " << i;

@@ -1,9 +1,7 @@
+#include "tests/support/temp_dir.hpp"
 #include "tools/simulator/keyboard_choice.hpp"
 
-#include "tests/support/temp_dir.hpp"
-
 #include <gtest/gtest.h>
-
 #include <ostream>
 #include <sys/stat.h>
 
@@ -64,22 +62,54 @@ INSTANTIATE_TEST_SUITE_P(
     Keyboard_choice_test,
     ::testing::Values(
         Choice_case{"FifoAskedForIsTakenEvenWhereUinputWorks",
-                    Keyboard_request::fifo, true, true, false, Kind::fifo, "asked for with --keyboard fifo"},
-        Choice_case{"AutoTakesUinputWhereItWorks",
-                    Keyboard_request::automatic, true, true, false, Kind::uinput, ""},
+                    Keyboard_request::fifo,
+                    true,
+                    true,
+                    false,
+                    Kind::fifo,
+                    "asked for with --keyboard fifo"},
+        Choice_case{"AutoTakesUinputWhereItWorks", Keyboard_request::automatic, true, true, false, Kind::uinput, ""},
         Choice_case{"AutoFallsBackWithoutUinput",
-                    Keyboard_request::automatic, false, true, false, Kind::fifo, "no real keyboard: "},
+                    Keyboard_request::automatic,
+                    false,
+                    true,
+                    false,
+                    Kind::fifo,
+                    "no real keyboard: "},
         Choice_case{"AutoFallsBackWithoutTheMachinesDeviceFolder",
-                    Keyboard_request::automatic, true, false, false, Kind::fifo,
+                    Keyboard_request::automatic,
+                    true,
+                    false,
+                    false,
+                    Kind::fifo,
                     "no real keyboard: the machine's device folder"},
         Choice_case{"AutoKeepsARealPowerKeyAwayFromALoginManager",
-                    Keyboard_request::automatic, true, true, true, Kind::fifo, "a login manager runs here"},
+                    Keyboard_request::automatic,
+                    true,
+                    true,
+                    true,
+                    Kind::fifo,
+                    "a login manager runs here"},
         Choice_case{"UinputAskedForIsRefusedWithoutUinput",
-                    Keyboard_request::uinput, false, true, false, Kind::none, "no real keyboard: "},
+                    Keyboard_request::uinput,
+                    false,
+                    true,
+                    false,
+                    Kind::none,
+                    "no real keyboard: "},
         Choice_case{"UinputAskedForIsRefusedWithoutTheMachinesDeviceFolder",
-                    Keyboard_request::uinput, true, false, false, Kind::none, "no real keyboard: "},
+                    Keyboard_request::uinput,
+                    true,
+                    false,
+                    false,
+                    Kind::none,
+                    "no real keyboard: "},
         Choice_case{"UinputAskedForIsTakenDespiteALoginManagerWithAWarning",
-                    Keyboard_request::uinput, true, true, true, Kind::uinput,
+                    Keyboard_request::uinput,
+                    true,
+                    true,
+                    true,
+                    Kind::uinput,
                     "asked for with --keyboard uinput; a login manager runs here"}),
     [](const ::testing::TestParamInfo<Choice_case>& param_info) { return param_info.param.title; });
 

@@ -1,11 +1,9 @@
-#include "tools/simulator/run_log.hpp"
-
 #include "tests/support/temp_dir.hpp"
-
-#include <gtest/gtest.h>
+#include "tools/simulator/run_log.hpp"
 
 #include <climits>
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <set>
 #include <unistd.h>
 

@@ -1,11 +1,9 @@
-#include "tools/uinput/event_node.hpp"
-
 #include "tests/support/temp_dir.hpp"
-
-#include <gtest/gtest.h>
+#include "tools/uinput/event_node.hpp"
 
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <map>
 #include <ostream>
 #include <thread>
@@ -23,7 +21,7 @@ const char* const s_keyboard = "tarn1 sim keyboard 42";
 struct Node_case
 {
     const char* title;
-    std::vector<std::string> sys_entries; // below sys/devices/virtual/input
+    std::vector<std::string> sys_entries;     // below sys/devices/virtual/input
     std::map<std::string, std::string> nodes; // dev/input entry -> its device name
     std::string expected;                     // dev/input entry, "" for none
 };
@@ -76,21 +74,20 @@ TEST_P(Event_node_places_test, NodeOfTheKeyboardIsFound)
 INSTANTIATE_TEST_SUITE_P(
     Places,
     Event_node_places_test,
-    ::testing::Values(
-        Node_case{"SysfsNamesTheNode",
-                  {"input7/event5", "input7/capabilities/key", "input3/event2"},
-                  {{"event2", s_keyboard}, {"event5", "other"}},
-                  "event5"},
-        Node_case{"WithoutSysfsTheDeviceNameDecides",
-                  {},
-                  {{"event0", "Power Button"}, {"event3", s_keyboard}, {"mouse0", s_keyboard}},
-                  "event3"},
-        Node_case{"SysfsNodeMissingFromTheDeviceFolderFallsBackToTheName",
-                  {"input7/event9"},
-                  {{"event4", s_keyboard}},
-                  "event4"},
-        Node_case{"ANameThatOnlyStartsTheSameIsNoMatch", {}, {{"event1", "tarn1 sim keyboard 4"}}, ""},
-        Node_case{"NoDevicesAtAllIsNoNode", {}, {}, ""}),
+    ::testing::Values(Node_case{"SysfsNamesTheNode",
+                                {"input7/event5", "input7/capabilities/key", "input3/event2"},
+                                {{"event2", s_keyboard}, {"event5", "other"}},
+                                "event5"},
+                      Node_case{"WithoutSysfsTheDeviceNameDecides",
+                                {},
+                                {{"event0", "Power Button"}, {"event3", s_keyboard}, {"mouse0", s_keyboard}},
+                                "event3"},
+                      Node_case{"SysfsNodeMissingFromTheDeviceFolderFallsBackToTheName",
+                                {"input7/event9"},
+                                {{"event4", s_keyboard}},
+                                "event4"},
+                      Node_case{"ANameThatOnlyStartsTheSameIsNoMatch", {}, {{"event1", "tarn1 sim keyboard 4"}}, ""},
+                      Node_case{"NoDevicesAtAllIsNoNode", {}, {}, ""}),
     [](const ::testing::TestParamInfo<Node_case>& param_info) { return param_info.param.title; });
 
 TEST_F(Event_node_test, NodeMadeAfterTheKeyboardIsWaitedFor)

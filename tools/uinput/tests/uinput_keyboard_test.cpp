@@ -1,9 +1,7 @@
+#include "tests/support/temp_dir.hpp"
 #include "tools/uinput/uinput_keyboard.hpp"
 
-#include "tests/support/temp_dir.hpp"
-
 #include <gtest/gtest.h>
-
 #include <linux/input-event-codes.h>
 
 namespace tarn1::uinput
