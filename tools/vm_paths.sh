@@ -5,7 +5,8 @@
 # outside it changes:
 #   unshare --mount --propagation private tools/vm_paths.sh <config.json> <command> [args...]
 # The configuration file is copied to /etc/adaptive/statewarden.json; /sys/vmctl gets empty
-# set_status and command_request files. Folders named by TARN1_BIND_INPUT and TARN1_BIND_VMCTL
+# set_status and command_request files; TARN1_HOST_SYS and TARN1_HOST_DEV name where the
+# machine's own /sys and /dev stay reachable. Folders named by TARN1_BIND_INPUT and TARN1_BIND_VMCTL
 # are bound over /dev/input and /sys/vmctl instead, so that a program outside the namespace can
 # press keys and read status words.
 set -eu
@@ -53,6 +54,18 @@ private_dir() {
     fi
     mount -t tmpfs tmpfs "$dir"
 }
+
+# The machine's /sys and /dev stay reachable under the scratch folder (TARN1_HOST_SYS and
+# TARN1_HOST_DEV tell the command where): a real keyboard made through uinput gets its event node
+# in the machine's device folder, which the private /dev/input below hides. Where a bind is
+# refused, the variable stays unset and only the stand-in keyboard can be used.
+mkdir "$scratch/host_sys" "$scratch/host_dev"
+if mount --rbind /sys "$scratch/host_sys" 2>/dev/null; then
+    export TARN1_HOST_SYS="$scratch/host_sys"
+fi
+if mount --rbind /dev "$scratch/host_dev" 2>/dev/null; then
+    export TARN1_HOST_DEV="$scratch/host_dev"
+fi
 
 # sysfs cannot hold new folders nor serve as an overlay layer: the VM control folder gets a
 # private /sys of its own.

@@ -98,6 +98,14 @@ void Console_model::on_event(const Event& event)
             m_clients[name] = rest == "added" ? "kOn" : rest;
         }
     }
+    else if (event.kind == "sim" && starts_with(text, "keyboard "))
+    {
+        m_keyboard = text.substr(9);
+    }
+    else if (event.kind == "sim" && starts_with(text, "log "))
+    {
+        m_log = text.substr(4);
+    }
     else if (event.kind == "sim" && starts_with(text, "started "))
     {
         (starts_with(text, "started Statewarden") ? m_statewarden : m_iam) = "running";
@@ -128,6 +136,8 @@ std::string Console_model::render(std::size_t width, const std::string& input) c
     line("status words   " + joined_tail(m_status_words, " > "));
     line("restart file   " + joined_tail(m_commands, " "));
     line("power-off pipe " + joined_tail(m_poweroff, " | "));
+    line("keyboard       " + m_keyboard);
+    line("log file       " + m_log + " (tarn1_sim_log follows it)");
     line("UDP NM         " + m_nm + ", NetworkState " + m_network_state);
     line("  requests     last RequestNetwork " + m_last_request + ", last ReleaseNetwork " + m_last_release);
     line("  user data    " + m_user_data);
@@ -147,6 +157,7 @@ std::string Console_model::render(std::size_t width, const std::string& input) c
     }
     line(std::string(width < 80 ? width : 80, '-'));
     line("keys: n s p r = hypervisor N S P R, o = power key, a/w = network asleep/active, : command, h help, q quit");
+    line("short forms after ':'  e+ e- ecualive, c+ c- comalive, w+ w- cwu, d+ dsa, cl+ cl- client, k press (h: all)");
     screen << (input.empty() ? "" : ":" + input);
     return screen.str();
 }

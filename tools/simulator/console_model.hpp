@@ -13,7 +13,8 @@ namespace tarn1::simulator
 
 /// What the interactive console shows, built from the journal's events: the VM status words, the
 /// restart commands, the power-off commands, the UDP NM side, the notification clients, the two
-/// daemons, and the newest events. Not thread-safe: the console serialises the calls.
+/// daemons, the hypervisor's keyboard, the log file, and the newest events. Not thread-safe: the
+/// console serialises the calls.
 class Console_model final
 {
   public:
@@ -34,6 +35,8 @@ class Console_model final
     std::map<std::string, std::string> m_clients;
     std::string m_statewarden{"not started"};
     std::string m_iam{"not started"};
+    std::string m_keyboard{"-"};
+    std::string m_log{"-"};
     std::deque<std::string> m_recent;
 };
 

@@ -11,6 +11,8 @@
 
 #include "tools/simulator/console_model.hpp"
 #include "tools/simulator/journal.hpp"
+#include "tools/simulator/keyboard_choice.hpp"
+#include "tools/simulator/run_log.hpp"
 #include "tools/simulator/scenario_runner.hpp"
 #include "tools/simulator/vm.hpp"
 
@@ -44,11 +46,16 @@ using tarn1::simulator::Journal;
 const char* const s_inside_variable = "TARN1_SIM_INSIDE";
 
 const char* const s_usage =
-    "usage: tarn1_sim [--script FILE] [--config FILE] [--log FILE] [--verbose]\n"
+    "usage: tarn1_sim [--script FILE] [--config FILE] [--log FILE] [--keyboard fifo|uinput|auto] [--verbose]\n"
     "                 [--statewarden PATH] [--iam-daemon PATH] [--iam-client PATH] [--preload PATH]\n"
     "                 [--alias-rules PATH] [--policy PATH] [--vm-paths PATH]\n"
     "Without --script: an interactive console (type help). Defaults are taken next to this program\n"
-    "(bin/ and ../share/tarn1, ../lib of an installed tree).\n";
+    "(bin/ and ../share/tarn1, ../lib of an installed tree). Without --log each run logs to a file of\n"
+    "its own, /tmp/tarn1_sim.<start>.<pid>.log, and /tmp/tarn1_sim.log links to the newest;\n"
+    "tarn1_sim_log (tools/sim_log.sh) follows it.\n";
+
+// Run logs kept in /tmp: the newest ones, older ones are removed when a run starts.
+constexpr std::size_t s_kept_run_logs = 20;
 
 std::string directory_of(const std::string& path)
 {
@@ -220,7 +227,7 @@ void run_console(tarn1::simulator::Scenario_runner& runner,
 void run_lines(tarn1::simulator::Scenario_runner& runner)
 {
     std::cout << "keys: n s p r = hypervisor N S P R, o = power key, a / w = network asleep / active, q = quit;\n"
-                 "      help lists the commands\n";
+                 "      help lists the commands and their short forms (e+ = request ecualive, ...)\n";
     std::string line;
     while (std::getline(std::cin, line))
     {
@@ -354,17 +361,29 @@ int run_inside(std::map<std::string, std::string>& options, bool verbose)
         });
     if (interactive)
     {
-        std::cout << "tarn1 simulator: all logs in " << options["--log"] << " (tail -f it in another terminal);\n"
+        std::cout << "tarn1 simulator: all logs in " << options["--log"] << " (tarn1_sim_log follows it);\n"
                   << "    services: TARN1_COM_DIR=" << std::getenv("TARN1_COM_DIR") << " com_tool list\n";
     }
 
+    // vm_paths.sh keeps the machine's own /sys and /dev reachable and says where.
+    const char* const host_dev_variable = std::getenv("TARN1_HOST_DEV");
+    const char* const host_sys_variable = std::getenv("TARN1_HOST_SYS");
+    const std::string host_dev = host_dev_variable != nullptr ? host_dev_variable : "";
+    const std::string host_sys = host_sys_variable != nullptr ? host_sys_variable : "";
+    tarn1::simulator::Keyboard_places keyboard_places;
+    keyboard_places.host_dev = host_dev;
+    const tarn1::simulator::Vm_options vm_options{options["--statewarden"],
+                                                  options["--iam-daemon"],
+                                                  options["--iam-client"],
+                                                  options["--preload"],
+                                                  options["--alias-rules"],
+                                                  options["--policy"],
+                                                  tarn1::simulator::parse_keyboard_request(options["--keyboard"])
+                                                      .value_or(tarn1::simulator::Keyboard_request::automatic),
+                                                  keyboard_places,
+                                                  tarn1::uinput::Device_places{host_sys, host_dev}};
     // NOLINTEND(concurrency-mt-unsafe)
-    tarn1::simulator::Vm_options vm_options{options["--statewarden"],
-                                            options["--iam-daemon"],
-                                            options["--iam-client"],
-                                            options["--preload"],
-                                            options["--alias-rules"],
-                                            options["--policy"]};
+    journal.add("sim", "log " + options["--log"]);
     tarn1::simulator::Vm vm(vm_options, journal);
     std::string error;
     if (!vm.set_hostname("tarn1-emu", error))
@@ -407,6 +426,7 @@ int run_inside(std::map<std::string, std::string>& options, bool verbose)
         run_lines(runner);
     }
     vm.stop();
+    std::cout << "tarn1_sim: the log of this run is " << options["--log"] << "\n";
     return 0;
 }
 
@@ -420,6 +440,7 @@ int main(int argc, char** argv)
     static const char* const s_valued[] = {"--script",
                                            "--config",
                                            "--log",
+                                           "--keyboard",
                                            "--statewarden",
                                            "--iam-daemon",
                                            "--iam-client",
@@ -471,7 +492,7 @@ int main(int argc, char** argv)
     const std::string share = bin + "/../share/tarn1";
     const std::map<std::string, std::string> defaults{
         {"--config", share + "/statewarden.json"},
-        {"--log", "/tmp/tarn1_sim.log"},
+        {"--keyboard", "auto"},
         {"--statewarden", bin + "/Statewarden"},
         {"--iam-daemon", bin + "/tarn1_iam_daemon"},
         {"--iam-client", bin + "/iam_client"},
@@ -487,7 +508,7 @@ int main(int argc, char** argv)
     for (auto& [name, value] : options)
     {
         // The preload value may be a list (the sanitizer runtime in front).
-        if (name == "--log" || (name == "--preload" && value.find(':') != std::string::npos))
+        if (name == "--log" || name == "--keyboard" || (name == "--preload" && value.find(':') != std::string::npos))
         {
             continue;
         }
@@ -498,7 +519,29 @@ int main(int argc, char** argv)
         }
         value = absolute(value);
     }
-    if (options["--log"][0] != '/')
+    if (!tarn1::simulator::parse_keyboard_request(options["--keyboard"]))
+    {
+        std::cerr << "tarn1_sim: --keyboard takes fifo, uinput or auto, not " << options["--keyboard"] << "\n";
+        return 2;
+    }
+    if (options.count("--log") == 0)
+    {
+        tarn1::simulator::prune_run_logs("/tmp", s_kept_run_logs - 1);
+        const auto run_log = tarn1::simulator::run_log_in("/tmp", std::time(nullptr), ::getpid());
+        std::string error;
+        std::string warning;
+        if (!tarn1::simulator::start_run_log(run_log, error, warning))
+        {
+            std::cerr << "tarn1_sim: " << error << "\n";
+            return 2;
+        }
+        if (!warning.empty())
+        {
+            std::cerr << "tarn1_sim: " << warning << "\n";
+        }
+        options["--log"] = run_log.file;
+    }
+    else if (!options["--log"].empty() && options["--log"][0] != '/')
     {
         char cwd[PATH_MAX];
         if (::getcwd(cwd, sizeof cwd) != nullptr)

@@ -1,5 +1,6 @@
 #include "tools/simulator/scenario_runner.hpp"
 
+#include "tools/simulator/command_alias.hpp"
 #include "tools/simulator/scenario_line.hpp"
 
 #include <csignal>
@@ -93,7 +94,14 @@ const char* help_text()
            "  expect seen KIND TEXT [within DELAY]  such an event at any time, in any order\n"
            "  KIND: status command log (Statewarden) iamlog nm app client iam poweroff exit key sim\n"
            "  skip if KIND TEXT                 end as skipped (exit 77) when such an event has arrived\n"
-           "Other: wait DELAY   echo TEXT   help\n";
+           "Other: wait DELAY   echo TEXT   help\n"
+           "Short forms (+ asks, - lets go; left-out arguments are the example configuration's first ones):\n"
+           "  e+ [INST]   e- [INST]             request / release ecualive (EcuAlive_Diagnostics)\n"
+           "  c+ [INST [CABHEX [AC]]]   c- [INST [CABHEX]]   comalive (ComAlive_Telematics 010000 3)\n"
+           "  w+ [INST [VALUE]]   w- [INST]     cwu (CarWakeUp_Telematics 1)\n"
+           "  d+ [TYPE]                         request dsa (1)\n"
+           "  cl+ NAME [MODE]   cl- NAME        client add / client remove\n"
+           "  k KEY...   net STATE   sig [SIGNAL]   press, network, signal (TERM)\n";
 }
 
 Scenario_runner::Scenario_runner(Vm_interface& vm, Journal& journal, std::string base_dir)
@@ -124,7 +132,7 @@ bool Scenario_runner::execute(const std::string& line, std::string& error)
     {
         return true;
     }
-    return execute_words(*words, error);
+    return execute_words(expand_alias(*words), error);
 }
 
 Scenario_runner::Outcome Scenario_runner::run(std::istream& scenario, const std::string& name, std::ostream& err)

@@ -24,7 +24,6 @@
 #include <sys/inotify.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/time.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <system_error>
@@ -502,16 +501,8 @@ bool Vm::start(std::string& error)
         error = "already started";
         return false;
     }
-    if (::mkfifo(s_input_device, 0600) != 0 && errno != EEXIST)
+    if (!make_keyboard(error))
     {
-        error = system_error(std::string("cannot make ") + s_input_device);
-        return false;
-    }
-    // Held open for the whole run: the device never hangs up between key presses.
-    m_input_fd = ::open(s_input_device, O_RDWR | O_CLOEXEC);
-    if (m_input_fd < 0)
-    {
-        error = system_error(std::string("cannot open ") + s_input_device);
         return false;
     }
     if (::pipe2(m_stop_pipe, O_CLOEXEC) != 0)
@@ -560,6 +551,41 @@ bool Vm::start(std::string& error)
     return true;
 }
 
+bool Vm::make_keyboard(std::string& error)
+{
+    const Keyboard_choice choice = choose_keyboard(m_options.keyboard, m_options.keyboard_places);
+    if (choice.kind == Keyboard_choice::Kind::none)
+    {
+        error = choice.reason;
+        return false;
+    }
+    std::string reason = choice.reason;
+    if (choice.kind == Keyboard_choice::Kind::uinput)
+    {
+        m_keyboard = Uinput_hypervisor_keyboard::create(
+            s_input_device, m_options.keyboard_places.uinput, m_options.device_places, error);
+        if (!m_keyboard && m_options.keyboard == Keyboard_request::uinput)
+        {
+            return false;
+        }
+        if (!m_keyboard)
+        {
+            reason = "the real keyboard failed: " + error;
+            error.clear();
+        }
+    }
+    if (!m_keyboard)
+    {
+        m_keyboard = Fifo_keyboard::create(s_input_device, error);
+        if (!m_keyboard)
+        {
+            return false;
+        }
+    }
+    m_journal.add("sim", "keyboard " + m_keyboard->description() + " (" + reason + ")");
+    return true;
+}
+
 bool Vm::press(const std::string& key, std::string& error)
 {
     std::uint16_t code = 0;
@@ -588,24 +614,14 @@ bool Vm::press(const std::string& key, std::string& error)
         error = "unknown key " + key + " (R, P, S, N, POWER)";
         return false;
     }
-    if (m_input_fd < 0)
+    if (!m_keyboard)
     {
         error = "not started";
         return false;
     }
-    const std::pair<std::uint16_t, std::int32_t> stroke[] = {{code, 1}, {SYN_REPORT, 0}, {code, 0}, {SYN_REPORT, 0}};
-    for (const auto& [event_code, value] : stroke)
+    if (!m_keyboard->press(code, error))
     {
-        input_event event{};
-        ::gettimeofday(&event.time, nullptr);
-        event.type = event_code == SYN_REPORT ? EV_SYN : EV_KEY;
-        event.code = event_code;
-        event.value = value;
-        if (::write(m_input_fd, &event, sizeof event) != static_cast<ssize_t>(sizeof event))
-        {
-            error = system_error("cannot write the key event");
-            return false;
-        }
+        return false;
     }
     m_journal.add("key", key);
     return true;
@@ -980,7 +996,9 @@ void Vm::stop()
     {
         m_poweroff_thread.join();
     }
-    for (int* fd : {&m_input_fd, &m_poweroff_fd, &m_stop_pipe[0], &m_stop_pipe[1]})
+    // After the daemon: a real keyboard vanishing under it would be a hang-up it logs.
+    m_keyboard.reset();
+    for (int* fd : {&m_poweroff_fd, &m_stop_pipe[0], &m_stop_pipe[1]})
     {
         if (*fd >= 0)
         {

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "tools/simulator/hypervisor_keyboard.hpp"
 #include "tools/simulator/journal.hpp"
+#include "tools/simulator/keyboard_choice.hpp"
 #include "tools/simulator/vm_interface.hpp"
+#include "tools/uinput/event_node.hpp"
 
 #include <atomic>
 #include <chrono>
@@ -25,6 +28,11 @@ struct Vm_options
     std::string preload;
     std::string alias_rules;
     std::string policy;
+    /// The hypervisor's keyboard: the FIFO stand-in, a real uinput keyboard, or the choice.
+    Keyboard_request keyboard{Keyboard_request::automatic};
+    Keyboard_places keyboard_places;
+    /// The machine's sysfs and device folder as seen inside the namespace (for the real keyboard's node).
+    uinput::Device_places device_places;
 };
 
 class Sim_client;
@@ -97,6 +105,7 @@ class Vm final : public Vm_interface
     std::string status() const;
 
   private:
+    bool make_keyboard(std::string& error);
     void watch_files();
     void read_poweroff();
 
@@ -105,7 +114,7 @@ class Vm final : public Vm_interface
     bool m_poweroff_reader{true};
     bool m_with_iam{true};
     bool m_started{false};
-    int m_input_fd{-1};
+    std::unique_ptr<Hypervisor_keyboard_interface> m_keyboard;
     int m_poweroff_fd{-1};
     int m_stop_pipe[2]{-1, -1};
     std::unique_ptr<Child_process> m_statewarden;

@@ -55,6 +55,15 @@ TEST_F(Console_model_test, DaemonEndAndRemovedClientAreShown)
     EXPECT_FALSE(shows("nav:"));
 }
 
+TEST_F(Console_model_test, KeyboardInUseAndLogFileAreShown)
+{
+    add("sim", "log /tmp/tarn1_sim.20261208-060000.42.log");
+    add("sim", "keyboard fifo /dev/input/event0 (no real keyboard: /dev/uinput: No such file or directory)");
+
+    EXPECT_TRUE(shows("keyboard       fifo /dev/input/event0 (no real keyboard"));
+    EXPECT_TRUE(shows("log file       /tmp/tarn1_sim.20261208-060000.42.log"));
+}
+
 TEST_F(Console_model_test, LogLinesStayOffTheScreenAndOldEventsScrollAway)
 {
     add("log", "STMG DFLT [info] Statewarden daemon started");

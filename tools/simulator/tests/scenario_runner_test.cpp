@@ -75,6 +75,15 @@ TEST_F(Scenario_runner_test, ClientModesAndSignalsAreDecoded)
     EXPECT_TRUE(sut.execute("iam burst 20 posix 1 2 3 find 0x1234", error));
 }
 
+TEST_F(Scenario_runner_test, ShortFormsReachTheVmAsTheirLongCommands)
+{
+    EXPECT_CALL(vm, app_call("request", "ecualive", ElementsAre("EcuAlive_Diagnostics"), _)).WillOnce(Return(true));
+    EXPECT_CALL(vm, press("P", _)).WillOnce(Return(true));
+
+    EXPECT_TRUE(sut.execute("e+   # the first ECU-alive instance", error));
+    EXPECT_TRUE(sut.execute("k P", error));
+}
+
 TEST_F(Scenario_runner_test, SetUpAfterStartIsRefused)
 {
     ON_CALL(vm, started()).WillByDefault(Return(true));
