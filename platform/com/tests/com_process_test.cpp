@@ -12,6 +12,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdlib>
+#include <functional>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <optional>
@@ -59,6 +60,56 @@ class Search_recorder
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::vector<std::vector<Service_handle>> m_results;
+};
+
+/// Decodes and keeps the values of the test field ("Level") as a proxy's receive handler gets them.
+class Level_recorder
+{
+  public:
+    /// Installs the receive handler on port; on_value, if given, sees each value as it arrives.
+    explicit Level_recorder(Rport& port, std::function<void(const std::vector<std::uint8_t>&)> on_value = {})
+        : m_port(port)
+        , m_on_value(std::move(on_value))
+    {
+        m_port.set_receive_handler(0, [this] { take(); });
+    }
+    ~Level_recorder() { m_port.unset_receive_handler(0); }
+
+    bool wait_for_count(std::size_t count)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_arrived.wait_for(lock, s_deadline, [&] { return m_values.size() == count; });
+    }
+    std::vector<std::vector<std::uint8_t>> values()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_values;
+    }
+
+  private:
+    void take()
+    {
+        std::vector<Serialized_payload> samples;
+        m_port.take_samples(0, samples);
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (const auto& sample : samples)
+        {
+            std::vector<std::uint8_t> value;
+            kest::com::someip::deserialize_arguments(sample, value);
+            if (m_on_value)
+            {
+                m_on_value(value);
+            }
+            m_values.push_back(value);
+        }
+        m_arrived.notify_all();
+    }
+
+    Rport& m_port;
+    std::function<void(const std::vector<std::uint8_t>&)> m_on_value;
+    std::mutex m_mutex;
+    std::condition_variable m_arrived;
+    std::vector<std::vector<std::uint8_t>> m_values;
 };
 
 class Com_process_test : public ::testing::Test
@@ -191,37 +242,15 @@ TEST_F(Com_process_test, FieldSubscriberGetsCurrentValueThenEachUpdate)
 {
     auto peer = start_peer("echo");
     Rport sut(wait_for_instance("echo"), EchoInterface::description());
-    std::mutex mutex;
-    std::condition_variable arrived;
-    std::vector<std::vector<std::uint8_t>> values;
-    sut.set_receive_handler(0,
-                            [&]
-                            {
-                                std::vector<Serialized_payload> samples;
-                                sut.take_samples(0, samples);
-                                std::lock_guard<std::mutex> lock(mutex);
-                                for (const auto& sample : samples)
-                                {
-                                    std::vector<std::uint8_t> value;
-                                    kest::com::someip::deserialize_arguments(sample, value);
-                                    values.push_back(value);
-                                }
-                                arrived.notify_all();
-                            });
+    Level_recorder levels(sut);
 
     sut.subscribe_event(0, 8);
-    {
-        std::unique_lock<std::mutex> lock(mutex);
-        ASSERT_TRUE(arrived.wait_for(lock, s_deadline, [&] { return values.size() == 1; }));
-    }
+    ASSERT_TRUE(levels.wait_for_count(1));
     peer->send_line("set 0102");
 
-    std::unique_lock<std::mutex> lock(mutex);
-    ASSERT_TRUE(arrived.wait_for(lock, s_deadline, [&] { return values.size() == 2; }));
-    EXPECT_EQ(values[0], (std::vector<std::uint8_t>{0}));
-    EXPECT_EQ(values[1], (std::vector<std::uint8_t>{1, 2}));
-    lock.unlock();
-    sut.unset_receive_handler(0);
+    ASSERT_TRUE(levels.wait_for_count(2));
+    EXPECT_EQ(levels.values()[0], (std::vector<std::uint8_t>{0}));
+    EXPECT_EQ(levels.values()[1], (std::vector<std::uint8_t>{1, 2}));
 }
 
 TEST_F(Com_process_test, ReplyOfACallNobodyWaitsForStillArrivesPromptly)
@@ -254,31 +283,18 @@ TEST_F(Com_process_test, NotificationsArriveWhileAThreadWaitsForItsReply)
 {
     auto peer = start_peer("echo");
     Rport sut(wait_for_instance("echo"), EchoInterface::description());
-    std::mutex mutex;
-    std::condition_variable arrived;
-    std::vector<std::vector<std::uint8_t>> values;
     std::atomic<bool> call_done{false};
-    bool seen_before_reply = false;
-    sut.set_receive_handler(0,
-                            [&]
-                            {
-                                std::vector<Serialized_payload> samples;
-                                sut.take_samples(0, samples);
-                                std::lock_guard<std::mutex> lock(mutex);
-                                for (const auto& sample : samples)
-                                {
-                                    std::vector<std::uint8_t> value;
-                                    kest::com::someip::deserialize_arguments(sample, value);
-                                    values.push_back(value);
-                                    seen_before_reply = seen_before_reply || (value.size() == 2 && !call_done);
-                                }
-                                arrived.notify_all();
-                            });
+    std::atomic<bool> update_before_reply{false};
+    Level_recorder levels(sut,
+                          [&](const std::vector<std::uint8_t>& value)
+                          {
+                              if (value.size() == 2 && !call_done)
+                              {
+                                  update_before_reply = true;
+                              }
+                          });
     sut.subscribe_event(0, 8);
-    {
-        std::unique_lock<std::mutex> lock(mutex);
-        ASSERT_TRUE(arrived.wait_for(lock, s_deadline, [&] { return values.size() == 1; }));
-    }
+    ASSERT_TRUE(levels.wait_for_count(1));
     std::thread updater(
         [&]
         {
@@ -291,11 +307,8 @@ TEST_F(Com_process_test, NotificationsArriveWhileAThreadWaitsForItsReply)
     call_done = true;
     updater.join();
 
-    std::unique_lock<std::mutex> lock(mutex);
-    ASSERT_TRUE(arrived.wait_for(lock, s_deadline, [&] { return values.size() == 2; }));
-    EXPECT_TRUE(seen_before_reply);
-    lock.unlock();
-    sut.unset_receive_handler(0);
+    ASSERT_TRUE(levels.wait_for_count(2));
+    EXPECT_TRUE(update_before_reply);
 }
 
 TEST_F(Com_process_test, CallInFlightFailsPromptlyWhenTheProviderIsKilled)
