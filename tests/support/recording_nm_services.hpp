@@ -1,24 +1,21 @@
 #pragma once
 
-// The UDP NM side as the helper programs of the tests play it: both NM services offered as
-// instances of their generated skeletons, each call reported on standard output as one line
-// ("RequestNetwork 00000001", "SetUserData 800000"). Header-only; each helper program includes it.
+// The UDP NM side as the helper programs of the tests play it: the recording NM services of
+// tools/nm_standin, with each call reported on standard output as one line. Header-only; each
+// helper program includes it and links tarn1::nm_standin.
 
-#include "statemanager/proxy/network_state_interface_skeleton.hpp"
-#include "statemanager/proxy/user_data_interface_skeleton.hpp"
+#include "tools/nm_standin/recording_nm_services.hpp"
 
 #include <cstdint>
-#include <iomanip>
 #include <iostream>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <vector>
 
 namespace tarn1::testing
 {
 
-using Bytes = std::vector<std::uint8_t>;
+using Bytes = nm_standin::Bytes;
 
 /// One line on standard output; lines of the middleware's workers and the command loop never mix.
 inline void report(const std::string& line)
@@ -28,18 +25,7 @@ inline void report(const std::string& line)
     std::cout << line << std::endl;
 }
 
-/// Two lower-case hex digits per byte, no separator.
-inline std::string hex(const Bytes& bytes)
-{
-    std::ostringstream text;
-    for (const auto byte : bytes)
-    {
-        text << std::hex << std::setw(2) << std::setfill('0') << static_cast<unsigned>(byte);
-    }
-    return text.str();
-}
-
-/// The reverse of hex(); a trailing odd digit is ignored.
+/// The reverse of nm_standin::hex(); a trailing odd digit is ignored.
 inline Bytes from_hex(const std::string& digits)
 {
     Bytes value;
@@ -50,52 +36,16 @@ inline Bytes from_hex(const std::string& digits)
     return value;
 }
 
-class Recording_network_state final : public kest::udpnm::interface::skeleton::NetworkStateInterfaceSkeleton
+/// Both NM services of one instance, reporting on standard output.
+struct Recording_nm_services
 {
-public:
-    using NetworkStateInterfaceSkeleton::NetworkStateInterfaceSkeleton;
-    ~Recording_network_state() override { StopOfferService(); }
-    vela::com::Future<void> ReleaseNetwork(const Bytes& pattern) override
+    explicit Recording_nm_services(const std::string& instance)
+        : network_state(instance, report)
+        , user_data(instance, report)
     {
-        report("ReleaseNetwork " + hex(pattern));
-        return vela::com::make_ready_future();
     }
-    vela::com::Future<void> RequestNetwork(const Bytes& pattern) override
-    {
-        report("RequestNetwork " + hex(pattern));
-        return vela::com::make_ready_future();
-    }
-};
-
-/// Keeps the last user data set, so GetUserData answers with it.
-class Recording_user_data final : public kest::udpnm::interface::skeleton::UserDataInterfaceSkeleton
-{
-public:
-    using UserDataInterfaceSkeleton::UserDataInterfaceSkeleton;
-    ~Recording_user_data() override { StopOfferService(); }
-    vela::com::Future<Bytes> GetUserData() override
-    {
-        vela::com::Promise<Bytes> promise;
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            promise.set_value(m_data);
-        }
-        return promise.get_future();
-    }
-    vela::com::Future<void> SetUserData(const Bytes& data) override
-    {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_data = data;
-        }
-        report("SetUserData " + hex(data));
-        return vela::com::make_ready_future();
-    }
-
-private:
-    // Guards m_data: callers of different proxies may reach it on different worker threads.
-    std::mutex m_mutex;
-    Bytes m_data;
+    nm_standin::Recording_network_state network_state;
+    nm_standin::Recording_user_data user_data;
 };
 
 } // namespace tarn1::testing

@@ -4,11 +4,10 @@
 #include "kest/com/cpp_binding/service_finder.h"
 #include "kest/com/runtime/component_singleton.h"
 #include "statemanager/proxy/dsa_interface_proxy.hpp"
-#include "statemanager/proxy/network_state_interface_skeleton.hpp"
 #include "statemanager/proxy/state_management_alive_interface_proxy.hpp"
 #include "statemanager/proxy/state_management_com_alive_interface_proxy.hpp"
 #include "statemanager/proxy/state_management_cwu_interface_proxy.hpp"
-#include "statemanager/proxy/user_data_interface_skeleton.hpp"
+#include "tools/nm_standin/recording_nm_services.hpp"
 #include "tools/simulator/scenario_line.hpp"
 #include "tools/simulator/word_splitter.hpp"
 
@@ -48,11 +47,6 @@ const char* const s_nm_instance = "UdpNm";
 std::string system_error(const std::string& context)
 {
     return context + ": " + std::error_code(errno, std::system_category()).message();
-}
-
-std::string bytes_hex(const Bytes& bytes)
-{
-    return to_hex(std::vector<unsigned char>(bytes.begin(), bytes.end()));
 }
 
 } // namespace
@@ -230,67 +224,6 @@ class Child_process final
 namespace
 {
 
-class Network_state final : public kest::udpnm::interface::skeleton::NetworkStateInterfaceSkeleton
-{
-  public:
-    Network_state(const std::string& instance, Journal& journal)
-        : NetworkStateInterfaceSkeleton(instance)
-        , m_journal(journal)
-    {
-    }
-    ~Network_state() override { StopOfferService(); }
-
-    vela::com::Future<void> ReleaseNetwork(const Bytes& pattern) override
-    {
-        m_journal.add("nm", "ReleaseNetwork " + bytes_hex(pattern));
-        return vela::com::make_ready_future();
-    }
-    vela::com::Future<void> RequestNetwork(const Bytes& pattern) override
-    {
-        m_journal.add("nm", "RequestNetwork " + bytes_hex(pattern));
-        return vela::com::make_ready_future();
-    }
-
-  private:
-    Journal& m_journal;
-};
-
-class User_data final : public kest::udpnm::interface::skeleton::UserDataInterfaceSkeleton
-{
-  public:
-    User_data(const std::string& instance, Journal& journal)
-        : UserDataInterfaceSkeleton(instance)
-        , m_journal(journal)
-    {
-    }
-    ~User_data() override { StopOfferService(); }
-
-    vela::com::Future<Bytes> GetUserData() override
-    {
-        vela::com::Promise<Bytes> promise;
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            promise.set_value(m_data);
-        }
-        return promise.get_future();
-    }
-    vela::com::Future<void> SetUserData(const Bytes& data) override
-    {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_data = data;
-        }
-        m_journal.add("nm", "SetUserData " + bytes_hex(data));
-        return vela::com::make_ready_future();
-    }
-
-  private:
-    Journal& m_journal;
-    // Guards the user data; met by the middleware's worker threads.
-    std::mutex m_mutex;
-    Bytes m_data;
-};
-
 template <typename Proxy>
 std::unique_ptr<Proxy> find_proxy(const std::string& instance, std::chrono::milliseconds timeout)
 {
@@ -347,8 +280,8 @@ class Nm_simulator final
 {
   public:
     explicit Nm_simulator(Journal& journal)
-        : m_network_state(s_nm_instance, journal)
-        , m_user_data(s_nm_instance, journal)
+        : m_network_state(s_nm_instance, [&journal](const std::string& line) { journal.add("nm", line); })
+        , m_user_data(s_nm_instance, [&journal](const std::string& line) { journal.add("nm", line); })
     {
     }
 
@@ -362,8 +295,8 @@ class Nm_simulator final
     void update(const Bytes& state) { m_network_state.NetworkState.Update(state); }
 
   private:
-    Network_state m_network_state;
-    User_data m_user_data;
+    nm_standin::Recording_network_state m_network_state;
+    nm_standin::Recording_user_data m_user_data;
 };
 
 /// A notification client on the client library; answers as its mode says.

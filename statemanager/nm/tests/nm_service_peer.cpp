@@ -17,8 +17,9 @@ using namespace tarn1::testing;
 int main()
 {
     kest::com::runtime::Component_singleton runtime(false, "nm_service_peer");
-    Recording_network_state network_state("nm");
-    Recording_user_data user_data("nm");
+    Recording_nm_services nm("nm");
+    auto& network_state = nm.network_state;
+    auto& user_data = nm.user_data;
     network_state.NetworkState.Update(Bytes{0x00});
     std::string line;
     while (std::getline(std::cin, line))

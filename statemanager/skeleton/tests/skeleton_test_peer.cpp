@@ -32,8 +32,9 @@ int main()
 {
     kest::com::runtime::Component_singleton runtime(false, "skeleton_test_peer");
     Dsa dsa("DSA_Interface");
-    Recording_network_state network_state("nm");
-    Recording_user_data user_data("nm");
+    Recording_nm_services nm("nm");
+    auto& network_state = nm.network_state;
+    auto& user_data = nm.user_data;
     network_state.NetworkState.Update(Bytes{0});
     dsa.OfferService();
     network_state.OfferService();
