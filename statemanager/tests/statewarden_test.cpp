@@ -11,13 +11,12 @@
 #include "tests/support/temp_dir.hpp"
 #include "tools/evdev_standin/evdev_writer.hpp"
 
-#include <gtest/gtest.h>
-
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
 #include <cstdlib>
+#include <gtest/gtest.h>
 #include <mutex>
 #include <ostream>
 #include <string>
@@ -58,7 +57,7 @@ exec "$@"
 /// One program run inside the private mount namespace, with its output collected.
 class Namespaced_process final
 {
-public:
+  public:
     Namespaced_process(const tarn1::testing::Temp_dir& dir, const std::string& program)
     {
         int pipe_ends[2];
@@ -116,7 +115,7 @@ public:
     {
         std::unique_lock<std::mutex> lock(m_mutex);
         return m_changed.wait_for(
-            lock, timeout, [&] { return m_output.find(fragment) != std::string::npos || m_closed; }) &&
+                   lock, timeout, [&] { return m_output.find(fragment) != std::string::npos || m_closed; }) &&
                m_output.find(fragment) != std::string::npos;
     }
 
@@ -147,7 +146,7 @@ public:
         return m_output;
     }
 
-private:
+  private:
     void read_all(int fd)
     {
         char buffer[4096];
@@ -181,9 +180,8 @@ private:
     bool m_closed{false};
 };
 
-std::string configuration(unsigned int period_ms,
-                          bool nm_usage = true,
-                          const std::string& status_file = "/etc/adaptive/set_status")
+std::string
+configuration(unsigned int period_ms, bool nm_usage = true, const std::string& status_file = "/etc/adaptive/set_status")
 {
     return R"({"statewarden": {
         "KnockOutTimer": 3,
@@ -211,7 +209,7 @@ std::string configuration(unsigned int period_ms,
 
 class Statewarden_test : public ::testing::Test
 {
-protected:
+  protected:
     void SetUp() override
     {
         ::setenv("ARA_LOG_CONSOLE", "1", 1);
@@ -297,9 +295,7 @@ void PrintTo(const Signal_case& value, std::ostream* os)
     *os << value.label;
 }
 
-class Statewarden_signal_test
-    : public Statewarden_test
-    , public ::testing::WithParamInterface<Signal_case>
+class Statewarden_signal_test : public Statewarden_test, public ::testing::WithParamInterface<Signal_case>
 {
 };
 
@@ -341,7 +337,8 @@ TEST_F(Statewarden_test, KeyPressesOnTheInputDeviceBecomeCommands)
     // then R, then the power key
     ASSERT_TRUE(hypervisor.press(tarn1::evdev_standin::keys::s_r));
     const bool run = sut.wait_for_output("New command receivedRun", 10s);
-    ASSERT_TRUE(hypervisor.press(tarn1::evdev_standin::keys::s_power));
+    // the daemon may end on the power key before it is let go: the release may find no reader
+    hypervisor.press(tarn1::evdev_standin::keys::s_power);
     const bool shutdown = sut.wait_for_output("New command receivedShutdown", 10s);
     // the device hangs up; the loop goes on without it
     hypervisor.close();
@@ -390,15 +387,15 @@ TEST_F(Statewarden_test, StandbyResumeAndShutdownOnKeyPressesWalkThroughTheStatu
     ASSERT_TRUE(hypervisor.press(tarn1::evdev_standin::keys::s_r));
     const bool resumed =
         wait_for_content(m_dir, "set_status", "startinguprunningpreparingprepared4sdresumingrunning", 10s);
-    // the power key while running: a normal shutdown, which ends the daemon
-    ASSERT_TRUE(hypervisor.press(tarn1::evdev_standin::keys::s_power));
+    // the power key while running: a normal shutdown, which ends the daemon (it may be gone before
+    // the key is let go, so the release may find no reader)
+    hypervisor.press(tarn1::evdev_standin::keys::s_power);
     const int status = sut.wait_for_exit(20s);
 
     EXPECT_TRUE(standby) << m_dir.read_file("set_status") << sut.output();
     EXPECT_TRUE(resumed) << m_dir.read_file("set_status");
     EXPECT_EQ(status, 0) << sut.output();
-    EXPECT_EQ(m_dir.read_file("set_status"),
-              "startinguprunningpreparingprepared4sdresumingrunningshuttingdown");
+    EXPECT_EQ(m_dir.read_file("set_status"), "startinguprunningpreparingprepared4sdresumingrunningshuttingdown");
     const std::string output = sut.output();
     std::size_t position = 0;
     for (const char* line : {"Statewarden transition fromStarting up to Running",
@@ -437,9 +434,8 @@ TEST_F(Statewarden_test, NoInputDeviceFailsInitialisationAndEndsWithStatus0)
 INSTANTIATE_TEST_SUITE_P(Signals,
                          Statewarden_signal_test,
                          ::testing::Values(Signal_case{"Sigterm", SIGTERM}, Signal_case{"Sigint", SIGINT}),
-                         [](const ::testing::TestParamInfo<Signal_case>& param) {
-                             return std::string{param.param.label};
-                         });
+                         [](const ::testing::TestParamInfo<Signal_case>& param)
+                         { return std::string{param.param.label}; });
 
 } // namespace
 
@@ -464,7 +460,8 @@ TEST_F(Statewarden_test, ApplicationRequestThroughTheMiddlewareReachesTheNmUserD
 
     // an application keeps communication alive with CAB bit 0 and AC 3
     const auto call = tarn1::testing::run_in_child(
-        [this] {
+        [this]
+        {
             ::setenv("TARN1_COM_DIR", m_com_dir.c_str(), 1);
             ::execl(TARN1_COM_TOOL_PATH,
                     "com_tool",

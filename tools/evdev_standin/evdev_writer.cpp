@@ -2,9 +2,11 @@
 
 #include <cctype>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <thread>
@@ -149,11 +151,25 @@ bool Evdev_writer::write_event(std::uint16_t type, std::uint16_t code, std::int3
     {
         record[20 + index] = static_cast<unsigned char>(raw_value >> (8 * index));
     }
+    // A reader that has gone (the daemon ended, after the power key say) is a failed write, not the
+    // end of this process: SIGPIPE is held back for this thread while writing, and one raised here
+    // is taken away before it is let through again.
+    sigset_t pipe_signal;
+    sigemptyset(&pipe_signal);
+    sigaddset(&pipe_signal, SIGPIPE);
+    sigset_t previous;
+    ::pthread_sigmask(SIG_BLOCK, &pipe_signal, &previous);
     ssize_t written = -1;
     do
     {
         written = ::write(m_fd, record, sizeof record);
     } while (written < 0 && errno == EINTR);
+    if (written < 0 && errno == EPIPE && sigismember(&previous, SIGPIPE) == 0)
+    {
+        const timespec no_wait{};
+        ::sigtimedwait(&pipe_signal, nullptr, &no_wait);
+    }
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     return written == static_cast<ssize_t>(sizeof record);
 }
 

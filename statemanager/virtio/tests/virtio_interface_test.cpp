@@ -1,15 +1,13 @@
-#include "statemanager/virtio/virtio_interface.hpp"
-
 #include "ara/log/testing/log_capture.h"
+#include "statemanager/virtio/virtio_interface.hpp"
 #include "tests/support/temp_dir.hpp"
 #include "tools/evdev_standin/evdev_writer.hpp"
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
 #include <functional>
+#include <gtest/gtest.h>
 #include <map>
 #include <ostream>
 #include <string>
@@ -32,7 +30,7 @@ constexpr std::uint16_t s_ev_key = 1;
 /// Stand-in input devices: FIFOs in a temporary folder, written through Evdev_writer.
 class Virtio_interface_test : public ::testing::Test
 {
-protected:
+  protected:
     void SetUp() override
     {
         ASSERT_TRUE(tarn1::evdev_standin::preload_active())
@@ -62,8 +60,7 @@ protected:
     std::vector<Virtio_command> drain_queue()
     {
         std::vector<Virtio_command> commands;
-        for (Virtio_command command = sut.get_command(0); command != Virtio_command::Non;
-             command = sut.get_command(0))
+        for (Virtio_command command = sut.get_command(0); command != Virtio_command::Non; command = sut.get_command(0))
         {
             commands.push_back(command);
             sut.command_consumed();
@@ -91,9 +88,7 @@ void PrintTo(const Decode_case& value, std::ostream* os)
     *os << value.label;
 }
 
-class Virtio_interface_decode_test
-    : public Virtio_interface_test
-    , public ::testing::WithParamInterface<Decode_case>
+class Virtio_interface_decode_test : public Virtio_interface_test, public ::testing::WithParamInterface<Decode_case>
 {
 };
 
@@ -107,9 +102,8 @@ TEST_P(Virtio_interface_decode_test, EventBecomesItsCommandOrIsLoggedAsUnsupport
     const Virtio_command command = sut.get_command(2000);
 
     EXPECT_EQ(command, row.command);
-    const std::string unsupported = "Unsupported command type received! Type[" + std::to_string(row.type) +
-                                    "] code[" + std::to_string(row.code) + "] value[" + std::to_string(row.value) +
-                                    "]";
+    const std::string unsupported = "Unsupported command type received! Type[" + std::to_string(row.type) + "] code[" +
+                                    std::to_string(row.code) + "] value[" + std::to_string(row.value) + "]";
     if (row.command == Virtio_command::Non)
     {
         EXPECT_EQ(m_capture.count(unsupported, LogLevel::kDebug), 1U);
@@ -122,25 +116,25 @@ TEST_P(Virtio_interface_decode_test, EventBecomesItsCommandOrIsLoggedAsUnsupport
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    DecodeTable,
-    Virtio_interface_decode_test,
-    ::testing::Values(Decode_case{"PowerKeyPress", 1, 116, 1, Virtio_command::Shutdown},
-                      Decode_case{"PowerEventPress", 22, 116, 1, Virtio_command::Shutdown},
-                      Decode_case{"KeyNPress", 1, 49, 1, Virtio_command::NmControlled},
-                      Decode_case{"KeySPress", 1, 31, 1, Virtio_command::NMControlledPrepareSD},
-                      Decode_case{"KeyPPress", 1, 25, 1, Virtio_command::PrepareSD},
-                      Decode_case{"KeyRPress", 1, 19, 1, Virtio_command::Run},
-                      Decode_case{"KeyRRelease", 1, 19, 0, Virtio_command::Non},
-                      Decode_case{"KeyRRepeat", 1, 19, 2, Virtio_command::Non},
-                      Decode_case{"PowerKeyRelease", 1, 116, 0, Virtio_command::Non},
-                      Decode_case{"PowerEventRepeat", 22, 116, 2, Virtio_command::Non},
-                      Decode_case{"PowerEventWithKeyR", 22, 19, 1, Virtio_command::Non},
-                      Decode_case{"OtherKeyPress", 1, 30, 1, Virtio_command::Non},
-                      Decode_case{"Synchronisation", 0, 0, 0, Virtio_command::Non},
-                      Decode_case{"MiscellaneousScanCode", 4, 4, 19, Virtio_command::Non},
-                      Decode_case{"NegativeValue", 1, 19, -1, Virtio_command::Non}),
-    [](const ::testing::TestParamInfo<Decode_case>& param) { return std::string{param.param.label}; });
+INSTANTIATE_TEST_SUITE_P(DecodeTable,
+                         Virtio_interface_decode_test,
+                         ::testing::Values(Decode_case{"PowerKeyPress", 1, 116, 1, Virtio_command::Shutdown},
+                                           Decode_case{"PowerEventPress", 22, 116, 1, Virtio_command::Shutdown},
+                                           Decode_case{"KeyNPress", 1, 49, 1, Virtio_command::NmControlled},
+                                           Decode_case{"KeySPress", 1, 31, 1, Virtio_command::NMControlledPrepareSD},
+                                           Decode_case{"KeyPPress", 1, 25, 1, Virtio_command::PrepareSD},
+                                           Decode_case{"KeyRPress", 1, 19, 1, Virtio_command::Run},
+                                           Decode_case{"KeyRRelease", 1, 19, 0, Virtio_command::Non},
+                                           Decode_case{"KeyRRepeat", 1, 19, 2, Virtio_command::Non},
+                                           Decode_case{"PowerKeyRelease", 1, 116, 0, Virtio_command::Non},
+                                           Decode_case{"PowerEventRepeat", 22, 116, 2, Virtio_command::Non},
+                                           Decode_case{"PowerEventWithKeyR", 22, 19, 1, Virtio_command::Non},
+                                           Decode_case{"OtherKeyPress", 1, 30, 1, Virtio_command::Non},
+                                           Decode_case{"Synchronisation", 0, 0, 0, Virtio_command::Non},
+                                           Decode_case{"MiscellaneousScanCode", 4, 4, 19, Virtio_command::Non},
+                                           Decode_case{"NegativeValue", 1, 19, -1, Virtio_command::Non}),
+                         [](const ::testing::TestParamInfo<Decode_case>& param)
+                         { return std::string{param.param.label}; });
 
 struct Sequence_case
 {
@@ -155,9 +149,7 @@ void PrintTo(const Sequence_case& value, std::ostream* os)
     *os << value.label;
 }
 
-class Virtio_interface_sequence_test
-    : public Virtio_interface_test
-    , public ::testing::WithParamInterface<Sequence_case>
+class Virtio_interface_sequence_test : public Virtio_interface_test, public ::testing::WithParamInterface<Sequence_case>
 {
 };
 
@@ -187,11 +179,9 @@ INSTANTIATE_TEST_SUITE_P(
                       {keys::s_r, keys::s_n, keys::s_r},
                       {Virtio_command::Run, Virtio_command::NmControlled, Virtio_command::Run},
                       3},
-        Sequence_case{"PowerKeyEmptiesTheQueue",
-                      {keys::s_p, keys::s_r, keys::s_power},
-                      {Virtio_command::Shutdown},
-                      3},
-        Sequence_case{"RepeatedPowerKeyKeepsOneShutdown", {keys::s_power, keys::s_power}, {Virtio_command::Shutdown}, 1},
+        Sequence_case{"PowerKeyEmptiesTheQueue", {keys::s_p, keys::s_r, keys::s_power}, {Virtio_command::Shutdown}, 3},
+        Sequence_case{
+            "RepeatedPowerKeyKeepsOneShutdown", {keys::s_power, keys::s_power}, {Virtio_command::Shutdown}, 1},
         Sequence_case{"CommandsAfterThePowerKeyQueueBehindIt",
                       {keys::s_power, keys::s_s},
                       {Virtio_command::Shutdown, Virtio_command::NMControlledPrepareSD},
@@ -422,9 +412,7 @@ void PrintTo(const Init_failure_case& value, std::ostream* os)
     *os << value.label;
 }
 
-class Virtio_interface_init_test
-    : public Virtio_interface_test
-    , public ::testing::WithParamInterface<Init_failure_case>
+class Virtio_interface_init_test : public Virtio_interface_test, public ::testing::WithParamInterface<Init_failure_case>
 {
 };
 
@@ -443,32 +431,36 @@ const std::string s_none_found = "No key event input device found that supports 
 INSTANTIATE_TEST_SUITE_P(
     Failures,
     Virtio_interface_init_test,
-    ::testing::Values(
-        Init_failure_case{"NoEventEntries",
-                          [](const tarn1::testing::Temp_dir& dir) {
-                              tarn1::evdev_standin::make_device(dir.file("mouse0"));
-                              tarn1::evdev_standin::make_device(dir.file("js0"));
-                              tarn1::evdev_standin::make_device(dir.file("even0"));
-                              return s_none_found;
-                          }},
-        Init_failure_case{"EmptyFolder", [](const tarn1::testing::Temp_dir&) { return s_none_found; }},
-        Init_failure_case{"UnopenableDeviceBesideAGoodOne",
-                          [](const tarn1::testing::Temp_dir& dir) {
-                              tarn1::evdev_standin::make_device(dir.file("event1"));
-                              (void)::symlink(dir.file("nowhere").c_str(), dir.file("event0").c_str());
-                              return "Can't open VirtIO input device: " + dir.file("event0");
-                          }},
-        Init_failure_case{"NonQualifyingDevice",
-                          [](const tarn1::testing::Temp_dir& dir) {
-                              (void)::symlink("/dev/null", dir.file("event0").c_str());
-                              return s_none_found;
-                          }},
-        Init_failure_case{"DeviceThatCannotBeWaitedOnBesideAGoodOne",
-                          [](const tarn1::testing::Temp_dir& dir) {
-                              tarn1::evdev_standin::make_device(dir.file("event1"));
-                              dir.write_file("event0", "a regular file reports key events but epoll refuses it");
-                              return std::string{"Can't add input device to epoll! epoll_ctl failed!"};
-                          }}),
+    ::testing::Values(Init_failure_case{"NoEventEntries",
+                                        [](const tarn1::testing::Temp_dir& dir)
+                                        {
+                                            tarn1::evdev_standin::make_device(dir.file("mouse0"));
+                                            tarn1::evdev_standin::make_device(dir.file("js0"));
+                                            tarn1::evdev_standin::make_device(dir.file("even0"));
+                                            return s_none_found;
+                                        }},
+                      Init_failure_case{"EmptyFolder", [](const tarn1::testing::Temp_dir&) { return s_none_found; }},
+                      Init_failure_case{"UnopenableDeviceBesideAGoodOne",
+                                        [](const tarn1::testing::Temp_dir& dir)
+                                        {
+                                            tarn1::evdev_standin::make_device(dir.file("event1"));
+                                            (void)::symlink(dir.file("nowhere").c_str(), dir.file("event0").c_str());
+                                            return "Can't open VirtIO input device: " + dir.file("event0");
+                                        }},
+                      Init_failure_case{"NonQualifyingDevice",
+                                        [](const tarn1::testing::Temp_dir& dir)
+                                        {
+                                            (void)::symlink("/dev/null", dir.file("event0").c_str());
+                                            return s_none_found;
+                                        }},
+                      Init_failure_case{"DeviceThatCannotBeWaitedOnBesideAGoodOne",
+                                        [](const tarn1::testing::Temp_dir& dir)
+                                        {
+                                            tarn1::evdev_standin::make_device(dir.file("event1"));
+                                            dir.write_file("event0",
+                                                           "a regular file reports key events but epoll refuses it");
+                                            return std::string{"Can't add input device to epoll! epoll_ctl failed!"};
+                                        }}),
     [](const ::testing::TestParamInfo<Init_failure_case>& param) { return std::string{param.param.label}; });
 
 TEST_F(Virtio_interface_test, MissingFolderFailsInit)
@@ -501,6 +493,24 @@ TEST(Virtio_interface_uninitialised_test, WithoutDevicesGetCommandWaitsTheBound)
 
     EXPECT_EQ(command, Virtio_command::Non);
     EXPECT_GE(std::chrono::steady_clock::now() - start, 100ms);
+}
+
+TEST(Evdev_writer_test, PressAfterTheReaderWentFailsInsteadOfEndingTheProcess)
+{
+    tarn1::testing::Temp_dir dir;
+    const std::string device = dir.file("event0");
+    ASSERT_EQ(::mkfifo(device.c_str(), 0600), 0);
+    const int reader = ::open(device.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    Evdev_writer sut;
+    ASSERT_TRUE(sut.open(device, 2s));
+    ASSERT_TRUE(sut.press(keys::s_p));
+
+    ::close(reader);
+
+    // SIGPIPE's default action would end this test program here.
+    EXPECT_FALSE(sut.press(keys::s_power));
+    EXPECT_FALSE(sut.press(keys::s_r));
 }
 
 } // namespace
