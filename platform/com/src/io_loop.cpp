@@ -93,10 +93,10 @@ void Io_loop::add(int fd, std::uint32_t events, std::shared_ptr<Io_handler> hand
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     const std::uint32_t generation = ++m_generation;
-    const Watched& watched = m_watched[fd] = Watched{generation, std::move(handler), events};
+    m_watched[fd] = Watched{generation, std::move(handler), events};
     epoll_event event{};
     event.events = events | ((events & EPOLLET) != 0 ? 0U : static_cast<std::uint32_t>(EPOLLONESHOT));
-    event.data.u64 = tag_of(fd, watched.generation);
+    event.data.u64 = tag_of(fd, generation);
     if (::epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &event) != 0)
     {
         m_watched.erase(fd);

@@ -168,7 +168,10 @@ vela::com::Future<Serialized_payload> Rport_core::call(std::uint16_t method_id, 
     // grace time gives the connection back (check_reservation).
     const bool lone = m_pending.size() == 1 && !m_runtime->loop().in_loop_thread();
     const bool check = lone && !m_reservation_check_armed;
-    m_reservation_check_armed = m_reservation_check_armed || check;
+    if (check)
+    {
+        m_reservation_check_armed = true;
+    }
     lock.unlock();
     if (lone)
     {
