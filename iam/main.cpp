@@ -9,11 +9,9 @@
 
 #include <asio/io_context.hpp>
 #include <asio/local/stream_protocol.hpp>
-
 #include <cstdint>
 #include <exception>
 #include <memory>
-
 #include <unistd.h>
 
 namespace

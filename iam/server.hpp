@@ -3,15 +3,13 @@
 #include "iam/iam_clients.hpp"
 
 #include <asio/steady_timer.hpp>
-
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <system_error>
-
 #include <sys/stat.h>
+#include <system_error>
 
 namespace vela::iam
 {
@@ -30,10 +28,9 @@ void create_socket_folder(const std::string& path);
 
 /// Listens on a unix stream socket and makes one session per connection. Session ids start at 1;
 /// every accept, also a failed one, uses up one id. Runs on the event-loop thread only.
-template <typename Io_service, typename Acceptor, typename Session_type>
-class Server final
+template <typename Io_service, typename Acceptor, typename Session_type> class Server final
 {
-public:
+  public:
     /// Opens, binds (after creating missing folders) and listens on path, then starts accepting
     /// into session 1. Throws std::system_error naming the step that failed ("open",
     /// "set_option", "bind", "listen").
@@ -79,7 +76,7 @@ public:
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;
 
-private:
+  private:
     static void throw_on(const std::error_code& error, const char* step)
     {
         if (error)

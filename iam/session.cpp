@@ -5,7 +5,6 @@
 
 #include <asio/buffer.hpp>
 #include <asio/write.hpp>
-
 #include <string_view>
 
 namespace vela::iam

@@ -3,10 +3,9 @@
 #include "iam/iam_clients.hpp"
 #include "iam/request_handler.hpp"
 
+#include <array>
 #include <asio/io_context.hpp>
 #include <asio/local/stream_protocol.hpp>
-
-#include <array>
 #include <cstdint>
 #include <memory>
 #include <system_error>
@@ -19,7 +18,7 @@ namespace vela::iam
 /// the other: receive, decide, write, receive again. Runs on the event-loop thread only.
 class Session final : public std::enable_shared_from_this<Session>
 {
-public:
+  public:
     using Socket = asio::local::stream_protocol::socket;
 
     /// Receive buffer; a receive that fills it is not examined.
@@ -40,7 +39,7 @@ public:
     /// Begins serving the accepted connection.
     void start();
 
-private:
+  private:
     void start_read();
     void handle_read(const std::error_code& error, std::size_t bytes_transferred);
     void handle_write(const std::error_code& error);

@@ -5,22 +5,20 @@
 #include "iam/tests/unix_client.hpp"
 #include "tests/support/temp_dir.hpp"
 
-#include <gtest/gtest.h>
-
 #include <array>
 #include <cerrno>
 #include <climits>
-#include <cstdlib>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <thread>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace vela::iam
@@ -43,7 +41,7 @@ struct Daemon_case
 
 class Daemon_test : public ::testing::TestWithParam<Daemon_case>
 {
-protected:
+  protected:
     ~Daemon_test() override
     {
         if (m_pid > 0)

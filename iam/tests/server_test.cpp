@@ -1,21 +1,17 @@
-#include "iam/server.hpp"
-
 #include "ara/log/testing/log_capture.h"
+#include "iam/server.hpp"
 #include "iam/session.hpp"
 #include "iam/tests/mocks/failing_acceptor.hpp"
 #include "iam/tests/mocks/mock_iam_clients.hpp"
 #include "iam/tests/unix_client.hpp"
 #include "tests/support/temp_dir.hpp"
 
+#include <asio/io_context.hpp>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
-#include <asio/io_context.hpp>
-
 #include <memory>
-#include <thread>
-
 #include <sys/stat.h>
+#include <thread>
 
 namespace vela::iam
 {
@@ -36,10 +32,9 @@ constexpr std::uint32_t allowed_service = 0x1234;
 constexpr std::uint32_t denied_service = 0x4321;
 constexpr std::chrono::seconds log_timeout{5};
 
-template <typename Acceptor>
-class Server_fixture : public ::testing::Test
+template <typename Acceptor> class Server_fixture : public ::testing::Test
 {
-protected:
+  protected:
     using Server_type = Server<asio::io_context, Acceptor, Session>;
 
     Server_fixture()
