@@ -2,6 +2,7 @@
 // /var/run/adaptive, so each run gets a private mount namespace with an empty tmpfs over
 // /var/run; the test reaches the socket through /proc/<pid>/root.
 
+#include "iam/tests/peer_process.hpp"
 #include "iam/tests/unix_client.hpp"
 #include "tests/support/temp_dir.hpp"
 
@@ -16,6 +17,7 @@
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -26,7 +28,9 @@ namespace vela::iam
 namespace
 {
 
+using testing::Peer_process;
 using testing::posix_request_text;
+using testing::response_bytes;
 using testing::Unix_client;
 using Clock = std::chrono::steady_clock;
 
@@ -39,10 +43,20 @@ struct Daemon_case
     bool stale_socket_file;
 };
 
-class Daemon_test : public ::testing::TestWithParam<Daemon_case>
+/// How the daemon is started besides its fixed environment.
+struct Daemon_start
+{
+    bool stale_socket_file{false};
+    /// RLIMIT_NOFILE of the daemon; 0 leaves the test's own.
+    rlim_t descriptor_limit{0};
+    /// Socket and folders reachable by every uid (umask 0).
+    bool open_to_all{false};
+};
+
+class Daemon_fixture : public ::testing::Test
 {
   protected:
-    ~Daemon_test() override
+    ~Daemon_fixture() override
     {
         if (m_pid > 0)
         {
@@ -53,8 +67,9 @@ class Daemon_test : public ::testing::TestWithParam<Daemon_case>
 
     /// Starts the daemon in its own mount namespace; false (with the reason in m_skip_reason) when
     /// no namespace can be made here.
-    bool start_daemon(bool stale_socket_file)
+    bool start_daemon(const Daemon_start& how)
     {
+        const rlimit descriptors{how.descriptor_limit, how.descriptor_limit};
         const std::string alias = "TARN1_IAM_ALIAS_RULES=" + m_dir.write_file("alias.conf", "1000 1000 * app\n");
         const std::string policy = "TARN1_IAM_POLICY=" + m_dir.write_file("policy.conf", "allow app - SOMEIP 1234 *\n");
         const std::string log_path = m_dir.file("daemon.log");
@@ -71,7 +86,15 @@ class Daemon_test : public ::testing::TestWithParam<Daemon_case>
             {
                 ::_exit(no_namespace_status);
             }
-            if (stale_socket_file)
+            if (how.descriptor_limit != 0 && ::setrlimit(RLIMIT_NOFILE, &descriptors) != 0)
+            {
+                ::_exit(127);
+            }
+            if (how.open_to_all)
+            {
+                ::umask(0);
+            }
+            if (how.stale_socket_file)
             {
                 ::mkdir("/var/run/adaptive", 0755);
                 ::mkdir("/var/run/adaptive/tarn1_iam", 0755);
@@ -163,9 +186,13 @@ class Daemon_test : public ::testing::TestWithParam<Daemon_case>
     std::string m_skip_reason;
 };
 
+class Daemon_test : public Daemon_fixture, public ::testing::WithParamInterface<Daemon_case>
+{
+};
+
 TEST_P(Daemon_test, ServesUntilSigtermThenExitsWithZero)
 {
-    if (!start_daemon(GetParam().stale_socket_file))
+    if (!start_daemon(Daemon_start{GetParam().stale_socket_file}))
     {
         GTEST_SKIP() << m_skip_reason;
     }
@@ -196,6 +223,43 @@ INSTANTIATE_TEST_SUITE_P(Daemon_test,
                          ::testing::Values(Daemon_case{"SocketFolderMissing", false},
                                            Daemon_case{"StaleSocketFileLeftBehind", true}),
                          [](const ::testing::TestParamInfo<Daemon_case>& param) { return param.param.name; });
+
+using Daemon_flood_test = Daemon_fixture;
+
+TEST_F(Daemon_flood_test, WithFewDescriptorsOneFloodingUidCannotLockAnotherOut)
+{
+    if (::geteuid() != 0)
+    {
+        GTEST_SKIP() << "needs root to run clients under other uids";
+    }
+    // 64 descriptors: 32 sessions, 16 of them for one uid
+    if (!start_daemon(Daemon_start{false, 64, true}))
+    {
+        GTEST_SKIP() << m_skip_reason;
+    }
+    const std::string request = posix_request_text(1000, 0x1234);
+    const std::string allowed = response_bytes(Decision::allowed);
+    ASSERT_EQ(Unix_client(m_socket).ask(request), Decision::allowed) << m_dir.read_file("daemon.log");
+    // the clients reach the socket from inside the daemon's mount namespace, as other users
+    const int mount_namespace = ::open(("/proc/" + std::to_string(m_pid) + "/ns/mnt").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(mount_namespace, 0);
+    const std::string inside = "/var/run/adaptive/tarn1_iam/iam";
+
+    const Peer_process flood(inside, 60001, 200, request, allowed, mount_namespace);
+    const auto flood_report = flood.report();
+    const Peer_process other(inside, 60002, 1, request, allowed, mount_namespace);
+    const auto other_report = other.report();
+    ::close(mount_namespace);
+
+    ASSERT_TRUE(flood_report.has_value());
+    ASSERT_TRUE(other_report.has_value());
+    EXPECT_EQ(flood_report->answered, 16);
+    EXPECT_EQ(flood_report->closed, 184);
+    EXPECT_EQ(other_report->answered, 1) << m_dir.read_file("daemon.log");
+    EXPECT_NE(m_dir.read_file("daemon.log")
+                  .find("Server::handle_accept: uid 60001 reached its session limit 16, connection closed"),
+              std::string::npos);
+}
 
 } // namespace
 } // namespace vela::iam
