@@ -1,6 +1,7 @@
 // Black-box runs of the built daemon. The daemon listens on its fixed path under
 // /var/run/adaptive, so each run gets a private mount namespace with an empty tmpfs over
-// /var/run; the test reaches the socket through /proc/<pid>/root.
+// /var/run; the test reaches the socket through /proc/<pid>/root. Runs whose clients are other
+// users get a folder of the test's own over /var/run instead, which everyone can reach.
 
 #include "iam/tests/peer_process.hpp"
 #include "iam/tests/unix_client.hpp"
@@ -49,7 +50,7 @@ struct Daemon_start
     bool stale_socket_file{false};
     /// RLIMIT_NOFILE of the daemon; 0 leaves the test's own.
     rlim_t descriptor_limit{0};
-    /// Socket and folders reachable by every uid (umask 0).
+    /// Socket and folders reachable by every uid: /var/run is a folder of the test, the umask 0.
     bool open_to_all{false};
 };
 
@@ -76,13 +77,20 @@ class Daemon_fixture : public ::testing::Test
         std::array<const char*, 6> environment{
             alias.c_str(), policy.c_str(), "ARA_LOG_LEVEL=debug", "ARA_LOG_CONSOLE=1", "ARA_LOG_DLT=0", nullptr};
         std::array<const char*, 2> arguments{TARN1_IAM_DAEMON_PATH, nullptr};
+        const std::string run_folder = m_dir.file("run");
+        if (how.open_to_all && (::chmod(m_dir.path().c_str(), 0755) != 0 || ::mkdir(run_folder.c_str(), 0755) != 0))
+        {
+            m_skip_reason = "cannot make a run folder for everyone";
+            return false;
+        }
 
         m_pid = ::fork();
         if (m_pid == 0)
         {
             // only system calls from here on: the parent has threads
             if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-                ::mount("tmpfs", "/var/run", "tmpfs", 0, "mode=0755") != 0)
+                (how.open_to_all ? ::mount(run_folder.c_str(), "/var/run", nullptr, MS_BIND, nullptr)
+                                 : ::mount("tmpfs", "/var/run", "tmpfs", 0, "mode=0755")) != 0)
             {
                 ::_exit(no_namespace_status);
             }
@@ -126,12 +134,14 @@ class Daemon_fixture : public ::testing::Test
             if (!child_namespace.empty() && child_namespace != own_namespace)
             {
                 // /var/run is often a link to /run, which /proc/<pid>/root would resolve in our own root
-                char run_folder[PATH_MAX] = {};
-                if (::realpath("/var/run", run_folder) == nullptr)
+                char real_run[PATH_MAX] = {};
+                if (::realpath("/var/run", real_run) == nullptr)
                 {
-                    std::strcpy(run_folder, "/var/run");
+                    std::strcpy(real_run, "/var/run");
                 }
-                m_socket = "/proc/" + std::to_string(m_pid) + "/root" + run_folder + "/adaptive/tarn1_iam/iam";
+                m_socket = how.open_to_all
+                               ? run_folder + "/adaptive/tarn1_iam/iam"
+                               : "/proc/" + std::to_string(m_pid) + "/root" + real_run + "/adaptive/tarn1_iam/iam";
                 return true;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -240,16 +250,11 @@ TEST_F(Daemon_flood_test, WithFewDescriptorsOneFloodingUidCannotLockAnotherOut)
     const std::string request = posix_request_text(1000, 0x1234);
     const std::string allowed = response_bytes(Decision::allowed);
     ASSERT_EQ(Unix_client(m_socket).ask(request), Decision::allowed) << m_dir.read_file("daemon.log");
-    // the clients reach the socket from inside the daemon's mount namespace, as other users
-    const int mount_namespace = ::open(("/proc/" + std::to_string(m_pid) + "/ns/mnt").c_str(), O_RDONLY | O_CLOEXEC);
-    ASSERT_GE(mount_namespace, 0);
-    const std::string inside = "/var/run/adaptive/tarn1_iam/iam";
 
-    const Peer_process flood(inside, 60001, 200, request, allowed, mount_namespace);
+    const Peer_process flood(m_socket, 60001, 200, request, allowed);
     const auto flood_report = flood.report();
-    const Peer_process other(inside, 60002, 1, request, allowed, mount_namespace);
+    const Peer_process other(m_socket, 60002, 1, request, allowed);
     const auto other_report = other.report();
-    ::close(mount_namespace);
 
     ASSERT_TRUE(flood_report.has_value());
     ASSERT_TRUE(other_report.has_value());

@@ -6,7 +6,6 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
-#include <sched.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -71,12 +70,10 @@ Outcome read_answer(int descriptor, const std::string& expected)
                             int connections,
                             const std::string& request,
                             const std::string& expected,
-                            int mount_namespace,
                             int report_writer)
 {
     Peer_report report;
-    if ((mount_namespace >= 0 && ::setns(mount_namespace, CLONE_NEWNS) != 0) || ::setgroups(0, nullptr) != 0 ||
-        ::setresgid(uid, uid, uid) != 0 || ::setresuid(uid, uid, uid) != 0)
+    if (::setgroups(0, nullptr) != 0 || ::setresgid(uid, uid, uid) != 0 || ::setresuid(uid, uid, uid) != 0)
     {
         ::_exit(1);
     }
@@ -127,8 +124,7 @@ Peer_process::Peer_process(const std::string& path,
                            std::uint32_t uid,
                            int connections,
                            const std::string& request,
-                           const std::string& expected_response,
-                           int mount_namespace)
+                           const std::string& expected_response)
 {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
@@ -142,7 +138,7 @@ Peer_process::Peer_process(const std::string& path,
     if (m_pid == 0)
     {
         ::close(report_pipe[0]);
-        run_child(address, uid, connections, request, expected_response, mount_namespace, report_pipe[1]);
+        run_child(address, uid, connections, request, expected_response, report_pipe[1]);
     }
     ::close(report_pipe[1]);
     m_report_reader = report_pipe[0];

@@ -25,9 +25,8 @@ struct Peer_report
 };
 
 /// A client process of another uid, for tests run as root. The child, forked from the threaded
-/// test, makes only system calls: it enters the mount namespace given (when one is), takes uid as
-/// its user and group ids, then opens up to `connections` connections to path one after the
-/// other, sends request on each and reads the answer. It reports, then keeps the answered
+/// test, makes only system calls: it takes uid as its user and group ids, then opens up to `connections` connections to
+/// path one after the other, sends request on each and reads the answer. It reports, then keeps the answered
 /// connections open until the object is destroyed, which kills it.
 class Peer_process final
 {
@@ -36,8 +35,7 @@ class Peer_process final
                  std::uint32_t uid,
                  int connections,
                  const std::string& request,
-                 const std::string& expected_response,
-                 int mount_namespace = -1);
+                 const std::string& expected_response);
     ~Peer_process();
 
     Peer_process(const Peer_process&) = delete;
