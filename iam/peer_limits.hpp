@@ -14,8 +14,8 @@ namespace vela::iam
 /// Descriptors the daemon keeps for itself whatever the number of sessions: the standard streams,
 /// the listening socket, the event loop (epoll, its wake-up and timer descriptors), the signal pipe,
 /// the logging connection, what the alias query and policy decision clients open while a request
-/// is decided, and the one connection accepted only to be closed again. About 15 are in use; the
-/// rest is headroom for the platform libraries.
+/// is decided, and the one connection accepted only to be closed again. About a dozen are in use;
+/// the rest is headroom for the platform libraries.
 inline constexpr std::uint64_t reserved_descriptors = 32;
 /// Each session holds its connection; the alias query and policy clients keep none between requests.
 inline constexpr std::uint64_t descriptors_per_session = 1;

@@ -87,33 +87,26 @@ constexpr Verdict admitted = Verdict::admitted;
 constexpr Verdict all_taken = Verdict::all_sessions_taken;
 constexpr Verdict uid_taken = Verdict::uid_sessions_taken;
 
-INSTANTIATE_TEST_SUITE_P(
-    Table,
-    Session_admission_test,
-    ::testing::Values(
-        Admission_case{"UidBeyondItsShareIsRefused",
-                       {{admit, 1000, admitted}, {admit, 1000, admitted}, {admit, 1000, uid_taken}}},
-        Admission_case{
-            "OtherUidStillFindsRoom",
-            {{admit, 1000, admitted}, {admit, 1000, admitted}, {admit, 1000, uid_taken}, {admit, 1001, admitted}}},
-        Admission_case{"RootIsBoundOnlyInAll",
-                       {{admit, 0, admitted}, {admit, 0, admitted}, {admit, 0, admitted}, {admit, 0, all_taken}}},
-        Admission_case{
-            "AllTakenRefusesEveryUid",
-            {{admit, 1000, admitted}, {admit, 1001, admitted}, {admit, 1002, admitted}, {admit, 1003, all_taken}}},
-        Admission_case{"ReleasedPlaceIsTakenAgain",
-                       {{admit, 1000, admitted},
-                        {admit, 1000, admitted},
-                        {release, 1000, admitted},
-                        {admit, 1000, admitted},
-                        {admit, 1000, uid_taken}}},
-        Admission_case{"ReleaseOfAnUnknownUidGivesNothingBack",
-                       {{admit, 1000, admitted},
-                        {admit, 1001, admitted},
-                        {admit, 1002, admitted},
-                        {release, 4242, admitted},
-                        {admit, 1003, all_taken}}}),
-    [](const ::testing::TestParamInfo<Admission_case>& param) { return param.param.name; });
+INSTANTIATE_TEST_SUITE_P(Table,
+                         Session_admission_test,
+                         ::testing::Values(Admission_case{"RootIsBoundOnlyInAll",
+                                                          {{admit, 0, admitted},
+                                                           {admit, 0, admitted},
+                                                           {admit, 0, admitted},
+                                                           {admit, 0, all_taken}}},
+                                           Admission_case{"ReleasedPlaceIsTakenAgain",
+                                                          {{admit, 1000, admitted},
+                                                           {admit, 1000, admitted},
+                                                           {release, 1000, admitted},
+                                                           {admit, 1000, admitted},
+                                                           {admit, 1000, uid_taken}}},
+                                           Admission_case{"ReleaseOfAnUnknownUidGivesNothingBack",
+                                                          {{admit, 1000, admitted},
+                                                           {admit, 1001, admitted},
+                                                           {admit, 1002, admitted},
+                                                           {release, 4242, admitted},
+                                                           {admit, 1003, all_taken}}}),
+                         [](const ::testing::TestParamInfo<Admission_case>& param) { return param.param.name; });
 
 TEST(Session_place_test, PlaceIsGivenBackOnceWhenItsLastOwnerGoes)
 {
