@@ -2,6 +2,7 @@
 #include "iam/alive_supervisor.hpp"
 #include "iam/application_state.hpp"
 #include "iam/iam_logger.hpp"
+#include "iam/peer_limits.hpp"
 #include "iam/server.hpp"
 #include "iam/session.hpp"
 #include "iam/signal_handler.hpp"
@@ -9,11 +10,9 @@
 
 #include <asio/io_context.hpp>
 #include <asio/local/stream_protocol.hpp>
-
 #include <cstdint>
 #include <exception>
 #include <memory>
-
 #include <unistd.h>
 
 namespace
@@ -56,7 +55,13 @@ int main()
         std::uint64_t request_counter = 0;
         remove_socket_file(socket_path);
 
-        auto server = std::make_unique<Iam_server>(io_service, socket_path, request_counter);
+        const std::uint64_t descriptor_limit = read_descriptor_limit();
+        const Peer_limits limits = peer_limits_for(descriptor_limit);
+        logger.LogDebug() << "main: descriptor limit: " << descriptor_limit
+                          << ", sessions: " << static_cast<std::uint64_t>(limits.sessions)
+                          << ", per uid: " << static_cast<std::uint64_t>(limits.sessions_per_uid);
+        auto server = std::make_unique<Iam_server>(
+            io_service, socket_path, request_counter, Platform_clients_factory::instance(), accept_retry_delay, limits);
 
         kest::psp::startup::report_ready();
 

@@ -1,5 +1,7 @@
 #include "iam/server.hpp"
 
+#include <sys/socket.h>
+
 namespace vela::iam
 {
 
@@ -31,6 +33,17 @@ void create_socket_folder(const std::string& path)
             throw std::system_error(errno, std::system_category(), "mkdir " + prefix);
         }
     }
+}
+
+std::uint32_t peer_uid(int descriptor) noexcept
+{
+    ucred credentials{};
+    socklen_t size = sizeof(credentials);
+    if (::getsockopt(descriptor, SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0 || size != sizeof(credentials))
+    {
+        return unknown_uid;
+    }
+    return credentials.uid;
 }
 
 } // namespace vela::iam

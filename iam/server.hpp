@@ -1,17 +1,17 @@
 #pragma once
 
 #include "iam/iam_clients.hpp"
+#include "iam/iam_logger.hpp"
+#include "iam/peer_limits.hpp"
 
 #include <asio/steady_timer.hpp>
-
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <system_error>
-
 #include <sys/stat.h>
+#include <system_error>
 
 namespace vela::iam
 {
@@ -28,12 +28,17 @@ inline constexpr std::chrono::milliseconds accept_retry_delay{100};
 /// naming "mkdir" when one cannot be made.
 void create_socket_folder(const std::string& path);
 
+/// The uid of the process at the other end of a connected unix socket (as it was when it
+/// connected), or unknown_uid when the kernel does not say.
+std::uint32_t peer_uid(int descriptor) noexcept;
+
 /// Listens on a unix stream socket and makes one session per connection. Session ids start at 1;
-/// every accept, also a failed one, uses up one id. Runs on the event-loop thread only.
-template <typename Io_service, typename Acceptor, typename Session_type>
-class Server final
+/// every accept, also a failed one, uses up one id. A connection beyond the session limits (in all,
+/// or of its peer's uid) is closed as soon as it is accepted, so the descriptors never run out and
+/// one user cannot take every session. Runs on the event-loop thread only.
+template <typename Io_service, typename Acceptor, typename Session_type> class Server final
 {
-public:
+  public:
     /// Opens, binds (after creating missing folders) and listens on path, then starts accepting
     /// into session 1. Throws std::system_error naming the step that failed ("open",
     /// "set_option", "bind", "listen").
@@ -41,13 +46,16 @@ public:
            const std::string& path,
            std::uint64_t& request_counter,
            Iam_clients_factory_interface& clients_factory = Platform_clients_factory::instance(),
-           std::chrono::milliseconds retry_delay = accept_retry_delay)
+           std::chrono::milliseconds retry_delay = accept_retry_delay,
+           const Peer_limits& limits = peer_limits_for(read_descriptor_limit()))
         : m_io_service(io_service)
         , m_acceptor(io_service)
         , m_retry_timer(io_service)
         , m_request_counter(request_counter)
         , m_clients_factory(clients_factory)
         , m_retry_delay(retry_delay)
+        , m_admission(std::make_shared<Session_admission>(limits))
+        , m_session_log_limits(std::make_shared<Session_log_limits>(limits))
     {
         using Endpoint = typename Acceptor::endpoint_type;
         // sun_path holds 108 bytes including the terminating zero.
@@ -79,7 +87,7 @@ public:
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;
 
-private:
+  private:
     static void throw_on(const std::error_code& error, const char* step)
     {
         if (error)
@@ -90,7 +98,8 @@ private:
 
     std::shared_ptr<Session_type> make_session()
     {
-        return std::make_shared<Session_type>(m_io_service, m_next_session_id, m_request_counter, m_clients_factory);
+        return std::make_shared<Session_type>(
+            m_io_service, m_next_session_id, m_request_counter, m_clients_factory, m_session_log_limits);
     }
 
     void start_accept(std::shared_ptr<Session_type> session)
@@ -110,7 +119,7 @@ private:
         }
         if (!error)
         {
-            session->start();
+            admit(*session);
         }
         ++m_next_session_id;
         auto next = make_session();
@@ -130,6 +139,37 @@ private:
             });
     }
 
+    void admit(Session_type& session)
+    {
+        const std::uint32_t uid = peer_uid(session.socket().native_handle());
+        const auto verdict = m_admission->admit(uid);
+        if (verdict == Session_admission::Verdict::admitted)
+        {
+            session.start(Session_place(m_admission, uid));
+            return;
+        }
+        std::error_code ignored;
+        session.socket().close(ignored);
+        if (verdict == Session_admission::Verdict::all_sessions_taken)
+        {
+            const auto logged = m_all_taken_log.check(0);
+            if (logged.pass)
+            {
+                iam_logger().LogWarn() << "Server::handle_accept: session limit "
+                                       << static_cast<std::uint64_t>(m_admission->limits().sessions)
+                                       << " reached, connection of uid " << uid << " closed" << logged;
+            }
+            return;
+        }
+        const auto logged = m_uid_taken_log.check(uid);
+        if (logged.pass)
+        {
+            iam_logger().LogWarn() << "Server::handle_accept: uid " << uid << " reached its session limit "
+                                   << static_cast<std::uint64_t>(m_admission->limits().sessions_per_uid)
+                                   << ", connection closed" << logged;
+        }
+    }
+
     Io_service& m_io_service;
     Acceptor m_acceptor;
     asio::steady_timer m_retry_timer;
@@ -137,6 +177,12 @@ private:
     Iam_clients_factory_interface& m_clients_factory;
     std::chrono::milliseconds m_retry_delay;
     std::uint32_t m_next_session_id{1};
+    // Shared with the sessions, which may outlive the server when the event loop is torn down.
+    std::shared_ptr<Session_admission> m_admission;
+    std::shared_ptr<Session_log_limits> m_session_log_limits;
+    // Refusals are logged at most once per second: all of them together, and per uid.
+    tarn1::log_limit::Log_rate_limiter m_all_taken_log{std::chrono::seconds(1)};
+    tarn1::log_limit::Log_rate_limiter m_uid_taken_log{std::chrono::seconds(1)};
 };
 
 } // namespace vela::iam

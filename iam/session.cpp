@@ -5,7 +5,6 @@
 
 #include <asio/buffer.hpp>
 #include <asio/write.hpp>
-
 #include <string_view>
 
 namespace vela::iam
@@ -14,11 +13,13 @@ namespace vela::iam
 Session::Session(asio::io_context& io_service,
                  std::uint32_t session_id,
                  std::uint64_t& request_counter,
-                 Iam_clients_factory_interface& clients_factory)
+                 Iam_clients_factory_interface& clients_factory,
+                 std::shared_ptr<Session_log_limits> log_limits)
     : m_socket(io_service)
     , m_request_handler(clients_factory)
     , m_session_id(session_id)
     , m_request_counter(request_counter)
+    , m_log_limits(std::move(log_limits))
 {
     iam_logger().LogDebug() << "Session::Session: session id: " << m_session_id;
 }
@@ -33,8 +34,9 @@ Session::~Session()
     }
 }
 
-void Session::start()
+void Session::start(Session_place place)
 {
+    m_place = std::move(place);
     start_read();
 }
 
@@ -49,8 +51,12 @@ void Session::handle_read(const std::error_code& error, std::size_t bytes_transf
 {
     if (error)
     {
-        iam_logger().LogError() << "Session::handle_read: session id: " << m_session_id
-                                << ", error: " << error.message();
+        const auto verdict = m_log_limits->receive_failed.check(m_place.uid());
+        if (verdict.pass)
+        {
+            iam_logger().LogError() << "Session::handle_read: session id: " << m_session_id
+                                    << ", error: " << error.message() << verdict;
+        }
         return;
     }
 
@@ -66,37 +72,68 @@ Decision Session::decide(std::size_t bytes_transferred)
 {
     if (bytes_transferred == m_buffer.size())
     {
-        iam_logger().LogError() << "Session::handle_read: session id: " << m_session_id << ", data override";
+        const auto verdict = m_log_limits->data_override.check(m_place.uid());
+        if (verdict.pass)
+        {
+            iam_logger().LogError() << "Session::handle_read: session id: " << m_session_id << ", data override"
+                                    << verdict;
+        }
         return Decision::denied;
     }
     // The request ends at its first zero byte, and never beyond what this receive brought:
     // bytes further on are left over from earlier requests.
     std::string_view text(m_buffer.data(), bytes_transferred);
     text = text.substr(0, text.find('\0'));
+    std::unique_ptr<Check_request> request;
     try
     {
-        const auto request = decode_request(text);
+        request = decode_request(text);
+    }
+    catch (const std::exception& exception)
+    {
+        log_exception(m_log_limits->undecodable, exception.what());
+        return Decision::error;
+    }
+    catch (...)
+    {
+        log_exception(m_log_limits->undecodable, "unknown exception");
+        return Decision::error;
+    }
+    try
+    {
         return m_request_handler.handle(*request).decision;
     }
     catch (const std::exception& exception)
     {
-        iam_logger().LogError() << "Session::handle_read: session id: " << m_session_id
-                                << ", exception: " << exception.what();
+        log_exception(m_log_limits->refused, exception.what());
     }
     catch (...)
     {
-        iam_logger().LogError() << "Session::handle_read: session id: " << m_session_id
-                                << ", exception: unknown exception";
+        log_exception(m_log_limits->refused, "unknown exception");
     }
     return Decision::error;
+}
+
+void Session::log_exception(tarn1::log_limit::Log_rate_limiter& limiter, const char* text)
+{
+    const auto verdict = limiter.check(m_place.uid());
+    if (verdict.pass)
+    {
+        iam_logger().LogError() << "Session::handle_read: session id: " << m_session_id << ", exception: " << text
+                                << verdict;
+    }
 }
 
 void Session::handle_write(const std::error_code& error)
 {
     if (error)
     {
-        iam_logger().LogError() << "Session::handle_write: session id: " << m_session_id
-                                << ", error: " << error.message();
+        const auto verdict = m_log_limits->write_failed.check(m_place.uid());
+        if (verdict.pass)
+        {
+            iam_logger().LogError() << "Session::handle_write: session id: " << m_session_id
+                                    << ", error: " << error.message() << verdict;
+        }
         return;
     }
     ++m_request_counter;

@@ -1,26 +1,27 @@
 // Black-box runs of the built daemon. The daemon listens on its fixed path under
 // /var/run/adaptive, so each run gets a private mount namespace with an empty tmpfs over
-// /var/run; the test reaches the socket through /proc/<pid>/root.
+// /var/run; the test reaches the socket through /proc/<pid>/root. Runs whose clients are other
+// users get a folder of the test's own over /var/run instead, which everyone can reach.
 
+#include "iam/tests/peer_process.hpp"
 #include "iam/tests/unix_client.hpp"
 #include "tests/support/temp_dir.hpp"
-
-#include <gtest/gtest.h>
 
 #include <array>
 #include <cerrno>
 #include <climits>
-#include <cstdlib>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <thread>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace vela::iam
@@ -28,7 +29,9 @@ namespace vela::iam
 namespace
 {
 
+using testing::Peer_process;
 using testing::posix_request_text;
+using testing::response_bytes;
 using testing::Unix_client;
 using Clock = std::chrono::steady_clock;
 
@@ -41,10 +44,20 @@ struct Daemon_case
     bool stale_socket_file;
 };
 
-class Daemon_test : public ::testing::TestWithParam<Daemon_case>
+/// How the daemon is started besides its fixed environment.
+struct Daemon_start
 {
-protected:
-    ~Daemon_test() override
+    bool stale_socket_file{false};
+    /// RLIMIT_NOFILE of the daemon; 0 leaves the test's own.
+    rlim_t descriptor_limit{0};
+    /// Socket and folders reachable by every uid: /var/run is a folder of the test, the umask 0.
+    bool open_to_all{false};
+};
+
+class Daemon_fixture : public ::testing::Test
+{
+  protected:
+    ~Daemon_fixture() override
     {
         if (m_pid > 0)
         {
@@ -55,25 +68,41 @@ protected:
 
     /// Starts the daemon in its own mount namespace; false (with the reason in m_skip_reason) when
     /// no namespace can be made here.
-    bool start_daemon(bool stale_socket_file)
+    bool start_daemon(const Daemon_start& how)
     {
+        const rlimit descriptors{how.descriptor_limit, how.descriptor_limit};
         const std::string alias = "TARN1_IAM_ALIAS_RULES=" + m_dir.write_file("alias.conf", "1000 1000 * app\n");
         const std::string policy = "TARN1_IAM_POLICY=" + m_dir.write_file("policy.conf", "allow app - SOMEIP 1234 *\n");
         const std::string log_path = m_dir.file("daemon.log");
         std::array<const char*, 6> environment{
             alias.c_str(), policy.c_str(), "ARA_LOG_LEVEL=debug", "ARA_LOG_CONSOLE=1", "ARA_LOG_DLT=0", nullptr};
         std::array<const char*, 2> arguments{TARN1_IAM_DAEMON_PATH, nullptr};
+        const std::string run_folder = m_dir.file("run");
+        if (how.open_to_all && (::chmod(m_dir.path().c_str(), 0755) != 0 || ::mkdir(run_folder.c_str(), 0755) != 0))
+        {
+            m_skip_reason = "cannot make a run folder for everyone";
+            return false;
+        }
 
         m_pid = ::fork();
         if (m_pid == 0)
         {
             // only system calls from here on: the parent has threads
             if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-                ::mount("tmpfs", "/var/run", "tmpfs", 0, "mode=0755") != 0)
+                (how.open_to_all ? ::mount(run_folder.c_str(), "/var/run", nullptr, MS_BIND, nullptr)
+                                 : ::mount("tmpfs", "/var/run", "tmpfs", 0, "mode=0755")) != 0)
             {
                 ::_exit(no_namespace_status);
             }
-            if (stale_socket_file)
+            if (how.descriptor_limit != 0 && ::setrlimit(RLIMIT_NOFILE, &descriptors) != 0)
+            {
+                ::_exit(127);
+            }
+            if (how.open_to_all)
+            {
+                ::umask(0);
+            }
+            if (how.stale_socket_file)
             {
                 ::mkdir("/var/run/adaptive", 0755);
                 ::mkdir("/var/run/adaptive/tarn1_iam", 0755);
@@ -105,12 +134,14 @@ protected:
             if (!child_namespace.empty() && child_namespace != own_namespace)
             {
                 // /var/run is often a link to /run, which /proc/<pid>/root would resolve in our own root
-                char run_folder[PATH_MAX] = {};
-                if (::realpath("/var/run", run_folder) == nullptr)
+                char real_run[PATH_MAX] = {};
+                if (::realpath("/var/run", real_run) == nullptr)
                 {
-                    std::strcpy(run_folder, "/var/run");
+                    std::strcpy(real_run, "/var/run");
                 }
-                m_socket = "/proc/" + std::to_string(m_pid) + "/root" + run_folder + "/adaptive/tarn1_iam/iam";
+                m_socket = how.open_to_all
+                               ? run_folder + "/adaptive/tarn1_iam/iam"
+                               : "/proc/" + std::to_string(m_pid) + "/root" + real_run + "/adaptive/tarn1_iam/iam";
                 return true;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -165,9 +196,13 @@ protected:
     std::string m_skip_reason;
 };
 
+class Daemon_test : public Daemon_fixture, public ::testing::WithParamInterface<Daemon_case>
+{
+};
+
 TEST_P(Daemon_test, ServesUntilSigtermThenExitsWithZero)
 {
-    if (!start_daemon(GetParam().stale_socket_file))
+    if (!start_daemon(Daemon_start{GetParam().stale_socket_file}))
     {
         GTEST_SKIP() << m_skip_reason;
     }
@@ -198,6 +233,38 @@ INSTANTIATE_TEST_SUITE_P(Daemon_test,
                          ::testing::Values(Daemon_case{"SocketFolderMissing", false},
                                            Daemon_case{"StaleSocketFileLeftBehind", true}),
                          [](const ::testing::TestParamInfo<Daemon_case>& param) { return param.param.name; });
+
+using Daemon_flood_test = Daemon_fixture;
+
+TEST_F(Daemon_flood_test, WithFewDescriptorsOneFloodingUidCannotLockAnotherOut)
+{
+    if (::geteuid() != 0)
+    {
+        GTEST_SKIP() << "needs root to run clients under other uids";
+    }
+    // 64 descriptors: 32 sessions, 16 of them for one uid
+    if (!start_daemon(Daemon_start{false, 64, true}))
+    {
+        GTEST_SKIP() << m_skip_reason;
+    }
+    const std::string request = posix_request_text(1000, 0x1234);
+    const std::string allowed = response_bytes(Decision::allowed);
+    ASSERT_EQ(Unix_client(m_socket).ask(request), Decision::allowed) << m_dir.read_file("daemon.log");
+
+    const Peer_process flood(m_socket, 60001, 200, request, allowed);
+    const auto flood_report = flood.report();
+    const Peer_process other(m_socket, 60002, 1, request, allowed);
+    const auto other_report = other.report();
+
+    ASSERT_TRUE(flood_report.has_value());
+    ASSERT_TRUE(other_report.has_value());
+    EXPECT_EQ(flood_report->answered, 16);
+    EXPECT_EQ(flood_report->closed, 184);
+    EXPECT_EQ(other_report->answered, 1) << m_dir.read_file("daemon.log");
+    EXPECT_NE(m_dir.read_file("daemon.log")
+                  .find("Server::handle_accept: uid 60001 reached its session limit 16, connection closed"),
+              std::string::npos);
+}
 
 } // namespace
 } // namespace vela::iam
