@@ -7,7 +7,7 @@ packages=(
     cmake g++ make pkg-config
     nlohmann-json3-dev libasio-dev libboost-serialization-dev libboost-system-dev
     libgtest-dev libgmock-dev
-    libdlt-dev dlt-daemon
+    libdlt-dev dlt-daemon dlt-tools
     util-linux procps
 )
 

@@ -2,6 +2,7 @@
 #include "log_runtime.hpp"
 
 #include <cstdlib>
+#include <cstring>
 #include <dlt/dlt.h>
 #include <memory>
 #include <string>
@@ -35,12 +36,19 @@ DltLogLevelType to_dlt(LogLevel level) noexcept
     return DLT_LOG_OFF;
 }
 
-/// Sends each message in DLT verbose mode: one argument per streamed piece, of the piece's
-/// type. Contexts are registered with libdlt on their first message at verbose level, so that
-/// the level filter of this runtime (not libdlt's initial level) decides what is sent.
-class Dlt_sink final : public Log_sink
+/// libdlt's thread reports a level set from outside (dlt-control, a DLT viewer) for a context.
+void on_level_changed(char context_id[DLT_ID_SIZE], std::uint8_t log_level, std::uint8_t /*trace_status*/)
 {
-public:
+    Log_runtime::instance().set_context_level(std::string(context_id, ::strnlen(context_id, DLT_ID_SIZE)), log_level);
+}
+
+/// Sends each message in DLT verbose mode: one argument per streamed piece, of the piece's
+/// type. Each context is registered with libdlt at the level this runtime applies to it, and
+/// a level the DLT daemon later sets for it (from dlt-control or a viewer) becomes the
+/// context's level in this runtime too, so the console and DLT let the same messages through.
+class Dlt_sink final : public Context_sink
+{
+  public:
     Dlt_sink(const std::string& app_id, const std::string& description)
     {
         // libdlt's own diagnostics go to standard error, never to the program's standard output.
@@ -62,6 +70,8 @@ public:
 
     Dlt_sink(const Dlt_sink&) = delete;
     Dlt_sink& operator=(const Dlt_sink&) = delete;
+
+    void register_context(const Logger& logger) noexcept override { context_of(logger); }
 
     void write(const std::string&, const Log_message& message) noexcept override
     {
@@ -106,7 +116,22 @@ public:
         dlt_user_log_write_finish(&data);
     }
 
-private:
+  private:
+    /// The most detailed level the logger lets through now.
+    static LogLevel level_of(const Logger& logger) noexcept
+    {
+        for (std::uint8_t level = static_cast<std::uint8_t>(LogLevel::kVerbose);
+             level > static_cast<std::uint8_t>(LogLevel::kOff);
+             --level)
+        {
+            if (logger.IsLogEnabled(static_cast<LogLevel>(level)))
+            {
+                return static_cast<LogLevel>(level);
+            }
+        }
+        return LogLevel::kOff;
+    }
+
     DltContext* context_of(const Logger& logger) noexcept
     {
         if (logger.transport_handle() != nullptr)
@@ -119,11 +144,12 @@ private:
             if (dlt_register_context_ll_ts(context.get(),
                                            logger.context_id().c_str(),
                                            logger.context_description().c_str(),
-                                           DLT_LOG_VERBOSE,
+                                           to_dlt(level_of(logger)),
                                            DLT_TRACE_STATUS_OFF) < 0)
             {
                 return nullptr;
             }
+            dlt_register_log_level_changed_callback(context.get(), &on_level_changed);
             logger.set_transport_handle(context.get());
             m_contexts.push_back(std::move(context));
             return m_contexts.back().get();
@@ -140,7 +166,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<Log_sink> make_dlt_sink(const std::string& app_id, const std::string& description)
+std::unique_ptr<Context_sink> make_dlt_sink(const std::string& app_id, const std::string& description)
 {
     return std::make_unique<Dlt_sink>(app_id, description);
 }
@@ -152,7 +178,9 @@ bool dlt_daemon_reachable() noexcept
     const char* pipe_dir = std::getenv("DLT_PIPE_DIR");
     std::string fifo = (pipe_dir != nullptr && *pipe_dir != '\0') ? pipe_dir : "/tmp";
     fifo += "/dlt";
-    struct stat info{};
+    struct stat info
+    {
+    };
     return ::stat(fifo.c_str(), &info) == 0 && S_ISFIFO(info.st_mode);
 }
 

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 namespace ara::log
 {
@@ -16,12 +17,12 @@ namespace
 bool level_from_text(const char* text, LogLevel& level) noexcept
 {
     static const std::pair<const char*, LogLevel> names[] = {{"off", LogLevel::kOff},
-                                                              {"fatal", LogLevel::kFatal},
-                                                              {"error", LogLevel::kError},
-                                                              {"warn", LogLevel::kWarn},
-                                                              {"info", LogLevel::kInfo},
-                                                              {"debug", LogLevel::kDebug},
-                                                              {"verbose", LogLevel::kVerbose}};
+                                                             {"fatal", LogLevel::kFatal},
+                                                             {"error", LogLevel::kError},
+                                                             {"warn", LogLevel::kWarn},
+                                                             {"info", LogLevel::kInfo},
+                                                             {"debug", LogLevel::kDebug},
+                                                             {"verbose", LogLevel::kVerbose}};
     for (const auto& [name, value] : names)
     {
         if (std::strcmp(name, text) == 0)
@@ -82,30 +83,76 @@ void Log_runtime::init(const std::string& app_id, const std::string& description
 
     const int console_switch = env_switch("ARA_LOG_CONSOLE");
     const bool console = console_switch == 1 ||
-                         (console_switch == -1 && (has_mode(mode, LogMode::kConsole) || has_mode(mode, LogMode::kRemote) ||
-                                                   has_mode(mode, LogMode::kFile)));
+                         (console_switch == -1 && (has_mode(mode, LogMode::kConsole) ||
+                                                   has_mode(mode, LogMode::kRemote) || has_mode(mode, LogMode::kFile)));
     const int dlt_switch = env_switch("ARA_LOG_DLT");
-    const bool dlt = dlt_switch == 1 || (dlt_switch == -1 && has_mode(mode, LogMode::kRemote) && dlt_daemon_reachable());
+    const bool dlt =
+        dlt_switch == 1 || (dlt_switch == -1 && has_mode(mode, LogMode::kRemote) && dlt_daemon_reachable());
+
+    // The contexts that exist already are made known to DLT at once, so that dlt-control can
+    // address them before they write their first message. Collected first: the context table's
+    // lock is never held while calling into a sink.
+    std::vector<const Logger*> existing;
+    {
+        std::lock_guard<std::mutex> lock(m_loggers_mutex);
+        for (const auto& entry : m_loggers)
+        {
+            existing.push_back(entry.second.get());
+        }
+    }
 
     std::lock_guard<std::mutex> lock(m_emit_mutex);
+    m_threshold.store(static_cast<std::uint8_t>(level), std::memory_order_relaxed);
     m_app_id = app_id.substr(0, 4);
     m_console = console ? make_console_sink() : nullptr;
     if (dlt && !m_dlt)
     {
         m_dlt = make_dlt_sink(m_app_id, description);
+        for (const Logger* logger : existing)
+        {
+            m_dlt->register_context(*logger);
+        }
     }
-    m_threshold.store(static_cast<std::uint8_t>(level), std::memory_order_relaxed);
 }
 
 Logger& Log_runtime::logger(const std::string& context_id, const std::string& description)
 {
+    Logger* created = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(m_loggers_mutex);
+        auto found = m_loggers.find(context_id);
+        if (found != m_loggers.end())
+        {
+            return *found->second;
+        }
+        created = m_loggers.emplace(context_id, std::make_unique<Logger>(context_id, description)).first->second.get();
+    }
+    std::lock_guard<std::mutex> lock(m_emit_mutex);
+    if (m_dlt)
+    {
+        m_dlt->register_context(*created);
+    }
+    return *created;
+}
+
+void Log_runtime::set_context_level(const std::string& context_id, std::uint8_t dlt_level) noexcept
+{
+    // DLT's "default" level (-1 on the wire) hands the context back to the application's level.
+    constexpr std::uint8_t s_dlt_default = 0xFF;
     std::lock_guard<std::mutex> lock(m_loggers_mutex);
-    auto found = m_loggers.find(context_id);
+    const auto found = m_loggers.find(context_id);
     if (found == m_loggers.end())
     {
-        found = m_loggers.emplace(context_id, std::make_unique<Logger>(context_id, description)).first;
+        return;
     }
-    return *found->second;
+    if (dlt_level == s_dlt_default)
+    {
+        found->second->clear_context_level();
+    }
+    else if (dlt_level <= static_cast<std::uint8_t>(LogLevel::kVerbose))
+    {
+        found->second->set_context_level(static_cast<LogLevel>(dlt_level));
+    }
 }
 
 void Log_runtime::emit(const Log_message& message) noexcept
@@ -178,15 +225,39 @@ Logger& CreateLogger(std::string ctxId, std::string ctxDescription)
     return detail::Log_runtime::instance().logger(ctxId.substr(0, 4), ctxDescription);
 }
 
-LogStream LogFatal() noexcept { return detail::Log_runtime::instance().default_logger().LogFatal(); }
-LogStream LogError() noexcept { return detail::Log_runtime::instance().default_logger().LogError(); }
-LogStream LogWarn() noexcept { return detail::Log_runtime::instance().default_logger().LogWarn(); }
-LogStream LogInfo() noexcept { return detail::Log_runtime::instance().default_logger().LogInfo(); }
-LogStream LogDebug() noexcept { return detail::Log_runtime::instance().default_logger().LogDebug(); }
-LogStream LogVerbose() noexcept { return detail::Log_runtime::instance().default_logger().LogVerbose(); }
+LogStream LogFatal() noexcept
+{
+    return detail::Log_runtime::instance().default_logger().LogFatal();
+}
+LogStream LogError() noexcept
+{
+    return detail::Log_runtime::instance().default_logger().LogError();
+}
+LogStream LogWarn() noexcept
+{
+    return detail::Log_runtime::instance().default_logger().LogWarn();
+}
+LogStream LogInfo() noexcept
+{
+    return detail::Log_runtime::instance().default_logger().LogInfo();
+}
+LogStream LogDebug() noexcept
+{
+    return detail::Log_runtime::instance().default_logger().LogDebug();
+}
+LogStream LogVerbose() noexcept
+{
+    return detail::Log_runtime::instance().default_logger().LogVerbose();
+}
 
-void add_sink(Log_sink* sink) { detail::Log_runtime::instance().add_sink(sink); }
-void remove_sink(Log_sink* sink) noexcept { detail::Log_runtime::instance().remove_sink(sink); }
+void add_sink(Log_sink* sink)
+{
+    detail::Log_runtime::instance().add_sink(sink);
+}
+void remove_sink(Log_sink* sink) noexcept
+{
+    detail::Log_runtime::instance().remove_sink(sink);
+}
 
 Logger::Logger(std::string context_id, std::string context_description)
     : m_context_id(std::move(context_id))
@@ -194,6 +265,24 @@ Logger::Logger(std::string context_id, std::string context_description)
 {
 }
 
-bool Logger::IsLogEnabled(LogLevel level) const noexcept { return detail::Log_runtime::instance().enabled(level); }
+bool Logger::IsLogEnabled(LogLevel level) const noexcept
+{
+    const std::uint8_t context_level = m_context_level.load(std::memory_order_relaxed);
+    if (context_level != s_no_context_level)
+    {
+        return level != LogLevel::kOff && static_cast<std::uint8_t>(level) <= context_level;
+    }
+    return detail::Log_runtime::instance().enabled(level);
+}
+
+void Logger::set_context_level(LogLevel level) const noexcept
+{
+    m_context_level.store(static_cast<std::uint8_t>(level), std::memory_order_relaxed);
+}
+
+void Logger::clear_context_level() const noexcept
+{
+    m_context_level.store(s_no_context_level, std::memory_order_relaxed);
+}
 
 } // namespace ara::log

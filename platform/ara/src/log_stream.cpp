@@ -15,7 +15,7 @@ namespace ara::log
 LogStream::LogStream(LogLevel level, const Logger& logger) noexcept
     : m_logger(&logger)
     , m_level(level)
-    , m_enabled(detail::Log_runtime::instance().enabled(level))
+    , m_enabled(logger.IsLogEnabled(level))
 {
 }
 
@@ -28,7 +28,10 @@ LogStream::LogStream(LogStream&& other) noexcept
 {
 }
 
-LogStream::~LogStream() { Flush(); }
+LogStream::~LogStream()
+{
+    Flush();
+}
 
 void LogStream::Flush() noexcept
 {
@@ -58,8 +61,7 @@ void LogStream::append(Log_piece::Type type, const char* text, std::size_t lengt
 
 namespace
 {
-template <typename T>
-std::size_t render(char (&buffer)[24], T value) noexcept
+template <typename T> std::size_t render(char (&buffer)[24], T value) noexcept
 {
     const auto result = std::to_chars(std::begin(buffer), std::end(buffer), value);
     return static_cast<std::size_t>(result.ptr - buffer);

@@ -2,12 +2,12 @@
 #include "tests/support/child_process.hpp"
 #include "tests/support/temp_dir.hpp"
 
-#include <gtest/gtest.h>
-
 #include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -47,8 +47,7 @@ constexpr std::uint32_t type_sint = 0x20;
 constexpr std::uint32_t type_uint = 0x40;
 constexpr std::uint32_t type_string = 0x200;
 
-template <typename T>
-T read_number(const std::uint8_t* data, bool big_endian)
+template <typename T> T read_number(const std::uint8_t* data, bool big_endian)
 {
     T value = 0;
     for (std::size_t i = 0; i < sizeof(T); ++i)
@@ -82,8 +81,10 @@ bool decode(const std::vector<std::uint8_t>& bytes, Dlt_log_message& out)
     }
     out.level = (message_info >> 4) & 0x0f;
     const unsigned argument_count = bytes[at + 1];
-    out.app_id.assign(reinterpret_cast<const char*>(&bytes[at + 2]), strnlen(reinterpret_cast<const char*>(&bytes[at + 2]), 4));
-    out.context_id.assign(reinterpret_cast<const char*>(&bytes[at + 6]), strnlen(reinterpret_cast<const char*>(&bytes[at + 6]), 4));
+    out.app_id.assign(reinterpret_cast<const char*>(&bytes[at + 2]),
+                      strnlen(reinterpret_cast<const char*>(&bytes[at + 2]), 4));
+    out.context_id.assign(reinterpret_cast<const char*>(&bytes[at + 6]),
+                          strnlen(reinterpret_cast<const char*>(&bytes[at + 6]), 4));
     at += 10;
     out.arguments.clear();
     for (unsigned i = 0; i < argument_count; ++i)
@@ -102,7 +103,8 @@ bool decode(const std::vector<std::uint8_t>& bytes, Dlt_log_message& out)
             {
                 return false;
             }
-            argument.text.assign(reinterpret_cast<const char*>(&bytes[at]), strnlen(reinterpret_cast<const char*>(&bytes[at]), length));
+            argument.text.assign(reinterpret_cast<const char*>(&bytes[at]),
+                                 strnlen(reinterpret_cast<const char*>(&bytes[at]), length));
             at += length;
         }
         else
@@ -126,7 +128,7 @@ bool decode(const std::vector<std::uint8_t>& bytes, Dlt_log_message& out)
 
 class Dlt_daemon_test : public ::testing::Test
 {
-protected:
+  protected:
     void SetUp() override
     {
         if (::access(DLT_DAEMON_PROGRAM, X_OK) != 0)
@@ -141,22 +143,33 @@ protected:
                                                   "LoggingLevel = 3\n"
                                                   "UDPConnectionSetup = 0\n"
                                                   "BindAddress = ::1;::ffff:127.0.0.1\n"
-                                                  "ControlSocketPath = " + dir.file("ctrl.sock") + "\n"
-                                                  "RingbufferMinSize = 500000\n"
-                                                  "RingbufferMaxSize = 10000000\n"
-                                                  "RingbufferStepSize = 500000\n");
+                                                  "ControlSocketPath = " +
+                                                      dir.file("ctrl.sock") +
+                                                      "\n"
+                                                      "RingbufferMinSize = 500000\n"
+                                                      "RingbufferMaxSize = 10000000\n"
+                                                      "RingbufferStepSize = 500000\n");
         m_daemon = ::fork();
         if (m_daemon == 0)
         {
             const std::string port = std::to_string(m_port);
-            ::execl(DLT_DAEMON_PROGRAM, "dlt-daemon", "-c", config.c_str(), "-t", dir.path().c_str(), "-p",
-                    port.c_str(), static_cast<char*>(nullptr));
+            ::execl(DLT_DAEMON_PROGRAM,
+                    "dlt-daemon",
+                    "-c",
+                    config.c_str(),
+                    "-t",
+                    dir.path().c_str(),
+                    "-p",
+                    port.c_str(),
+                    static_cast<char*>(nullptr));
             ::_exit(127);
         }
         const auto deadline = std::chrono::steady_clock::now() + 5s;
         while (std::chrono::steady_clock::now() < deadline)
         {
-            struct stat info{};
+            struct stat info
+            {
+            };
             if (::stat(dir.file("dlt").c_str(), &info) == 0 && connect_client())
             {
                 return;
@@ -236,6 +249,33 @@ protected:
         return false;
     }
 
+    /// Runs dlt-control against the test's daemon; true when it exited 0.
+    bool dlt_control(const std::vector<std::string>& arguments) const
+    {
+        const pid_t child = ::fork();
+        if (child == 0)
+        {
+            const std::string port = std::to_string(m_port);
+            std::vector<std::string> all{"dlt-control", "-p", port, "-t", "300"};
+            all.insert(all.end(), arguments.begin(), arguments.end());
+            all.emplace_back("127.0.0.1");
+            std::vector<char*> argv;
+            for (std::string& argument : all)
+            {
+                argv.push_back(argument.data());
+            }
+            argv.push_back(nullptr);
+            const int null = ::open("/dev/null", O_WRONLY);
+            ::dup2(null, STDOUT_FILENO);
+            ::dup2(null, STDERR_FILENO);
+            ::execv(DLT_CONTROL_PROGRAM, argv.data());
+            ::_exit(127);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    }
+
     tarn1::testing::Temp_dir dir;
     std::uint16_t m_port{0};
     pid_t m_daemon{-1};
@@ -248,14 +288,15 @@ TEST_F(Dlt_daemon_test, EachPieceArrivesAsOneArgumentOfItsTypeInOrder)
     const std::string pipe_dir = dir.path();
 
     const auto child = tarn1::testing::run_in_child(
-        [&pipe_dir] {
+        [&pipe_dir]
+        {
             ::setenv("DLT_PIPE_DIR", pipe_dir.c_str(), 1);
             ::unsetenv("ARA_LOG_DLT"); // the reachable daemon must be found without forcing
             ::setenv("ARA_LOG_CONSOLE", "0", 1);
             ara::log::InitLogging("TDLT", "dlt test", LogLevel::kVerbose, LogMode::kRemote, "");
             ara::log::LogStream(LogLevel::kDebug, ara::log::CreateLogger("CTXA", "typed pieces"))
-                << "text " << std::int32_t{-7} << std::int64_t{-8000000000} << std::uint8_t{200}
-                << std::uint16_t{60000} << std::uint32_t{4000000000U} << std::uint64_t{9000000000000000000ULL};
+                << "text " << std::int32_t{-7} << std::int64_t{-8000000000} << std::uint8_t{200} << std::uint16_t{60000}
+                << std::uint32_t{4000000000U} << std::uint64_t{9000000000000000000ULL};
             return 0;
         },
         20s);
@@ -283,6 +324,101 @@ TEST_F(Dlt_daemon_test, EachPieceArrivesAsOneArgumentOfItsTypeInOrder)
             << "argument " << i + 1;
         EXPECT_EQ(argument.value, expected[i].second) << "argument " << i + 1;
     }
+}
+
+TEST_F(Dlt_daemon_test, LevelSetWithDltControlChangesWhatTheContextLetsThroughAtOnce)
+{
+    if (::access(DLT_CONTROL_PROGRAM, X_OK) != 0)
+    {
+        GTEST_SKIP() << "dlt-control is not installed (" << DLT_CONTROL_PROGRAM << "); install package dlt-tools";
+    }
+    const std::string pipe_dir = dir.path();
+    const std::string go = dir.file("go");
+    ASSERT_EQ(::mkfifo(go.c_str(), 0600), 0);
+
+    // The child logs at the application's info level, then at each step waits for the test's
+    // go-ahead (a line on a FIFO) and writes one message per level, so the test can see which
+    // passed after each level change.
+    tarn1::testing::Child_result child;
+    std::thread runner(
+        [&]
+        {
+            child = tarn1::testing::run_in_child(
+                [&pipe_dir, &go]
+                {
+                    ::setenv("DLT_PIPE_DIR", pipe_dir.c_str(), 1);
+                    ::unsetenv("ARA_LOG_DLT");
+                    ::setenv("ARA_LOG_CONSOLE", "1", 1);
+                    ::unsetenv("ARA_LOG_LEVEL");
+                    ara::log::InitLogging("TLVL", "level test", LogLevel::kInfo, LogMode::kRemote, "");
+                    auto& logger = ara::log::CreateLogger("CTXL", "level changes");
+                    FILE* steps = ::fopen(go.c_str(), "r");
+                    char step[64];
+                    int round_number = 0;
+                    logger.LogInfo() << "ready";
+                    while (steps != nullptr && ::fgets(step, sizeof step, steps) != nullptr)
+                    {
+                        const std::string tag = "round " + std::to_string(++round_number);
+                        logger.LogVerbose() << tag << " verbose";
+                        logger.LogInfo() << tag << " info";
+                        logger.LogError() << tag << " error";
+                    }
+                    return 0;
+                },
+                30s);
+        });
+    FILE* steps = ::fopen(go.c_str(), "w");
+    ASSERT_NE(steps, nullptr);
+    ::setvbuf(steps, nullptr, _IOLBF, 0);
+    unsigned round_number = 0;
+    // One round: what of its three messages reached the daemon, without the round's tag.
+    const auto next_round = [&]
+    {
+        ++round_number;
+        const std::string tag = "round " + std::to_string(round_number);
+        std::vector<std::string> seen;
+        ::fprintf(steps, "go\n");
+        Dlt_log_message message;
+        while (receive("TLVL", "CTXL", message) && message.arguments.size() == 2)
+        {
+            EXPECT_EQ(message.arguments[0].text, tag);
+            seen.push_back(message.arguments[1].text);
+            if (seen.back() == " error")
+            {
+                break;
+            }
+        }
+        return seen;
+    };
+    // A level change reaches the application asynchronously: rounds repeat (each one still
+    // showing the old level or already the new one) until the new level shows, within 5 s.
+    const auto rounds_until = [&](const std::vector<std::string>& before, const std::vector<std::string>& after)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + 5s;
+        std::vector<std::string> seen = next_round();
+        while (seen == before && std::chrono::steady_clock::now() < deadline)
+        {
+            seen = next_round();
+        }
+        EXPECT_EQ(seen, after);
+    };
+    const std::vector<std::string> at_info{" info", " error"};
+    const std::vector<std::string> at_verbose{" verbose", " info", " error"};
+    const std::vector<std::string> at_error{" error"};
+    Dlt_log_message ready;
+    ASSERT_TRUE(receive("TLVL", "CTXL", ready)) << "the child's first message did not reach the daemon";
+
+    EXPECT_EQ(next_round(), at_info);
+    ASSERT_TRUE(dlt_control({"-a", "TLVL", "-c", "CTXL", "-l", "6"}));
+    rounds_until(at_info, at_verbose);
+    ASSERT_TRUE(dlt_control({"-a", "TLVL", "-c", "CTXL", "-l", "2"}));
+    rounds_until(at_verbose, at_error);
+    ::fclose(steps);
+    runner.join();
+
+    ASSERT_EQ(child.exit_status, 0) << child.err;
+    EXPECT_NE(child.err.find(" verbose"), std::string::npos) << "the console follows the context's level too";
+    EXPECT_EQ(child.err.find("round " + std::to_string(round_number) + " info"), std::string::npos);
 }
 
 } // namespace

@@ -1,9 +1,8 @@
 #include "ara/log/logging.h"
 #include "ara/log/testing/log_capture.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdlib>
+#include <gtest/gtest.h>
 #include <limits>
 #include <map>
 #include <string>
@@ -13,13 +12,13 @@
 namespace
 {
 
-using ara::log::LogLevel;
 using ara::log::Log_piece;
+using ara::log::LogLevel;
 using ara::log::testing::Log_capture;
 
 class Log_stream_test : public ::testing::Test
 {
-protected:
+  protected:
     void SetUp() override
     {
         // Keep the test output clean and never reach for a DLT daemon.
@@ -60,15 +59,37 @@ TEST_P(Log_level_filter_test, OnlyLevelsAtOrAboveTheThresholdAreEmitted)
     EXPECT_EQ(capture.texts(), GetParam().expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Levels,
-    Log_level_filter_test,
-    ::testing::Values(Level_case{"Off", LogLevel::kOff, {}},
-                      Level_case{"Fatal", LogLevel::kFatal, {"fatal"}},
-                      Level_case{"Warn", LogLevel::kWarn, {"fatal", "error", "warn"}},
-                      Level_case{"Info", LogLevel::kInfo, {"fatal", "error", "warn", "info"}},
-                      Level_case{"Verbose", LogLevel::kVerbose, {"fatal", "error", "warn", "info", "debug", "verbose"}}),
-    [](const ::testing::TestParamInfo<Level_case>& param_info) { return std::string(param_info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Levels,
+                         Log_level_filter_test,
+                         ::testing::Values(Level_case{"Off", LogLevel::kOff, {}},
+                                           Level_case{"Fatal", LogLevel::kFatal, {"fatal"}},
+                                           Level_case{"Warn", LogLevel::kWarn, {"fatal", "error", "warn"}},
+                                           Level_case{"Info", LogLevel::kInfo, {"fatal", "error", "warn", "info"}},
+                                           Level_case{"Verbose",
+                                                      LogLevel::kVerbose,
+                                                      {"fatal", "error", "warn", "info", "debug", "verbose"}}),
+                         [](const ::testing::TestParamInfo<Level_case>& param_info)
+                         { return std::string(param_info.param.name); });
+
+TEST_F(Log_stream_test, ContextLevelSetAtRunTimeRaisesAndLowersThatContextOnly)
+{
+    ara::log::InitLogging("TEST", "tests", LogLevel::kInfo, ara::log::LogMode::kRemote, "");
+    auto& raised = ara::log::CreateLogger("CTXR", "raised at run time");
+    auto& untouched = ara::log::CreateLogger("CTXU", "left alone");
+
+    raised.set_context_level(LogLevel::kVerbose);
+    raised.LogVerbose() << "raised verbose";
+    untouched.LogDebug() << "untouched debug";
+    raised.set_context_level(LogLevel::kError);
+    raised.LogWarn() << "lowered warn";
+    raised.LogError() << "lowered error";
+    raised.clear_context_level();
+    raised.LogInfo() << "back to the application's level";
+    raised.LogDebug() << "debug again hidden";
+
+    EXPECT_EQ(capture.texts(),
+              (std::vector<std::string>{"raised verbose", "lowered error", "back to the application's level"}));
+}
 
 TEST_F(Log_stream_test, IsLogEnabledFollowsTheThresholdAndTheEnvironmentOverride)
 {
@@ -102,14 +123,13 @@ TEST_F(Log_stream_test, PiecesAreConcatenatedInOrderWithTheirTypes)
     ara::log::InitLogging("TEST", "tests", LogLevel::kVerbose, ara::log::LogMode::kRemote, "");
 
     ara::log::LogInfo() << "a=" << std::int32_t{-5} << " b=" << std::int64_t{std::numeric_limits<std::int64_t>::min()}
-                        << " c=" << std::uint8_t{255} << " d=" << std::uint16_t{65535} << " e="
-                        << std::uint32_t{4000000000U} << " f=" << std::uint64_t{18446744073709551615ULL} << " "
+                        << " c=" << std::uint8_t{255} << " d=" << std::uint16_t{65535}
+                        << " e=" << std::uint32_t{4000000000U} << " f=" << std::uint64_t{18446744073709551615ULL} << " "
                         << std::string("end");
 
     const auto messages = capture.messages();
     ASSERT_EQ(messages.size(), 1U);
-    EXPECT_EQ(messages[0].text,
-              "a=-5 b=-9223372036854775808 c=255 d=65535 e=4000000000 f=18446744073709551615 end");
+    EXPECT_EQ(messages[0].text, "a=-5 b=-9223372036854775808 c=255 d=65535 e=4000000000 f=18446744073709551615 end");
     std::vector<Log_piece::Type> types;
     for (const auto& piece : messages[0].pieces)
     {
@@ -117,8 +137,20 @@ TEST_F(Log_stream_test, PiecesAreConcatenatedInOrderWithTheirTypes)
     }
     using T = Log_piece::Type;
     EXPECT_EQ(types,
-              (std::vector<T>{T::kText, T::kInt32, T::kText, T::kInt64, T::kText, T::kUint8, T::kText, T::kUint16,
-                              T::kText, T::kUint32, T::kText, T::kUint64, T::kText, T::kText}));
+              (std::vector<T>{T::kText,
+                              T::kInt32,
+                              T::kText,
+                              T::kInt64,
+                              T::kText,
+                              T::kUint8,
+                              T::kText,
+                              T::kUint16,
+                              T::kText,
+                              T::kUint32,
+                              T::kText,
+                              T::kUint64,
+                              T::kText,
+                              T::kText}));
     EXPECT_EQ(static_cast<std::int64_t>(messages[0].pieces[3].value), std::numeric_limits<std::int64_t>::min());
     EXPECT_EQ(messages[0].level, LogLevel::kInfo);
     EXPECT_EQ(messages[0].context_id, "DFLT");
@@ -144,7 +176,9 @@ TEST_F(Log_stream_test, NullTextAndEmptyStreamsAreHarmless)
     const char* nothing = nullptr;
 
     ara::log::LogError() << nothing;
-    { auto unused = ara::log::LogError(); }
+    {
+        auto unused = ara::log::LogError();
+    }
 
     EXPECT_EQ(capture.texts(), std::vector<std::string>{"(null)"});
 }
@@ -157,12 +191,14 @@ TEST_F(Log_stream_test, MessagesOfManyThreadsStayWholeAndInOrderPerThread)
 
     for (int t = 0; t < thread_count; ++t)
     {
-        threads.emplace_back([t] {
-            for (int i = 0; i < messages_per_thread; ++i)
+        threads.emplace_back(
+            [t]
             {
-                ara::log::LogInfo() << "thread " << std::int32_t{t} << " message " << std::int32_t{i} << " end";
-            }
-        });
+                for (int i = 0; i < messages_per_thread; ++i)
+                {
+                    ara::log::LogInfo() << "thread " << std::int32_t{t} << " message " << std::int32_t{i} << " end";
+                }
+            });
     }
     for (auto& thread : threads)
     {
@@ -185,10 +221,12 @@ TEST_F(Log_stream_test, MessagesOfManyThreadsStayWholeAndInOrderPerThread)
 
 TEST_F(Log_stream_test, CaptureWaitsForAMessageFromAnotherThread)
 {
-    std::thread late([] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        ara::log::LogInfo() << "arrived";
-    });
+    std::thread late(
+        []
+        {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            ara::log::LogInfo() << "arrived";
+        });
 
     const bool arrived = capture.wait_for("arrived", std::chrono::seconds(5));
     late.join();
