@@ -8,10 +8,12 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "tarn1 maintainers <tarn1-maintainers@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "lifecycle and access daemons of the tarn1 virtual machine")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Statewarden, the state manager of the tarn1 virtual machine, and tarn1_iam_daemon, which answers
-the access checks of the communication middleware, with their systemd units, the stand-ins of the
-platform services they need, the command-line tools and the simulator.")
+    "Statewarden, the state manager of the tarn1 virtual machine, and
+tarn1_iam_daemon, which answers the access checks of the middleware,
+with their systemd units, the stand-ins of the platform services they
+need, the command-line tools and the simulator.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_INSTALL_PREFIX /usr)
 # Install with the final prefix and DESTDIR, so that the install script can tell /usr (whose
 # configuration belongs in /etc) from other prefixes.
 set(CPACK_SET_DESTDIR ON)
