@@ -1,6 +1,7 @@
 #include "statemanager/state_manager.hpp"
 
 #include "ara/log/logging.h"
+#include "tarn1/service_manager/systemd_service_manager.hpp"
 
 #include <chrono>
 #include <thread>
@@ -42,8 +43,16 @@ State_manager::State_factory_builder State_manager::default_state_factory_builde
 {
     return [](const config::State_manager_config_abstract& config,
               const std::shared_ptr<Service_handler_interface>& service_handler,
-              const std::shared_ptr<Em_interface_abstract>& em_interface) {
-        return std::make_unique<states::State_factory>(config, service_handler, em_interface);
+              const std::shared_ptr<Em_interface_abstract>& em_interface)
+    {
+        // Under systemd the status line follows the state words.
+        return std::make_unique<states::State_factory>(
+            config,
+            service_handler,
+            em_interface,
+            states::State_factory::s_poweroff_path,
+            state_notifier::default_client_states_factory(),
+            std::make_shared<tarn1::service_manager::Systemd_service_manager>());
     };
 }
 
@@ -161,8 +170,7 @@ bool State_manager::survives_transition(virtio::Virtio_command command, states::
     // The power key pressed while standby is being prepared is not acted on by Preparing; PreparedSD
     // acts on it (a forced shutdown) once the standby sequence has ended. Consuming it on the way
     // would leave the machine in standby although the hypervisor asked for power-off.
-    return command == virtio::Virtio_command::Shutdown && from == states::s_preparing &&
-           to == states::s_prepared_sd;
+    return command == virtio::Virtio_command::Shutdown && from == states::s_preparing && to == states::s_prepared_sd;
 }
 
 void State_manager::shutdown()

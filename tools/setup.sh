@@ -8,7 +8,10 @@ packages=(
     nlohmann-json3-dev libasio-dev libboost-serialization-dev libboost-system-dev
     libgtest-dev libgmock-dev
     libdlt-dev dlt-daemon dlt-tools
+    libsystemd-dev
     util-linux procps
+    # the Debian package and its checks: dpkg-shlibdeps, systemd-analyze, lintian
+    dpkg-dev systemd lintian
 )
 
 missing=()

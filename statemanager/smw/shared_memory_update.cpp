@@ -2,11 +2,17 @@
 
 #include "ara/log/logging.h"
 
+#include <array>
+#include <cstdio>
+#include <utility>
+
 namespace vela::ap::statemanager::smw
 {
 
-Shared_memory_update::Shared_memory_update(const std::string& path)
+Shared_memory_update::Shared_memory_update(
+    const std::string& path, std::shared_ptr<tarn1::service_manager::Service_manager_interface> service_manager)
     : Shared_memory_writer_interface(path)
+    , m_service_manager(std::move(service_manager))
 {
 }
 
@@ -15,6 +21,17 @@ void Shared_memory_update::write_state(const char* word, const char* failure_tex
     if (!write_to_memory(word))
     {
         ara::log::LogVerbose() << failure_text;
+    }
+    // The status line shows the state also where the hypervisor's status file is missing (a
+    // developer's machine), so it does not depend on the write above.
+    if (m_service_manager && m_service_manager->is_present())
+    {
+        std::array<char, 32> status{};
+        std::snprintf(status.data(), status.size(), "STATUS=%s", word);
+        if (m_service_manager->notify(status.data()) < 0)
+        {
+            ara::log::LogDebug() << "Failed to show " << word << " state to the service manager!";
+        }
     }
 }
 

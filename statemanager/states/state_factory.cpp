@@ -20,11 +20,13 @@ State_factory::State_factory(const config::State_manager_config_abstract& config
                              const std::shared_ptr<Service_handler_interface>& service_handler,
                              const std::shared_ptr<Em_interface_abstract>& em_interface,
                              const std::string& poweroff_path,
-                             const state_notifier::Client_states_factory& client_states_factory)
+                             const state_notifier::Client_states_factory& client_states_factory,
+                             const std::shared_ptr<tarn1::service_manager::Service_manager_interface>& service_manager)
     : m_config(config)
     , m_service_handler(service_handler)
     , m_em_interface(em_interface)
-    , m_shared_memory_update(std::make_shared<smw::Shared_memory_update>(config.get_smw_update_status_path()))
+    , m_shared_memory_update(
+          std::make_shared<smw::Shared_memory_update>(config.get_smw_update_status_path(), service_manager))
     , m_state_notifier(std::make_shared<state_notifier::State_notifier>(std::chrono::seconds{config.get_app_timeout()},
                                                                         std::chrono::seconds{config.get_dm_timeout()},
                                                                         client_states_factory))

@@ -8,6 +8,7 @@
 #include "statemanager/state_notifier/state_notifier.hpp"
 #include "statemanager/state_notifier/state_notifier_interface.hpp"
 #include "statemanager/states/state_interface.hpp"
+#include "tarn1/service_manager/service_manager_interface.hpp"
 
 #include <memory>
 #include <string>
@@ -18,13 +19,13 @@ namespace vela::ap::statemanager::states
 /// Creates the states of the state machine. Used on the main thread during initialisation.
 class State_factory_abstract
 {
-public:
+  public:
     virtual ~State_factory_abstract() = default;
 
     /// A new state of the given id (0 to 7); an empty pointer for any other id.
     virtual std::unique_ptr<State_interface> create_state(unsigned int id) const = 0;
 
-protected:
+  protected:
     State_factory_abstract() = default;
     State_factory_abstract(const State_factory_abstract&) = default;
     State_factory_abstract& operator=(const State_factory_abstract&) = default;
@@ -35,19 +36,21 @@ protected:
 /// so the factory may be discarded once the states exist.
 class State_factory : public State_factory_abstract
 {
-public:
+  public:
     /// The power-management daemon's command pipe.
     static constexpr const char* s_poweroff_path = "/run/adaptive/poweroff";
 
     /// Opens the VM status file of the configuration and the power-off command pipe at
     /// poweroff_path, and creates the state notifier, whose server client_states_factory creates
-    /// (default: on the notification socket).
+    /// (default: on the notification socket). The status words also go to service_manager when
+    /// one is given.
     State_factory(const config::State_manager_config_abstract& config,
                   const std::shared_ptr<Service_handler_interface>& service_handler,
                   const std::shared_ptr<Em_interface_abstract>& em_interface,
                   const std::string& poweroff_path = s_poweroff_path,
                   const state_notifier::Client_states_factory& client_states_factory =
-                      state_notifier::default_client_states_factory());
+                      state_notifier::default_client_states_factory(),
+                  const std::shared_ptr<tarn1::service_manager::Service_manager_interface>& service_manager = nullptr);
 
     /// The same with the shared collaborators given instead of created (for tests and for
     /// builds that bring their own).
@@ -62,7 +65,7 @@ public:
     /// status writer, the notifier and the fast-shutdown handler.
     std::unique_ptr<State_interface> create_state(unsigned int id) const override;
 
-private:
+  private:
     const config::State_manager_config_abstract& m_config;
     std::shared_ptr<Service_handler_interface> m_service_handler;
     std::shared_ptr<Em_interface_abstract> m_em_interface;

@@ -1,11 +1,12 @@
+#include "ara/log/testing/log_capture.h"
+#include "platform/service_manager/tests/mocks/mock_service_manager.hpp"
 #include "statemanager/smw/shared_memory_reboot.hpp"
 #include "statemanager/smw/shared_memory_update.hpp"
-
-#include "ara/log/testing/log_capture.h"
 #include "tests/support/temp_dir.hpp"
 
+#include <cerrno>
 #include <gtest/gtest.h>
-
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@ namespace
 {
 
 using ara::log::LogLevel;
+using tarn1::service_manager::testing::Mock_service_manager;
 
 struct Status_word_case
 {
@@ -47,14 +49,13 @@ std::string status_word_name(const ::testing::TestParamInfo<Status_word_case>& p
 
 class Shared_memory_update_test : public ::testing::Test
 {
-protected:
+  protected:
     ara::log::testing::Log_capture m_capture;
     tarn1::testing::Temp_dir m_dir;
 };
 
-class Shared_memory_update_word_test
-    : public Shared_memory_update_test
-    , public ::testing::WithParamInterface<Status_word_case>
+class Shared_memory_update_word_test : public Shared_memory_update_test,
+                                       public ::testing::WithParamInterface<Status_word_case>
 {
 };
 
@@ -81,7 +82,64 @@ TEST_P(Shared_memory_update_word_test, FailedWriteLogsWarningAndTheStateFailureL
               std::vector<std::string>{"Failed to set " + word + " state in shared memory!"});
 }
 
+TEST_P(Shared_memory_update_word_test, UnderAServiceManagerTheWordBecomesItsStatusLineAfterTheFileWrite)
+{
+    auto service_manager = std::make_shared<::testing::NiceMock<Mock_service_manager>>();
+    ON_CALL(*service_manager, is_present()).WillByDefault(::testing::Return(true));
+    std::string file_at_status;
+    EXPECT_CALL(*service_manager, notify(::testing::StrEq(std::string{"STATUS="} + GetParam().word)))
+        .WillOnce(
+            [&](const char*)
+            {
+                file_at_status = m_dir.read_file("set_status");
+                return 1;
+            });
+    Shared_memory_update sut(m_dir.file("set_status"), service_manager);
+
+    (sut.*GetParam().operation)();
+
+    EXPECT_EQ(file_at_status, GetParam().word);
+}
+
+TEST_P(Shared_memory_update_word_test, FailedFileWriteStillShowsTheStatusLine)
+{
+    auto service_manager = std::make_shared<::testing::NiceMock<Mock_service_manager>>();
+    ON_CALL(*service_manager, is_present()).WillByDefault(::testing::Return(true));
+    EXPECT_CALL(*service_manager, notify(::testing::StrEq(std::string{"STATUS="} + GetParam().word)))
+        .WillOnce(::testing::Return(1));
+    Shared_memory_update sut("/dev/full", service_manager);
+
+    (sut.*GetParam().operation)();
+}
+
 INSTANTIATE_TEST_SUITE_P(Words, Shared_memory_update_word_test, ::testing::ValuesIn(s_status_words), status_word_name);
+
+TEST_F(Shared_memory_update_test, WithoutAServiceManagerListeningNothingIsSent)
+{
+    auto service_manager = std::make_shared<::testing::NiceMock<Mock_service_manager>>();
+    ON_CALL(*service_manager, is_present()).WillByDefault(::testing::Return(false));
+    EXPECT_CALL(*service_manager, notify(::testing::_)).Times(0);
+    Shared_memory_update sut(m_dir.file("set_status"), service_manager);
+
+    sut.starting_up();
+    sut.running();
+
+    EXPECT_EQ(m_dir.read_file("set_status"), "startinguprunning");
+}
+
+TEST_F(Shared_memory_update_test, StatusLineThatCannotBeSentIsADebugLineOnly)
+{
+    auto service_manager = std::make_shared<::testing::NiceMock<Mock_service_manager>>();
+    ON_CALL(*service_manager, is_present()).WillByDefault(::testing::Return(true));
+    ON_CALL(*service_manager, notify(::testing::_)).WillByDefault(::testing::Return(-ECONNREFUSED));
+    Shared_memory_update sut(m_dir.file("set_status"), service_manager);
+
+    sut.preparing();
+
+    EXPECT_EQ(m_dir.read_file("set_status"), "preparing");
+    EXPECT_EQ(m_capture.count("Failed to show preparing state to the service manager!", LogLevel::kDebug), 1U);
+    EXPECT_TRUE(m_capture.texts(LogLevel::kWarn).empty());
+}
 
 TEST_F(Shared_memory_update_test, SuccessiveWordsRunTogetherInAnOrdinaryFile)
 {
@@ -147,7 +205,7 @@ TEST_F(Shared_memory_update_test, ClosedWriterReportsFailure)
 /// The reboot writer with its writes recorded and their outcomes scripted.
 class Scripted_reboot final : public Shared_memory_reboot
 {
-public:
+  public:
     Scripted_reboot(const std::string& path, std::vector<bool> outcomes)
         : Shared_memory_reboot(path)
         , m_outcomes(std::move(outcomes))
@@ -164,7 +222,7 @@ public:
 
     std::vector<std::string> m_written;
 
-private:
+  private:
     std::vector<bool> m_outcomes;
     std::size_t m_next{0};
 };
@@ -183,7 +241,7 @@ void PrintTo(const Reboot_case& value, std::ostream* os)
 
 class Shared_memory_reboot_test : public ::testing::TestWithParam<Reboot_case>
 {
-protected:
+  protected:
     tarn1::testing::Temp_dir m_dir;
 };
 
@@ -202,7 +260,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Reboot_case{"FirstWriteSucceeds", {true}, {"restartao"}},
                       Reboot_case{"RetrySucceeds", {false, true, true}, {"restartao", "cancel", "restartao"}},
                       Reboot_case{"EverythingFails", {false, false, false}, {"restartao", "cancel", "restartao"}},
-                      Reboot_case{"CancelFailsRetrySucceeds", {false, false, true}, {"restartao", "cancel", "restartao"}}),
+                      Reboot_case{
+                          "CancelFailsRetrySucceeds", {false, false, true}, {"restartao", "cancel", "restartao"}}),
     [](const ::testing::TestParamInfo<Reboot_case>& param) { return std::string{param.param.label}; });
 
 TEST(Shared_memory_reboot_file_test, RestartWordsReachTheCommandFile)
