@@ -24,7 +24,9 @@ fail() {
     failures=$((failures + 1))
 }
 
-if ! cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/out" >"$work/cpack.log" 2>&1; then
+# Each tool gets a bound of its own, so that a slow one says which it was instead of the whole test
+# running into ctest's timeout.
+if ! timeout 120 cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/out" >"$work/cpack.log" 2>&1; then
     cat "$work/cpack.log" >&2
     echo "FAIL: cpack -G DEB" >&2
     exit 1
@@ -93,7 +95,7 @@ for unit in statewarden.service tarn1_iam_daemon.service; do
 done
 # verify returns 0 for unknown keys and bad values too, so any line about our units fails
 status=0
-systemd-analyze verify "$work/verify/statewarden.service" "$work/verify/tarn1_iam_daemon.service" \
+timeout 60 systemd-analyze verify "$work/verify/statewarden.service" "$work/verify/tarn1_iam_daemon.service" \
     >"$work/verify.log" 2>&1 || status=$?
 cat "$work/verify.log"
 [ "$status" -eq 0 ] || fail "systemd-analyze verify exited with $status"
@@ -104,7 +106,7 @@ fi
 # --- lintian (reported, not enforced) ---
 if command -v lintian >/dev/null 2>&1; then
     echo "lintian findings:"
-    lintian --tag-display-limit 0 "$deb" 2>&1 | grep -v 'running with root privileges' || true
+    timeout 60 lintian --tag-display-limit 0 "$deb" 2>&1 | grep -v 'running with root privileges' || true
 fi
 
 if [ "$failures" -ne 0 ]; then
