@@ -20,6 +20,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <cstdlib>
 #include <memory>
 #include <vector>
 
@@ -88,7 +89,11 @@ int main()
         install(SIGINT, "Could not register SIGINT handler");
         install(SIGTERM, "Could not register SIGTERM handler");
 
-        std::unique_ptr<sm::Nm_interface_abstract> nm_interface = std::make_unique<sm::Nm_interface>();
+        // Read once: a silent NM side holds each call, and the main loop with it, at most this long.
+        // NOLINTNEXTLINE(concurrency-mt-unsafe): nothing in this process changes the environment.
+        const char* const call_timeout = std::getenv(sm::Nm_interface::s_call_timeout_variable);
+        std::unique_ptr<sm::Nm_interface_abstract> nm_interface =
+            std::make_unique<sm::Nm_interface>(sm::Nm_interface::call_timeout_from(call_timeout));
         std::vector<std::unique_ptr<sm::State_manager_com_alive_interface_abstract>> com_alive;
         for (const std::string& instance : config.get_apps_comalive())
         {
@@ -102,8 +107,7 @@ int main()
         const std::shared_ptr<sm::Service_handler_interface> service_handler = std::make_shared<sm::Service_handler>(
             config, std::move(nm_interface), std::move(com_alive), std::move(cwu));
 
-        const std::shared_ptr<sm::Em_interface_abstract> em_interface =
-            std::make_shared<sm::Em_interface>();
+        const std::shared_ptr<sm::Em_interface_abstract> em_interface = std::make_shared<sm::Em_interface>();
         std::unique_ptr<sm::virtio::Virtio_interface_abstract> virtio_interface =
             std::make_unique<sm::virtio::Virtio_interface>();
 
