@@ -188,7 +188,7 @@ Virtio_command Virtio_interface::get_command(unsigned int timeout_ms)
         // Nothing can arrive, but the main loop is still paced by this wait.
         (void)::poll(nullptr, 0, bounded(timeout_ms));
     }
-    return m_commands.empty() ? Virtio_command::Non : m_commands.front();
+    return m_commands.front();
 }
 
 void Virtio_interface::read_input_events(unsigned int timeout_ms)
@@ -234,19 +234,7 @@ void Virtio_interface::decode(std::uint16_t type, std::uint16_t code, std::int32
 {
     if ((type == s_ev_key || type == s_ev_pwr) && code == s_key_power && value == s_pressed)
     {
-        // The power key overrides whatever is pending: Shutdown stays the only command. A
-        // repeated press keeps that one Shutdown rather than dropping it.
-        const bool repeated = m_last_command == Virtio_command::Shutdown && !m_commands.empty() &&
-                              m_commands.front() == Virtio_command::Shutdown;
-        m_commands.clear();
-        if (repeated)
-        {
-            m_commands.push_back(Virtio_command::Shutdown);
-        }
-        else
-        {
-            add_command(Virtio_command::Shutdown);
-        }
+        m_commands.power_key();
     }
     else if (type == s_ev_key && code == s_key_n && value == s_pressed)
     {
@@ -273,24 +261,12 @@ void Virtio_interface::decode(std::uint16_t type, std::uint16_t code, std::int32
 
 void Virtio_interface::add_command(Virtio_command command)
 {
-    if (command == m_last_command)
-    {
-        return;
-    }
-    m_last_command = command;
-    ara::log::LogInfo() << "New command received" << toString(command);
-    m_commands.push_back(command);
+    m_commands.add_command(command);
 }
 
 void Virtio_interface::command_consumed()
 {
-    if (m_commands.empty())
-    {
-        return;
-    }
-    const Virtio_command consumed = m_commands.front();
-    m_commands.pop_front();
-    ara::log::LogInfo() << "Consumed VirtIO command: " << toString(consumed);
+    m_commands.consume();
 }
 
 void Virtio_interface::close_device(int fd)
