@@ -205,29 +205,38 @@ void Virtio_interface::read_input_events(unsigned int timeout_ms)
     for (int index = 0; index < ready; ++index)
     {
         const epoll_event& event = events[static_cast<std::size_t>(index)];
+        const bool hung_up = (event.events & (EPOLLERR | EPOLLHUP)) != 0;
         if ((event.events & EPOLLIN) != 0)
         {
-            read_event(event.data.fd);
+            // A device removed with events unread stays readable and hung up for good while every
+            // read fails: unless it is closed, each wait returns at once and the loop spins.
+            int read_error = 0;
+            if (!read_event(event.data.fd, read_error) && (hung_up || read_error == ENODEV))
+            {
+                close_device(event.data.fd);
+            }
         }
-        else if ((event.events & (EPOLLERR | EPOLLHUP)) != 0)
+        else if (hung_up)
         {
             close_device(event.data.fd);
         }
     }
 }
 
-void Virtio_interface::read_event(int fd)
+bool Virtio_interface::read_event(int fd, int& read_error)
 {
     unsigned char record[s_event_size];
     const ssize_t got = ::read(fd, record, sizeof record);
+    read_error = got < 0 ? errno : 0;
     ara::log::LogDebug() << "Readed bytes: " << static_cast<std::int64_t>(got);
     // A short record is no event: its fields would be made up of whatever is in the buffer.
     if (got != static_cast<ssize_t>(s_event_size))
     {
         ara::log::LogError() << "Reading virtual input event failed";
-        return;
+        return false;
     }
     decode(little_endian_16(record + 16), little_endian_16(record + 18), little_endian_32(record + 20));
+    return true;
 }
 
 void Virtio_interface::decode(std::uint16_t type, std::uint16_t code, std::int32_t value)

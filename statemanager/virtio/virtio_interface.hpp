@@ -52,11 +52,12 @@ class Virtio_interface final : public Virtio_interface_abstract
   private:
     /// One epoll wait of at most timeout_ms and the processing of what it returned.
     void read_input_events(unsigned int timeout_ms);
-    /// Reads and decodes one event record of a ready device.
-    void read_event(int fd);
+    /// Reads and decodes one event record of a ready device. False (logged) when no whole record
+    /// could be read; read_error then holds the read's errno, or 0 for a short record.
+    bool read_event(int fd, int& read_error);
     /// Turns one event into a command, or logs it as unsupported.
     void decode(std::uint16_t type, std::uint16_t code, std::int32_t value);
-    /// Closes a device that hung up and frees its slot.
+    /// Closes a device that hung up or was removed, and frees its slot.
     void close_device(int fd);
     /// Closes every registered device and the epoll descriptor.
     void release();
