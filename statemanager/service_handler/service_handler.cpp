@@ -18,8 +18,7 @@ bool all_zero(const std::vector<std::uint8_t>& bits)
 }
 
 /// Offers one provided service; a middleware failure is logged and the others still go.
-template <typename Service>
-void offer(Service& service)
+template <typename Service> void offer(Service& service)
 {
     try
     {
@@ -77,11 +76,10 @@ void Service_handler::init()
     for (const auto& service : m_com_alive_interfaces)
     {
         const std::string app_id = service->get_app_id();
-        service->set_com_alive_request_cb([this, app_id](const std::vector<std::uint8_t>& cab_bits, std::uint8_t ac) {
-            handle_com_alive_request(app_id, cab_bits, ac);
-        });
-        service->set_com_alive_release_cb(
-            [this, app_id](const std::vector<std::uint8_t>& cab_bits) { handle_com_alive_release(app_id, cab_bits); });
+        service->set_com_alive_request_cb([this, app_id](const std::vector<std::uint8_t>& cab_bits, std::uint8_t ac)
+                                          { handle_com_alive_request(app_id, cab_bits, ac); });
+        service->set_com_alive_release_cb([this, app_id](const std::vector<std::uint8_t>& cab_bits)
+                                          { handle_com_alive_release(app_id, cab_bits); });
     }
     for (const auto& service : m_cwu_interfaces)
     {
@@ -98,8 +96,8 @@ void Service_handler::init()
     }
 
     ara::log::LogInfo() << "NM usage is enabled";
-    m_nm->set_network_state_updated_func(
-        [this](const std::vector<std::uint8_t>& state) { network_state_updated(state); });
+    m_nm->set_network_state_updated_func([this](const std::vector<std::uint8_t>& state)
+                                         { network_state_updated(state); });
 
     m_default_request_pattern = m_config.get_nm_request_pattern();
     ara::log::LogInfo() << "The following NM request pattern is used: " + bitvector2str(m_default_request_pattern);
@@ -154,9 +152,9 @@ bool Service_handler::apps_keep_com_alive() const
 
 bool Service_handler::apps_keep_ecu_alive() const
 {
-    return std::any_of(m_ecu_alive_interfaces.begin(), m_ecu_alive_interfaces.end(), [](const auto& service) {
-        return service->app_keeps_ecu_alive();
-    });
+    return std::any_of(m_ecu_alive_interfaces.begin(),
+                       m_ecu_alive_interfaces.end(),
+                       [](const auto& service) { return service->app_keeps_ecu_alive(); });
 }
 
 bool Service_handler::is_network_in_use() const
@@ -215,7 +213,8 @@ void Service_handler::end_standby()
     {
         ecu_alive_request("End standby call");
     }
-    std::vector<std::uint8_t> data = m_aggregator != nullptr ? m_aggregator->get_user_data() : std::vector<std::uint8_t>{};
+    std::vector<std::uint8_t> data =
+        m_aggregator != nullptr ? m_aggregator->get_user_data() : std::vector<std::uint8_t>{};
     data.resize(m_user_data.size(), 0);
     m_nm->set_user_data(data);
 }
@@ -246,8 +245,8 @@ void Service_handler::handle_com_alive_request(const std::string& app_id,
                                                std::uint8_t ac_value)
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    ara::log::LogInfo() << "State_manager::handle_com_alive_request(" + app_id + ", " + bitvector2str(cab_bits) +
-                               ", " + std::to_string(ac_value) + ")";
+    ara::log::LogInfo() << "State_manager::handle_com_alive_request(" + app_id + ", " + bitvector2str(cab_bits) + ", " +
+                               std::to_string(ac_value) + ")";
     if (m_aggregator == nullptr)
     {
         return;
@@ -326,8 +325,15 @@ void Service_handler::release_network(const std::vector<std::uint8_t>& bits)
     m_requested_cab_bits &= ~bits;
     if (m_nm_sending_enabled)
     {
-        // Bits of the default pattern belong to the state machine's own request.
-        m_nm->release_network(bits & ~m_default_request_pattern);
+        // Bits of the default pattern belong to the state machine's own request. The pattern's
+        // missing bytes count as zero: a pattern shorter than the bits must not cut off bits that
+        // were requested, or they would stay requested for good.
+        const std::size_t length = std::max(bits.size(), m_default_request_pattern.size());
+        Bit_vector released = bits;
+        Bit_vector kept = m_default_request_pattern;
+        released.resize(length, 0);
+        kept.resize(length, 0);
+        m_nm->release_network(released & ~kept);
     }
 }
 
@@ -335,7 +341,8 @@ void Service_handler::set_user_data(const std::vector<std::uint8_t>& data)
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     const std::size_t length = std::min<std::size_t>(m_user_data_length, data.size());
-    if (length == 0 || std::equal(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(length), m_user_data.begin()))
+    if (length == 0 ||
+        std::equal(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(length), m_user_data.begin()))
     {
         ara::log::LogInfo() << "State_manager::set_user_data: no change to user data";
         return;
@@ -396,12 +403,14 @@ void Service_handler::start_offer_services()
         return;
     }
     ara::log::LogInfo() << "Looking up UdpNM services...";
-    m_nm->start_find_services([this] {
-        init_user_data();
-        m_nm->release_network(s_all_cab_bits_set);
-        offer_services();
-        m_nm_interface_available.store(true, std::memory_order_release);
-    });
+    m_nm->start_find_services(
+        [this]
+        {
+            init_user_data();
+            m_nm->release_network(s_all_cab_bits_set);
+            offer_services();
+            m_nm_interface_available.store(true, std::memory_order_release);
+        });
 }
 
 void Service_handler::offer_services() const
