@@ -285,6 +285,23 @@ TEST_F(Statewarden_test, BrokenConfigurationEndsWithStatus255)
     EXPECT_NE(sut.output().find("Configuration is ill formatted, Statewarden is aborted."), std::string::npos);
 }
 
+TEST_F(Statewarden_test, DeeplyNestedConfigurationEndsWithStatus255)
+{
+    // 100 000 levels of arrays inside "statewarden", beside valid keys
+    std::string text = configuration(20);
+    const std::string nesting = std::string(100000, '[') + std::string(100000, ']');
+    text.insert(text.find("\"KnockOutTimer\""), "\"Nested\": " + nesting + ", ");
+    install_configuration(text);
+    Namespaced_process sut(m_dir, TARN1_STATEWARDEN_PATH);
+
+    const int status = sut.wait_for_exit(20s);
+
+    EXPECT_EQ(status, 255) << sut.output();
+    EXPECT_NE(sut.output().find("Failed to parse configuration: objects and arrays nested deeper than 64 levels!"),
+              std::string::npos);
+    EXPECT_NE(sut.output().find("Configuration is ill formatted, Statewarden is aborted."), std::string::npos);
+}
+
 struct Signal_case
 {
     const char* label;
