@@ -50,25 +50,10 @@ Service_handler::Service_handler(const config::State_manager_config_abstract& co
 
 Service_handler::~Service_handler()
 {
-    // The NM client goes first, while m_nm still names it: its destructor ends the searches and
-    // waits for a running NetworkState handler, and both call into this object.
-    Nm_interface_abstract* const nm = m_nm.get();
-    delete nm;
-    static_cast<void>(m_nm.release());
-    // Then no application call may reach the aggregator while the members go.
-    m_dsa->StopOfferService();
-    for (const auto& service : m_ecu_alive_interfaces)
-    {
-        service->StopOfferService();
-    }
-    for (const auto& service : m_com_alive_interfaces)
-    {
-        service->StopOfferService();
-    }
-    for (const auto& service : m_cwu_interfaces)
-    {
-        service->StopOfferService();
-    }
+    // Also when deinit() did not run: no application call may reach the NM client or the
+    // aggregator while they go.
+    withdraw_services(true);
+    destroy_nm_client();
 }
 
 void Service_handler::init()
@@ -120,8 +105,18 @@ void Service_handler::init()
 
 void Service_handler::deinit()
 {
+    // The offers go first: once withdrawn, no application call runs any more, so none can reach
+    // the NM client while it is stopped and destroyed.
+    withdraw_services(m_config.is_nm_usage_allowed());
+    destroy_nm_client();
+}
+
+void Service_handler::withdraw_services(bool nm_services)
+{
+    std::lock_guard<std::mutex> lock(m_offer_mutex);
+    m_withdrawn = true;
     m_dsa->StopOfferService();
-    if (!m_config.is_nm_usage_allowed())
+    if (!nm_services)
     {
         return;
     }
@@ -137,6 +132,19 @@ void Service_handler::deinit()
     {
         service->StopOfferService();
     }
+}
+
+void Service_handler::destroy_nm_client()
+{
+    std::unique_ptr<Nm_interface_abstract> nm;
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_mutex);
+        nm.swap(m_nm);
+    }
+    // Outside the lock: the client's destructor ends its searches, waiting for a running
+    // find-service completion, which takes the lock (it reaches the client through the pointer
+    // it was given, not through m_nm).
+    nm.reset();
 }
 
 bool Service_handler::nm_interface_available() const
@@ -170,13 +178,19 @@ bool Service_handler::ecu_in_sleep_mode() const
 void Service_handler::request_network()
 {
     ara::log::LogInfo() << "Requesting network with default NM pattern";
-    m_nm->request_network(m_default_request_pattern);
+    if (m_nm != nullptr)
+    {
+        m_nm->request_network(m_default_request_pattern);
+    }
 }
 
 void Service_handler::release_network()
 {
     ara::log::LogInfo() << "Releasing network with default NM pattern";
-    m_nm->release_network(m_default_request_pattern);
+    if (m_nm != nullptr)
+    {
+        m_nm->release_network(m_default_request_pattern);
+    }
 }
 
 void Service_handler::standby()
@@ -186,9 +200,12 @@ void Service_handler::standby()
     {
         ara::log::LogInfo() << "Stop sending NM messages";
         ecu_alive_release("Standby call");
-        m_nm->set_user_data(std::vector<std::uint8_t>(m_user_data.size(), 0));
-        m_nm->release_network(m_requested_cab_bits);
-        m_nm->release_network(m_default_request_pattern);
+        if (m_nm != nullptr)
+        {
+            m_nm->set_user_data(std::vector<std::uint8_t>(m_user_data.size(), 0));
+            m_nm->release_network(m_requested_cab_bits);
+            m_nm->release_network(m_default_request_pattern);
+        }
     }
     else
     {
@@ -207,6 +224,10 @@ void Service_handler::end_standby()
         return;
     }
     ara::log::LogInfo() << "Start sending NM messages";
+    if (m_nm == nullptr)
+    {
+        return;
+    }
     m_nm->request_network(m_default_request_pattern);
     m_nm->request_network(m_requested_cab_bits);
     if (apps_keep_ecu_alive())
@@ -223,7 +244,7 @@ void Service_handler::ecu_alive_request(const std::string& app_id)
 {
     ara::log::LogInfo() << "State_manager::ecu_alive_request: " + app_id;
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    if (m_nm_sending_enabled)
+    if (m_nm_sending_enabled && m_nm != nullptr)
     {
         m_nm->request_network(ecu_alive_pattern);
     }
@@ -236,7 +257,10 @@ void Service_handler::ecu_alive_release(const std::string& app_id)
     if (!apps_keep_ecu_alive() && m_nm_sending_enabled)
     {
         ara::log::LogInfo() << "State_manager::ecu_alive_release network";
-        m_nm->release_network(ecu_alive_pattern);
+        if (m_nm != nullptr)
+        {
+            m_nm->release_network(ecu_alive_pattern);
+        }
     }
 }
 
@@ -307,7 +331,7 @@ void Service_handler::request_network(const std::vector<std::uint8_t>& bits)
     }
     ara::log::LogInfo() << "State_manager::request_network(" + bitvector2str(bits) + ")";
     m_requested_cab_bits |= bits;
-    if (m_nm_sending_enabled)
+    if (m_nm_sending_enabled && m_nm != nullptr)
     {
         m_nm->request_network(bits);
     }
@@ -323,7 +347,7 @@ void Service_handler::release_network(const std::vector<std::uint8_t>& bits)
     }
     ara::log::LogInfo() << "State_manager::release_network(" + bitvector2str(bits) + ")";
     m_requested_cab_bits &= ~bits;
-    if (m_nm_sending_enabled)
+    if (m_nm_sending_enabled && m_nm != nullptr)
     {
         // Bits of the default pattern belong to the state machine's own request. The pattern's
         // missing bytes count as zero: a pattern shorter than the bits must not cut off bits that
@@ -349,7 +373,7 @@ void Service_handler::set_user_data(const std::vector<std::uint8_t>& data)
     }
     std::copy_n(data.begin(), length, m_user_data.begin());
     ara::log::LogInfo() << "State_manager::set_user_data(" + bitvector2str(m_user_data) + ")";
-    if (m_nm_sending_enabled)
+    if (m_nm_sending_enabled && m_nm != nullptr)
     {
         m_nm->set_user_data(m_user_data);
     }
@@ -404,10 +428,10 @@ void Service_handler::start_offer_services()
     }
     ara::log::LogInfo() << "Looking up UdpNM services...";
     m_nm->start_find_services(
-        [this]
+        [this, nm = m_nm.get()]
         {
             init_user_data();
-            m_nm->release_network(s_all_cab_bits_set);
+            nm->release_network(s_all_cab_bits_set);
             offer_services();
             m_nm_interface_available.store(true, std::memory_order_release);
         });
@@ -415,6 +439,13 @@ void Service_handler::start_offer_services()
 
 void Service_handler::offer_services() const
 {
+    // The services are withdrawn for good once the handler is shutting down; a search that
+    // completes meanwhile must not offer them again.
+    std::lock_guard<std::mutex> lock(m_offer_mutex);
+    if (m_withdrawn)
+    {
+        return;
+    }
     ara::log::LogInfo() << "Offering ECU alive services";
     for (const auto& service : m_ecu_alive_interfaces)
     {

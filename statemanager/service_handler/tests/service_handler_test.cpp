@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <gtest/gtest.h>
 #include <optional>
 #include <ostream>
@@ -355,6 +356,66 @@ TEST_F(Service_handler_test, DsaRestartReachesTheConfiguredCommandFile)
 
     EXPECT_EQ(m_dir.read_file("command_request"), "restartaorestartm3");
     EXPECT_FALSE(sut->nm_interface_available());
+}
+
+/// The two ways the handler is torn down: deinit() after the main loop, or destruction alone.
+struct Teardown_case
+{
+    const char* name;
+    std::function<void(std::optional<Service_handler>&)> tear_down;
+};
+
+void PrintTo(const Teardown_case& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class Service_handler_teardown_test : public Service_handler_test, public ::testing::WithParamInterface<Teardown_case>
+{
+};
+
+TEST_P(Service_handler_teardown_test, OffersAreWithdrawnBeforeTheNmClientIsDestroyed)
+{
+    make_sut_with_nm_found();
+    ASSERT_TRUE(m_com_alive[0]->pport().is_offered());
+    std::vector<bool> offered_while_destroyed;
+    nm->on_destroyed = [this, &offered_while_destroyed]
+    {
+        for (auto* service : m_com_alive)
+        {
+            offered_while_destroyed.push_back(service->pport().is_offered());
+        }
+        for (auto* service : m_cwu)
+        {
+            offered_while_destroyed.push_back(service->pport().is_offered());
+        }
+    };
+
+    GetParam().tear_down(sut);
+
+    EXPECT_EQ(nm->take_calls(), Calls{"destroyed"});
+    EXPECT_EQ(offered_while_destroyed, std::vector<bool>(4, false));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Teardowns,
+    Service_handler_teardown_test,
+    ::testing::Values(Teardown_case{"Deinit", [](std::optional<Service_handler>& sut) { sut->deinit(); }},
+                      Teardown_case{"Destruction", [](std::optional<Service_handler>& sut) { sut.reset(); }}),
+    [](const ::testing::TestParamInfo<Teardown_case>& c) { return std::string(c.param.name); });
+
+TEST_F(Service_handler_test, StateMachineCallsAfterDeinitReachNoNmClient)
+{
+    make_sut_with_nm_found();
+    sut->deinit();
+    nm->take_calls();
+
+    sut->request_network();
+    sut->standby();
+    sut->end_standby();
+    sut->release_network();
+
+    EXPECT_TRUE(nm->take_calls().empty());
 }
 
 TEST(Service_handler_text_test, BitVectorTextHasTwoLowerCaseDigitsAndABlankPerByte)
