@@ -96,6 +96,7 @@ void Service_handler::init()
             m_user_data_length = layout.user_data_bytes - layout.cabbits_bytes;
         }
         m_user_data.resize(m_user_data_length, 0);
+        m_log_bytes = std::max<std::size_t>(layout.user_data_bytes, s_aggregation_width);
         m_aggregator = std::make_unique<nm::Nm_data_aggregator>(layout);
         m_aggregator->init(s_aggregation_width);
     }
@@ -269,7 +270,7 @@ void Service_handler::handle_com_alive_request(const std::string& app_id,
                                                std::uint8_t ac_value)
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    ara::log::LogInfo() << "State_manager::handle_com_alive_request(" + app_id + ", " + bitvector2str(cab_bits) + ", " +
+    ara::log::LogInfo() << "State_manager::handle_com_alive_request(" + app_id + ", " + bits_for_log(cab_bits) + ", " +
                                std::to_string(ac_value) + ")";
     if (m_aggregator == nullptr)
     {
@@ -285,7 +286,7 @@ void Service_handler::handle_com_alive_request(const std::string& app_id,
 void Service_handler::handle_com_alive_release(const std::string& app_id, const std::vector<std::uint8_t>& cab_bits)
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    ara::log::LogInfo() << "State_manager::handle_com_alive_release(" + app_id + ", " + bitvector2str(cab_bits) + ")";
+    ara::log::LogInfo() << "State_manager::handle_com_alive_release(" + app_id + ", " + bits_for_log(cab_bits) + ")";
     if (m_aggregator == nullptr)
     {
         return;
@@ -329,7 +330,7 @@ void Service_handler::request_network(const std::vector<std::uint8_t>& bits)
         ara::log::LogInfo() << "State_manager::request_network: no changes to CAB pattern";
         return;
     }
-    ara::log::LogInfo() << "State_manager::request_network(" + bitvector2str(bits) + ")";
+    ara::log::LogInfo() << "State_manager::request_network(" + bits_for_log(bits) + ")";
     m_requested_cab_bits |= bits;
     if (m_nm_sending_enabled && m_nm != nullptr)
     {
@@ -345,7 +346,7 @@ void Service_handler::release_network(const std::vector<std::uint8_t>& bits)
         ara::log::LogInfo() << "State_manager::release_network: no changes to CAB pattern";
         return;
     }
-    ara::log::LogInfo() << "State_manager::release_network(" + bitvector2str(bits) + ")";
+    ara::log::LogInfo() << "State_manager::release_network(" + bits_for_log(bits) + ")";
     m_requested_cab_bits &= ~bits;
     if (m_nm_sending_enabled && m_nm != nullptr)
     {
@@ -395,7 +396,7 @@ void Service_handler::init_user_data()
 
 void Service_handler::network_state_updated(const std::vector<std::uint8_t>& state)
 {
-    ara::log::LogInfo() << "We received the notification that network was updated: " + bitvector2str(state);
+    ara::log::LogInfo() << "We received the notification that network was updated: " + bits_for_log(state);
     update_ecu_state(!all_zero(state));
 }
 
@@ -461,6 +462,19 @@ void Service_handler::offer_services() const
     {
         offer(*service);
     }
+}
+
+std::string Service_handler::bits_for_log(const std::vector<std::uint8_t>& bits) const
+{
+    // A peer decides how long its vectors are (up to a whole middleware frame); a line logs no
+    // more than the user data can hold, and the length of the rest.
+    if (bits.size() <= m_log_bytes)
+    {
+        return bitvector2str(bits);
+    }
+    return bitvector2str(
+               std::vector<std::uint8_t>(bits.begin(), bits.begin() + static_cast<std::ptrdiff_t>(m_log_bytes))) +
+           "... (" + std::to_string(bits.size()) + " bytes)";
 }
 
 std::string Service_handler::bitvector2str(const std::vector<std::uint8_t>& bits)

@@ -107,6 +107,9 @@ class Service_handler final : public Service_handler_interface, public services:
     void withdraw_services(bool nm_services);
     /// Stops and destroys the NM client; the NM calls made afterwards are dropped.
     void destroy_nm_client();
+    /// bitvector2str() of bits, of at most the first m_log_bytes bytes followed by
+    /// "... (<size> bytes)" when bits is longer.
+    std::string bits_for_log(const std::vector<std::uint8_t>& bits) const;
 
     /// The network's activity as last notified.
     enum class Ecu_state : std::uint8_t
@@ -137,6 +140,9 @@ class Service_handler final : public Service_handler_interface, public services:
     // Written by init() on the main thread before any service is offered or searched for.
     Bit_vector m_default_request_pattern;
     std::uint32_t m_user_data_length{0};
+    // The most bytes of one vector a log line shows: what the configured user data can hold, and
+    // never less than the aggregation width. Written by init() like the pattern above.
+    std::size_t m_log_bytes{s_aggregation_width};
     bool m_nm_sending_enabled{true};
 
     // Guards m_withdrawn and the offering and withdrawing of the services: the main thread

@@ -358,6 +358,73 @@ TEST_F(Service_handler_test, DsaRestartReachesTheConfiguredCommandFile)
     EXPECT_FALSE(sut->nm_interface_available());
 }
 
+/// A vector of size bytes counting up from 1 (wrapping).
+std::vector<std::uint8_t> counting_bytes(std::size_t size)
+{
+    std::vector<std::uint8_t> bytes(size);
+    for (std::size_t i = 0; i < size; ++i)
+    {
+        bytes[i] = static_cast<std::uint8_t>(i + 1);
+    }
+    return bytes;
+}
+
+class Service_handler_log_bound_test;
+
+struct Log_bound_case
+{
+    const char* name;
+    std::function<void(Service_handler_log_bound_test&)> act;
+    std::string logged;
+};
+
+void PrintTo(const Log_bound_case& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class Service_handler_log_bound_test : public Service_handler_test, public ::testing::WithParamInterface<Log_bound_case>
+{
+  public:
+    void request(std::size_t size) { m_com_alive[0]->RequestComAlive(counting_bytes(size), 3); }
+    void release(std::size_t size) { m_com_alive[0]->ReleaseComAlive(counting_bytes(size)); }
+    void notify(std::size_t size) { nm->notify(counting_bytes(size)); }
+};
+
+TEST_P(Service_handler_log_bound_test, LineShowsAtMostTheUserDataBytesAndTheLength)
+{
+    make_sut_with_nm_found();
+
+    GetParam().act(*this);
+
+    EXPECT_EQ(capture.count(GetParam().logged, LogLevel::kInfo), 1U) << ::testing::PrintToString(capture.texts());
+}
+
+constexpr std::size_t s_mebibyte = 1U << 20U;
+
+// The default layout has 6 bytes of user data.
+INSTANTIATE_TEST_SUITE_P(
+    Lines,
+    Service_handler_log_bound_test,
+    ::testing::Values(
+        Log_bound_case{"RequestThatFits",
+                       [](Service_handler_log_bound_test& test) { test.request(6); },
+                       "State_manager::handle_com_alive_request(ComAlive_A, 01 02 03 04 05 06 , 3)"},
+        Log_bound_case{"RequestOneByteLonger",
+                       [](Service_handler_log_bound_test& test) { test.request(7); },
+                       "State_manager::handle_com_alive_request(ComAlive_A, 01 02 03 04 05 06 ... (7 bytes), 3)"},
+        Log_bound_case{"RequestOfAMebibyte",
+                       [](Service_handler_log_bound_test& test) { test.request(s_mebibyte); },
+                       "State_manager::handle_com_alive_request(ComAlive_A, 01 02 03 04 05 06 ... (1048576 bytes), 3)"},
+        Log_bound_case{"ReleaseOfAMebibyte",
+                       [](Service_handler_log_bound_test& test) { test.release(s_mebibyte); },
+                       "State_manager::handle_com_alive_release(ComAlive_A, 01 02 03 04 05 06 ... (1048576 bytes))"},
+        Log_bound_case{"NetworkStateOfAMebibyte",
+                       [](Service_handler_log_bound_test& test) { test.notify(s_mebibyte); },
+                       "We received the notification that network was updated: 01 02 03 04 05 06 ... (1048576 "
+                       "bytes)"}),
+    [](const ::testing::TestParamInfo<Log_bound_case>& c) { return std::string(c.param.name); });
+
 /// The two ways the handler is torn down: deinit() after the main loop, or destruction alone.
 struct Teardown_case
 {
