@@ -21,7 +21,10 @@
 #include <atomic>
 #include <csignal>
 #include <cstdlib>
+#include <exception>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace sm = vela::ap::statemanager;
@@ -65,10 +68,28 @@ extern "C" void signal_handler(int signal_number)
 
 int main()
 {
-    // The middleware's runtime comes first and goes last: every proxy and skeleton needs it.
-    kest::com::runtime::Component_singleton runtime(false, "");
+    // The middleware's runtime comes first and goes last: every proxy and skeleton needs it. When
+    // it cannot start (its discovery folder cannot be made or watched), that is said in the log
+    // and the daemon ends instead of aborting on the exception.
+    std::optional<kest::com::runtime::Component_singleton> runtime;
+    std::string runtime_failure;
+    try
+    {
+        runtime.emplace(false, "");
+    }
+    catch (const std::exception& error)
+    {
+        runtime_failure = error.what();
+    }
 
     ara::log::InitLogging("STMG", "TARN1 State Manager", ara::log::LogLevel::kVerbose, ara::log::LogMode::kRemote, "");
+
+    if (!runtime)
+    {
+        ara::log::LogFatal() << "Communication middleware cannot be started: " << runtime_failure
+                             << ". Statewarden is aborted.";
+        return -1;
+    }
 
     int result = 0;
     sm::config::Config_chooser chooser;

@@ -285,6 +285,21 @@ TEST_F(Statewarden_test, BrokenConfigurationEndsWithStatus255)
     EXPECT_NE(sut.output().find("Configuration is ill formatted, Statewarden is aborted."), std::string::npos);
 }
 
+TEST_F(Statewarden_test, MiddlewareThatCannotStartEndsWithStatus255)
+{
+    install_configuration(configuration(20));
+    // the discovery folder would have to be made inside a regular file
+    ::setenv("TARN1_COM_DIR", (m_dir.write_file("not_a_folder", "") + "/com").c_str(), 1);
+    Namespaced_process sut(m_dir, TARN1_STATEWARDEN_PATH);
+
+    const int status = sut.wait_for_exit(20s);
+
+    EXPECT_EQ(status, 255) << sut.output();
+    EXPECT_NE(sut.output().find("Communication middleware cannot be started: discovery directory "), std::string::npos);
+    EXPECT_NE(sut.output().find(". Statewarden is aborted."), std::string::npos);
+    EXPECT_EQ(sut.output().find("terminate called"), std::string::npos);
+}
+
 TEST_F(Statewarden_test, DeeplyNestedConfigurationEndsWithStatus255)
 {
     // 100 000 levels of arrays inside "statewarden", beside valid keys
