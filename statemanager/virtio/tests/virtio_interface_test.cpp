@@ -353,23 +353,6 @@ INSTANTIATE_TEST_SUITE_P(Removals,
                          [](const ::testing::TestParamInfo<Removal_case>& param)
                          { return std::string{param.param.label}; });
 
-TEST_F(Virtio_interface_test, RemovedDeviceLeavesTheOtherWorking)
-{
-    add_device("event0");
-    add_device("event1");
-    ASSERT_TRUE(sut.init(m_dir.path()));
-    ASSERT_TRUE(writer("event0").write_event(s_ev_key, keys::s_r, 1));
-    writer("event0").close();
-    ASSERT_EQ(::unlink(m_dir.file("event0").c_str()), 0);
-    (void)sut.get_command(150);
-
-    ASSERT_TRUE(writer("event1").write_event(s_ev_key, keys::s_p, 1));
-    const Virtio_command command = sut.get_command(2000);
-
-    EXPECT_EQ(command, Virtio_command::PrepareSD);
-    EXPECT_EQ(m_capture.count("Reading virtual input event failed", LogLevel::kError), 1U);
-}
-
 TEST_F(Virtio_interface_test, ShortRecordIsNoEvent)
 {
     add_device("event0");
