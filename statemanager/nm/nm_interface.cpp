@@ -31,7 +31,7 @@ template <typename Call> void guarded(const char* what, Call&& call)
     catch (const kest::com::cpp_binding::Application_error_exception& error)
     {
         char code[8];
-        std::snprintf(code, sizeof code, "0x%02x", static_cast<unsigned>(error.return_code()));
+        (void)std::snprintf(code, sizeof code, "0x%02x", static_cast<unsigned>(error.return_code()));
         ara::log::LogError() << what << " failed with return code " << code;
     }
     catch (const std::exception& error)
