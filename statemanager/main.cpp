@@ -20,7 +20,11 @@
 
 #include <atomic>
 #include <csignal>
+#include <cstdlib>
+#include <exception>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace sm = vela::ap::statemanager;
@@ -64,10 +68,28 @@ extern "C" void signal_handler(int signal_number)
 
 int main()
 {
-    // The middleware's runtime comes first and goes last: every proxy and skeleton needs it.
-    kest::com::runtime::Component_singleton runtime(false, "");
+    // The middleware's runtime comes first and goes last: every proxy and skeleton needs it. When
+    // it cannot start (its discovery folder cannot be made or watched), that is said in the log
+    // and the daemon ends instead of aborting on the exception.
+    std::optional<kest::com::runtime::Component_singleton> runtime;
+    std::string runtime_failure;
+    try
+    {
+        runtime.emplace(false, "");
+    }
+    catch (const std::exception& error)
+    {
+        runtime_failure = error.what();
+    }
 
     ara::log::InitLogging("STMG", "TARN1 State Manager", ara::log::LogLevel::kVerbose, ara::log::LogMode::kRemote, "");
+
+    if (!runtime)
+    {
+        ara::log::LogFatal() << "Communication middleware cannot be started: " << runtime_failure
+                             << ". Statewarden is aborted.";
+        return -1;
+    }
 
     int result = 0;
     sm::config::Config_chooser chooser;
@@ -88,7 +110,11 @@ int main()
         install(SIGINT, "Could not register SIGINT handler");
         install(SIGTERM, "Could not register SIGTERM handler");
 
-        std::unique_ptr<sm::Nm_interface_abstract> nm_interface = std::make_unique<sm::Nm_interface>();
+        // Read once: a silent NM side holds each call, and the main loop with it, at most this long.
+        // NOLINTNEXTLINE(concurrency-mt-unsafe): nothing in this process changes the environment.
+        const char* const call_timeout = std::getenv(sm::Nm_interface::s_call_timeout_variable);
+        std::unique_ptr<sm::Nm_interface_abstract> nm_interface =
+            std::make_unique<sm::Nm_interface>(sm::Nm_interface::call_timeout_from(call_timeout));
         std::vector<std::unique_ptr<sm::State_manager_com_alive_interface_abstract>> com_alive;
         for (const std::string& instance : config.get_apps_comalive())
         {
@@ -102,8 +128,7 @@ int main()
         const std::shared_ptr<sm::Service_handler_interface> service_handler = std::make_shared<sm::Service_handler>(
             config, std::move(nm_interface), std::move(com_alive), std::move(cwu));
 
-        const std::shared_ptr<sm::Em_interface_abstract> em_interface =
-            std::make_shared<sm::Em_interface>();
+        const std::shared_ptr<sm::Em_interface_abstract> em_interface = std::make_shared<sm::Em_interface>();
         std::unique_ptr<sm::virtio::Virtio_interface_abstract> virtio_interface =
             std::make_unique<sm::virtio::Virtio_interface>();
 

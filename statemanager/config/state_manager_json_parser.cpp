@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <exception>
 #include <fstream>
+#include <stdexcept>
+#include <string>
 #include <vector>
 
 namespace vela::ap::statemanager::config
@@ -71,12 +73,15 @@ bool read_requester_group(const nlohmann::json& object,
     for (const auto& element : list)
     {
         // An element without a usable name is logged by get_and_set and skipped.
-        (void)get_and_set<std::string>(element, group.name_key, [&](const std::string& name) {
-            if (!(config.*group.add)(name))
-            {
-                ara::log::LogWarn() << s_log_prefix << group.exceeded_message;
-            }
-        });
+        (void)get_and_set<std::string>(element,
+                                       group.name_key,
+                                       [&](const std::string& name)
+                                       {
+                                           if (!(config.*group.add)(name))
+                                           {
+                                               ara::log::LogWarn() << s_log_prefix << group.exceeded_message;
+                                           }
+                                       });
     }
     return true;
 }
@@ -85,9 +90,8 @@ bool read_nm_user_data_config(const nlohmann::json& block, State_manager_config_
 {
     // Keys that are missing or of the wrong type keep their defaults; the whole is validated.
     Nm_user_data_config layout{};
-    const auto read_number = [&block](const char* key, std::uint32_t& field) {
-        (void)get_and_set<std::uint32_t>(block, key, [&field](std::uint32_t value) { field = value; });
-    };
+    const auto read_number = [&block](const char* key, std::uint32_t& field)
+    { (void)get_and_set<std::uint32_t>(block, key, [&field](std::uint32_t value) { field = value; }); };
     read_number("UserDataBytes", layout.user_data_bytes);
     read_number("CWUBitPosition", layout.cwu_bit_position);
     read_number("ACOffset", layout.acbits_offset);
@@ -101,6 +105,19 @@ bool read_nm_user_data_config(const nlohmann::json& block, State_manager_config_
     {
         ara::log::LogDebug() << s_log_prefix << "Inncorect configuration of NmUserDataConfig!";
         return false;
+    }
+    return true;
+}
+
+/// Parser callback: throws when an object or array opens below the deepest level accepted.
+bool refuse_deep_nesting(int depth, nlohmann::json::parse_event_t event, nlohmann::json& /*parsed*/)
+{
+    // The depth of an opening value is the number of values enclosing it.
+    if ((event == nlohmann::json::parse_event_t::object_start || event == nlohmann::json::parse_event_t::array_start) &&
+        depth >= State_manager_json_parser::s_max_nesting_depth)
+    {
+        throw std::runtime_error("objects and arrays nested deeper than " +
+                                 std::to_string(State_manager_json_parser::s_max_nesting_depth) + " levels");
     }
     return true;
 }
@@ -120,8 +137,9 @@ bool State_manager_json_parser::parse(const std::string& path, State_manager_con
 
     try
     {
-        // Strict: anything but white space after the document is an error.
-        const nlohmann::json document = nlohmann::json::parse(file);
+        // Strict: anything but white space after the document is an error. Nesting is refused
+        // while it is read, before any value deeper than the bound exists.
+        const nlohmann::json document = nlohmann::json::parse(file, refuse_deep_nesting);
         if (document.empty())
         {
             return false;
@@ -160,9 +178,9 @@ bool State_manager_json_parser::read_state_manager_configuration(const nlohmann:
             object, "DMSuspendRequestTimeout", [&cfg](std::uint32_t v) { cfg.set_dm_timeout(v); }) &&
         get_and_set<std::uint32_t>(
             object, "PMSuspendRequestTimeout", [&cfg](std::uint32_t v) { cfg.set_pm_timeout(v); }) &&
-        get_and_set<std::string>(object, "AliveSupervisionInstanceId", [&cfg](const std::string& v) {
-            cfg.set_alive_supervision_instance_id(v);
-        });
+        get_and_set<std::string>(object,
+                                 "AliveSupervisionInstanceId",
+                                 [&cfg](const std::string& v) { cfg.set_alive_supervision_instance_id(v); });
     if (!scalars_read)
     {
         return false;
@@ -176,9 +194,9 @@ bool State_manager_json_parser::read_state_manager_configuration(const nlohmann:
     else if (!get_and_set<std::string>(shared_memory,
                                        "UpdateStatusFile",
                                        [&cfg](const std::string& v) { cfg.set_smw_update_status_path(v); }) ||
-             !get_and_set<std::string>(shared_memory, "RestartCommandFile", [&cfg](const std::string& v) {
-                 cfg.set_smw_restart_command_path(v);
-             }))
+             !get_and_set<std::string>(shared_memory,
+                                       "RestartCommandFile",
+                                       [&cfg](const std::string& v) { cfg.set_smw_restart_command_path(v); }))
     {
         return false;
     }
@@ -196,9 +214,8 @@ bool State_manager_json_parser::read_state_manager_configuration(const nlohmann:
     // Stored files spell this key without the letter l; it must stay so.
     if (!get_and_set<std::vector<std::uint8_t>>(object,
                                                 "DefautNMRequestPattern",
-                                                [&cfg](const std::vector<std::uint8_t>& v) {
-                                                    cfg.set_nm_request_pattern(v);
-                                                }))
+                                                [&cfg](const std::vector<std::uint8_t>& v)
+                                                { cfg.set_nm_request_pattern(v); }))
     {
         return false;
     }
@@ -223,8 +240,8 @@ nlohmann::json State_manager_json_parser::get_json_object(const nlohmann::json& 
     }
     catch (const nlohmann::json::out_of_range& error)
     {
-        ara::log::LogInfo() << s_log_prefix << "Missing " << key << "in configuration." << "caused by"
-                            << error.what();
+        ara::log::LogInfo() << s_log_prefix << "Missing " << key << "in configuration."
+                            << "caused by" << error.what();
         return nullptr;
     }
 }

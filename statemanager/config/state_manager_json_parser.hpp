@@ -4,9 +4,8 @@
 #include "statemanager/config/local_to_string.hpp"
 #include "statemanager/config/state_manager_config_abstract.hpp"
 
-#include <nlohmann/json.hpp>
-
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -35,8 +34,7 @@ inline bool fits_unsigned(const nlohmann::json& value, double maximum)
 
 /// Whether the value can be converted to T without leaving T's range; values of other JSON types
 /// are left to the conversion, which reports them as type errors.
-template <typename T>
-bool fits_range(const nlohmann::json& value)
+template <typename T> bool fits_range(const nlohmann::json& value)
 {
     if constexpr (std::is_same_v<T, std::uint32_t>)
     {
@@ -78,7 +76,8 @@ bool get_and_set(const nlohmann::json& json, const std::string& key, Setter&& se
         // convertible at all.
         if (!fits_range<T>(member))
         {
-            ara::log::LogDebug() << "State_manager_json_parser:" << "Incorrect key type: " << key
+            ara::log::LogDebug() << "State_manager_json_parser:"
+                                 << "Incorrect key type: " << key
                                  << " holds a number outside the range of its type: " << member.dump();
             return false;
         }
@@ -86,13 +85,15 @@ bool get_and_set(const nlohmann::json& json, const std::string& key, Setter&& se
     }
     catch (const nlohmann::json::out_of_range& error)
     {
-        ara::log::LogInfo() << "State_manager_json_parser:" << "Missing " << key << "in configuration."
+        ara::log::LogInfo() << "State_manager_json_parser:"
+                            << "Missing " << key << "in configuration."
                             << "caused by" << error.what();
         return false;
     }
     catch (const nlohmann::json::exception& error)
     {
-        ara::log::LogDebug() << "State_manager_json_parser:" << "Incorrect key type: " << error.what();
+        ara::log::LogDebug() << "State_manager_json_parser:"
+                             << "Incorrect key type: " << error.what();
         return false;
     }
     setter(value);
@@ -104,11 +105,17 @@ bool get_and_set(const nlohmann::json& json, const std::string& key, Setter&& se
 /// Reads the daemon's JSON configuration file into the record. Stateless.
 class State_manager_json_parser final
 {
-public:
+  public:
+    /// Objects and arrays nested deeper than this (the document's own object counting as the
+    /// first level) make a file ill formatted. The format itself needs four levels; the bound
+    /// keeps a hostile file from exhausting the stack of the library's recursive copies.
+    static constexpr int s_max_nesting_depth = 64;
+
     State_manager_json_parser() = delete;
 
     /// Reads the file at path into config. True when the whole configuration was read; false
-    /// (logged) when the daemon must not start. Never throws. Called once on the main thread.
+    /// (logged) when the daemon must not start, also for nesting deeper than
+    /// s_max_nesting_depth. Never throws. Called once on the main thread.
     [[nodiscard]] static bool parse(const std::string& path, State_manager_config_abstract& config);
 
     /// Reads the keys of the "statewarden" object into config, in their fixed order. Throws the

@@ -3,6 +3,10 @@
 #include "ara/log/logging.h"
 #include "kest/com/exceptions.h"
 
+#include <cstdio>
+#include <exception>
+#include <string>
+
 namespace vela::ap::statemanager
 {
 
@@ -11,9 +15,10 @@ namespace
 
 const char* const s_any_instance = "*";
 
-/// Runs call and logs a middleware infrastructure error instead of passing it on.
-template <typename Call>
-void guarded(Call&& call)
+/// Runs one middleware operation of the NM client and logs whatever it throws instead of passing
+/// it on: no answer of the NM side, and no failure to reach it, ends the daemon. what names the
+/// operation in the log ("NM call SetUserData").
+template <typename Call> void guarded(const char* what, Call&& call)
 {
     try
     {
@@ -23,11 +28,51 @@ void guarded(Call&& call)
     {
         ara::log::LogError() << "infrastructure exception " << error.what();
     }
+    catch (const kest::com::cpp_binding::Application_error_exception& error)
+    {
+        char code[8];
+        (void)std::snprintf(code, sizeof code, "0x%02x", static_cast<unsigned>(error.return_code()));
+        ara::log::LogError() << what << " failed with return code " << code;
+    }
+    catch (const std::exception& error)
+    {
+        ara::log::LogError() << what << " failed: " << error.what();
+    }
+    catch (...)
+    {
+        ara::log::LogError() << what << " failed with an unknown error";
+    }
 }
 
 } // namespace
 
-Nm_interface::Nm_interface() = default;
+Nm_interface::Nm_interface(std::chrono::milliseconds call_timeout)
+    : m_call_timeout(call_timeout)
+{
+}
+
+std::chrono::milliseconds Nm_interface::call_timeout_from(const char* text)
+{
+    if (text == nullptr)
+    {
+        return s_default_call_timeout;
+    }
+    const auto longest = static_cast<std::uint64_t>(s_max_call_timeout.count());
+    std::uint64_t value = 0;
+    const char* digit = text;
+    // Stops as soon as the value is out of range, so it never overflows.
+    for (; *digit >= '0' && *digit <= '9' && value <= longest; ++digit)
+    {
+        value = value * 10 + static_cast<std::uint64_t>(*digit - '0');
+    }
+    if (digit == text || *digit != '\0' || value == 0 || value > longest)
+    {
+        ara::log::LogWarn() << "NM call timeout \"" << text << "\" is no number of milliseconds from 1 to " << longest
+                            << ", " << static_cast<std::uint64_t>(s_default_call_timeout.count()) << " is used";
+        return s_default_call_timeout;
+    }
+    return std::chrono::milliseconds(static_cast<std::chrono::milliseconds::rep>(value));
+}
 
 Nm_interface::~Nm_interface()
 {
@@ -50,7 +95,7 @@ void Nm_interface::release_network(const std::vector<std::uint8_t>& pattern)
 {
     if (Network_state_proxy* const proxy = network_state_proxy())
     {
-        guarded([&] { proxy->ReleaseNetwork(pattern).get(); });
+        guarded("NM call ReleaseNetwork", [&] { proxy->ReleaseNetwork(pattern).get(); });
     }
 }
 
@@ -58,7 +103,7 @@ void Nm_interface::request_network(const std::vector<std::uint8_t>& pattern)
 {
     if (Network_state_proxy* const proxy = network_state_proxy())
     {
-        guarded([&] { proxy->RequestNetwork(pattern).get(); });
+        guarded("NM call RequestNetwork", [&] { proxy->RequestNetwork(pattern).get(); });
     }
 }
 
@@ -66,7 +111,7 @@ void Nm_interface::set_user_data(const std::vector<std::uint8_t>& data)
 {
     if (User_data_proxy* const proxy = user_data_proxy())
     {
-        guarded([&] { proxy->SetUserData(data).get(); });
+        guarded("NM call SetUserData", [&] { proxy->SetUserData(data).get(); });
     }
 }
 
@@ -152,18 +197,26 @@ void Nm_interface::on_network_state_found(const Handles& handles)
     }
     ara::log::LogInfo() << "Found NetworkState service";
     Network_state_proxy* proxy = nullptr;
-    guarded([&] {
-        auto created = std::make_unique<Network_state_proxy>(handles.front());
-        proxy = created.get();
-        std::lock_guard<std::mutex> lock(m_proxy_mutex);
-        m_network_state_proxy = std::move(created);
-    });
+    guarded("NM proxy of NetworkState",
+            [&]
+            {
+                auto created = std::make_unique<Network_state_proxy>(handles.front());
+                // A silent NM side holds the caller (and the service handler's lock) only this long.
+                created->port().set_call_timeout(m_call_timeout);
+                proxy = created.get();
+                std::lock_guard<std::mutex> lock(m_proxy_mutex);
+                m_network_state_proxy = std::move(created);
+            });
     if (proxy == nullptr)
     {
         return;
     }
-    proxy->NetworkState.SetReceiveHandler([this] { network_state_field_updated(); });
-    guarded([&] { proxy->NetworkState.Subscribe(1); });
+    guarded("NM subscription to NetworkState",
+            [&]
+            {
+                proxy->NetworkState.SetReceiveHandler([this] { network_state_field_updated(); });
+                proxy->NetworkState.Subscribe(1);
+            });
     m_network_state_found.store(true);
     run_on_found_once();
     {
@@ -186,12 +239,15 @@ void Nm_interface::on_user_data_found(const Handles& handles)
     }
     ara::log::LogInfo() << "Found UserData service";
     bool created_proxy = false;
-    guarded([&] {
-        auto created = std::make_unique<User_data_proxy>(handles.front());
-        std::lock_guard<std::mutex> lock(m_proxy_mutex);
-        m_user_data_proxy = std::move(created);
-        created_proxy = true;
-    });
+    guarded("NM proxy of UserData",
+            [&]
+            {
+                auto created = std::make_unique<User_data_proxy>(handles.front());
+                created->port().set_call_timeout(m_call_timeout);
+                std::lock_guard<std::mutex> lock(m_proxy_mutex);
+                m_user_data_proxy = std::move(created);
+                created_proxy = true;
+            });
     if (!created_proxy)
     {
         return;
@@ -222,15 +278,17 @@ void Nm_interface::network_state_field_updated()
     }
     std::vector<std::uint8_t> state;
     bool fresh = false;
-    guarded([&] {
-        // Only new samples count: a run that finds nothing new (its samples were taken by the
-        // run before) must not deliver the cached value a second time.
-        if (proxy->NetworkState.Update() != 0 && !proxy->NetworkState.GetCachedSamples().empty())
-        {
-            state = proxy->NetworkState.GetCachedSamples().back();
-            fresh = true;
-        }
-    });
+    guarded("NM update of NetworkState",
+            [&]
+            {
+                // Only new samples count: a run that finds nothing new (its samples were taken by the
+                // run before) must not deliver the cached value a second time.
+                if (proxy->NetworkState.Update() != 0 && !proxy->NetworkState.GetCachedSamples().empty())
+                {
+                    state = proxy->NetworkState.GetCachedSamples().back();
+                    fresh = true;
+                }
+            });
     if (!fresh)
     {
         return;

@@ -6,6 +6,7 @@
 #include "statemanager/skeleton/user_data_interface_proxy.hpp"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -20,14 +21,27 @@ namespace vela::ap::statemanager
 /// services through the middleware, keeps one proxy of each, forwards network requests and user
 /// data as synchronous method calls and reports every new NetworkState value.
 ///
+/// Every call waits at most the call timeout for its reply; a late reply is dropped. Whatever a
+/// call throws (no service, no reply, an error return code) is logged at error level and the call
+/// returns normally.
+///
 /// Threads: the request operations run on the caller's thread (main loop or a middleware worker,
 /// under the service handler's mutex) and block until the reply; the two search handlers and the
 /// NetworkState receive handler run on middleware workers, the search handlers possibly at the
 /// same time.
 class Nm_interface final : public Nm_interface_abstract
 {
-public:
-    Nm_interface();
+  public:
+    /// How long an NM call waits for its reply unless configured otherwise.
+    static constexpr std::chrono::milliseconds s_default_call_timeout{1000};
+    /// The longest call timeout accepted from the environment.
+    static constexpr std::chrono::milliseconds s_max_call_timeout{60000};
+    /// The environment variable that configures the call timeout, in milliseconds.
+    static constexpr const char* s_call_timeout_variable = "TARN1_NM_CALL_TIMEOUT_MS";
+
+    /// Nothing found, nothing running; every call of the proxies made later waits at most
+    /// call_timeout for its reply.
+    explicit Nm_interface(std::chrono::milliseconds call_timeout = s_default_call_timeout);
     /// Stops the searches still running, then drops the proxies (waiting for a running
     /// NetworkState handler) before the state callback goes.
     ~Nm_interface() override;
@@ -44,12 +58,17 @@ public:
     /// Must be set before start_find_services().
     void set_network_state_updated_func(const std::function<void(const std::vector<std::uint8_t>&)>& func) override;
 
+    /// The call timeout given by text (the value of s_call_timeout_variable, or null when it is
+    /// not set): a decimal number of milliseconds from 1 to s_max_call_timeout; anything else gives
+    /// the default, logged at warning level when text was set.
+    static std::chrono::milliseconds call_timeout_from(const char* text);
+
     /// Stops the NetworkState search if it runs.
     void stop_find_network_state_service();
     /// Stops the UserData search if it runs.
     void stop_find_user_data_service();
 
-private:
+  private:
     using Network_state_proxy = kest::udpnm::interface::proxy::NetworkStateInterfaceProxy;
     using User_data_proxy = kest::udpnm::interface::proxy::UserDataInterfaceProxy;
     using Handles = std::vector<kest::com::cpp_binding::Service_handle>;
@@ -64,6 +83,7 @@ private:
     Network_state_proxy* network_state_proxy() const;
     User_data_proxy* user_data_proxy() const;
 
+    const std::chrono::milliseconds m_call_timeout;
     kest::com::cpp_binding::Service_finder m_finder;
     // Written by start_find_services() and set_network_state_updated_func() on the main thread
     // before any search runs; afterwards only read (middleware workers).

@@ -18,8 +18,7 @@ bool all_zero(const std::vector<std::uint8_t>& bits)
 }
 
 /// Offers one provided service; a middleware failure is logged and the others still go.
-template <typename Service>
-void offer(Service& service)
+template <typename Service> void offer(Service& service)
 {
     try
     {
@@ -51,25 +50,10 @@ Service_handler::Service_handler(const config::State_manager_config_abstract& co
 
 Service_handler::~Service_handler()
 {
-    // The NM client goes first, while m_nm still names it: its destructor ends the searches and
-    // waits for a running NetworkState handler, and both call into this object.
-    Nm_interface_abstract* const nm = m_nm.get();
-    delete nm;
-    static_cast<void>(m_nm.release());
-    // Then no application call may reach the aggregator while the members go.
-    m_dsa->StopOfferService();
-    for (const auto& service : m_ecu_alive_interfaces)
-    {
-        service->StopOfferService();
-    }
-    for (const auto& service : m_com_alive_interfaces)
-    {
-        service->StopOfferService();
-    }
-    for (const auto& service : m_cwu_interfaces)
-    {
-        service->StopOfferService();
-    }
+    // Also when deinit() did not run: no application call may reach the NM client or the
+    // aggregator while they go.
+    withdraw_services(true);
+    destroy_nm_client();
 }
 
 void Service_handler::init()
@@ -77,11 +61,10 @@ void Service_handler::init()
     for (const auto& service : m_com_alive_interfaces)
     {
         const std::string app_id = service->get_app_id();
-        service->set_com_alive_request_cb([this, app_id](const std::vector<std::uint8_t>& cab_bits, std::uint8_t ac) {
-            handle_com_alive_request(app_id, cab_bits, ac);
-        });
-        service->set_com_alive_release_cb(
-            [this, app_id](const std::vector<std::uint8_t>& cab_bits) { handle_com_alive_release(app_id, cab_bits); });
+        service->set_com_alive_request_cb([this, app_id](const std::vector<std::uint8_t>& cab_bits, std::uint8_t ac)
+                                          { handle_com_alive_request(app_id, cab_bits, ac); });
+        service->set_com_alive_release_cb([this, app_id](const std::vector<std::uint8_t>& cab_bits)
+                                          { handle_com_alive_release(app_id, cab_bits); });
     }
     for (const auto& service : m_cwu_interfaces)
     {
@@ -98,8 +81,8 @@ void Service_handler::init()
     }
 
     ara::log::LogInfo() << "NM usage is enabled";
-    m_nm->set_network_state_updated_func(
-        [this](const std::vector<std::uint8_t>& state) { network_state_updated(state); });
+    m_nm->set_network_state_updated_func([this](const std::vector<std::uint8_t>& state)
+                                         { network_state_updated(state); });
 
     m_default_request_pattern = m_config.get_nm_request_pattern();
     ara::log::LogInfo() << "The following NM request pattern is used: " + bitvector2str(m_default_request_pattern);
@@ -113,6 +96,7 @@ void Service_handler::init()
             m_user_data_length = layout.user_data_bytes - layout.cabbits_bytes;
         }
         m_user_data.resize(m_user_data_length, 0);
+        m_log_bytes = std::max<std::size_t>(layout.user_data_bytes, s_aggregation_width);
         m_aggregator = std::make_unique<nm::Nm_data_aggregator>(layout);
         m_aggregator->init(s_aggregation_width);
     }
@@ -122,8 +106,18 @@ void Service_handler::init()
 
 void Service_handler::deinit()
 {
+    // The offers go first: once withdrawn, no application call runs any more, so none can reach
+    // the NM client while it is stopped and destroyed.
+    withdraw_services(m_config.is_nm_usage_allowed());
+    destroy_nm_client();
+}
+
+void Service_handler::withdraw_services(bool nm_services)
+{
+    std::lock_guard<std::mutex> lock(m_offer_mutex);
+    m_withdrawn = true;
     m_dsa->StopOfferService();
-    if (!m_config.is_nm_usage_allowed())
+    if (!nm_services)
     {
         return;
     }
@@ -141,6 +135,19 @@ void Service_handler::deinit()
     }
 }
 
+void Service_handler::destroy_nm_client()
+{
+    std::unique_ptr<Nm_interface_abstract> nm;
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_mutex);
+        nm.swap(m_nm);
+    }
+    // Outside the lock: the client's destructor ends its searches, waiting for a running
+    // find-service completion, which takes the lock (it reaches the client through the pointer
+    // it was given, not through m_nm).
+    nm.reset();
+}
+
 bool Service_handler::nm_interface_available() const
 {
     return m_nm_interface_available.load(std::memory_order_acquire);
@@ -154,9 +161,9 @@ bool Service_handler::apps_keep_com_alive() const
 
 bool Service_handler::apps_keep_ecu_alive() const
 {
-    return std::any_of(m_ecu_alive_interfaces.begin(), m_ecu_alive_interfaces.end(), [](const auto& service) {
-        return service->app_keeps_ecu_alive();
-    });
+    return std::any_of(m_ecu_alive_interfaces.begin(),
+                       m_ecu_alive_interfaces.end(),
+                       [](const auto& service) { return service->app_keeps_ecu_alive(); });
 }
 
 bool Service_handler::is_network_in_use() const
@@ -172,13 +179,19 @@ bool Service_handler::ecu_in_sleep_mode() const
 void Service_handler::request_network()
 {
     ara::log::LogInfo() << "Requesting network with default NM pattern";
-    m_nm->request_network(m_default_request_pattern);
+    if (m_nm != nullptr)
+    {
+        m_nm->request_network(m_default_request_pattern);
+    }
 }
 
 void Service_handler::release_network()
 {
     ara::log::LogInfo() << "Releasing network with default NM pattern";
-    m_nm->release_network(m_default_request_pattern);
+    if (m_nm != nullptr)
+    {
+        m_nm->release_network(m_default_request_pattern);
+    }
 }
 
 void Service_handler::standby()
@@ -188,9 +201,12 @@ void Service_handler::standby()
     {
         ara::log::LogInfo() << "Stop sending NM messages";
         ecu_alive_release("Standby call");
-        m_nm->set_user_data(std::vector<std::uint8_t>(m_user_data.size(), 0));
-        m_nm->release_network(m_requested_cab_bits);
-        m_nm->release_network(m_default_request_pattern);
+        if (m_nm != nullptr)
+        {
+            m_nm->set_user_data(std::vector<std::uint8_t>(m_user_data.size(), 0));
+            m_nm->release_network(m_requested_cab_bits);
+            m_nm->release_network(m_default_request_pattern);
+        }
     }
     else
     {
@@ -209,13 +225,18 @@ void Service_handler::end_standby()
         return;
     }
     ara::log::LogInfo() << "Start sending NM messages";
+    if (m_nm == nullptr)
+    {
+        return;
+    }
     m_nm->request_network(m_default_request_pattern);
     m_nm->request_network(m_requested_cab_bits);
     if (apps_keep_ecu_alive())
     {
         ecu_alive_request("End standby call");
     }
-    std::vector<std::uint8_t> data = m_aggregator != nullptr ? m_aggregator->get_user_data() : std::vector<std::uint8_t>{};
+    std::vector<std::uint8_t> data =
+        m_aggregator != nullptr ? m_aggregator->get_user_data() : std::vector<std::uint8_t>{};
     data.resize(m_user_data.size(), 0);
     m_nm->set_user_data(data);
 }
@@ -224,7 +245,7 @@ void Service_handler::ecu_alive_request(const std::string& app_id)
 {
     ara::log::LogInfo() << "State_manager::ecu_alive_request: " + app_id;
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    if (m_nm_sending_enabled)
+    if (m_nm_sending_enabled && m_nm != nullptr)
     {
         m_nm->request_network(ecu_alive_pattern);
     }
@@ -237,7 +258,10 @@ void Service_handler::ecu_alive_release(const std::string& app_id)
     if (!apps_keep_ecu_alive() && m_nm_sending_enabled)
     {
         ara::log::LogInfo() << "State_manager::ecu_alive_release network";
-        m_nm->release_network(ecu_alive_pattern);
+        if (m_nm != nullptr)
+        {
+            m_nm->release_network(ecu_alive_pattern);
+        }
     }
 }
 
@@ -246,8 +270,8 @@ void Service_handler::handle_com_alive_request(const std::string& app_id,
                                                std::uint8_t ac_value)
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    ara::log::LogInfo() << "State_manager::handle_com_alive_request(" + app_id + ", " + bitvector2str(cab_bits) +
-                               ", " + std::to_string(ac_value) + ")";
+    ara::log::LogInfo() << "State_manager::handle_com_alive_request(" + app_id + ", " + bits_for_log(cab_bits) + ", " +
+                               std::to_string(ac_value) + ")";
     if (m_aggregator == nullptr)
     {
         return;
@@ -262,7 +286,7 @@ void Service_handler::handle_com_alive_request(const std::string& app_id,
 void Service_handler::handle_com_alive_release(const std::string& app_id, const std::vector<std::uint8_t>& cab_bits)
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    ara::log::LogInfo() << "State_manager::handle_com_alive_release(" + app_id + ", " + bitvector2str(cab_bits) + ")";
+    ara::log::LogInfo() << "State_manager::handle_com_alive_release(" + app_id + ", " + bits_for_log(cab_bits) + ")";
     if (m_aggregator == nullptr)
     {
         return;
@@ -306,9 +330,9 @@ void Service_handler::request_network(const std::vector<std::uint8_t>& bits)
         ara::log::LogInfo() << "State_manager::request_network: no changes to CAB pattern";
         return;
     }
-    ara::log::LogInfo() << "State_manager::request_network(" + bitvector2str(bits) + ")";
+    ara::log::LogInfo() << "State_manager::request_network(" + bits_for_log(bits) + ")";
     m_requested_cab_bits |= bits;
-    if (m_nm_sending_enabled)
+    if (m_nm_sending_enabled && m_nm != nullptr)
     {
         m_nm->request_network(bits);
     }
@@ -322,12 +346,19 @@ void Service_handler::release_network(const std::vector<std::uint8_t>& bits)
         ara::log::LogInfo() << "State_manager::release_network: no changes to CAB pattern";
         return;
     }
-    ara::log::LogInfo() << "State_manager::release_network(" + bitvector2str(bits) + ")";
+    ara::log::LogInfo() << "State_manager::release_network(" + bits_for_log(bits) + ")";
     m_requested_cab_bits &= ~bits;
-    if (m_nm_sending_enabled)
+    if (m_nm_sending_enabled && m_nm != nullptr)
     {
-        // Bits of the default pattern belong to the state machine's own request.
-        m_nm->release_network(bits & ~m_default_request_pattern);
+        // Bits of the default pattern belong to the state machine's own request. The pattern's
+        // missing bytes count as zero: a pattern shorter than the bits must not cut off bits that
+        // were requested, or they would stay requested for good.
+        const std::size_t length = std::max(bits.size(), m_default_request_pattern.size());
+        Bit_vector released = bits;
+        Bit_vector kept = m_default_request_pattern;
+        released.resize(length, 0);
+        kept.resize(length, 0);
+        m_nm->release_network(released & ~kept);
     }
 }
 
@@ -335,14 +366,15 @@ void Service_handler::set_user_data(const std::vector<std::uint8_t>& data)
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     const std::size_t length = std::min<std::size_t>(m_user_data_length, data.size());
-    if (length == 0 || std::equal(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(length), m_user_data.begin()))
+    if (length == 0 ||
+        std::equal(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(length), m_user_data.begin()))
     {
         ara::log::LogInfo() << "State_manager::set_user_data: no change to user data";
         return;
     }
     std::copy_n(data.begin(), length, m_user_data.begin());
     ara::log::LogInfo() << "State_manager::set_user_data(" + bitvector2str(m_user_data) + ")";
-    if (m_nm_sending_enabled)
+    if (m_nm_sending_enabled && m_nm != nullptr)
     {
         m_nm->set_user_data(m_user_data);
     }
@@ -364,7 +396,7 @@ void Service_handler::init_user_data()
 
 void Service_handler::network_state_updated(const std::vector<std::uint8_t>& state)
 {
-    ara::log::LogInfo() << "We received the notification that network was updated: " + bitvector2str(state);
+    ara::log::LogInfo() << "We received the notification that network was updated: " + bits_for_log(state);
     update_ecu_state(!all_zero(state));
 }
 
@@ -396,16 +428,25 @@ void Service_handler::start_offer_services()
         return;
     }
     ara::log::LogInfo() << "Looking up UdpNM services...";
-    m_nm->start_find_services([this] {
-        init_user_data();
-        m_nm->release_network(s_all_cab_bits_set);
-        offer_services();
-        m_nm_interface_available.store(true, std::memory_order_release);
-    });
+    m_nm->start_find_services(
+        [this, nm = m_nm.get()]
+        {
+            init_user_data();
+            nm->release_network(s_all_cab_bits_set);
+            offer_services();
+            m_nm_interface_available.store(true, std::memory_order_release);
+        });
 }
 
 void Service_handler::offer_services() const
 {
+    // The services are withdrawn for good once the handler is shutting down; a search that
+    // completes meanwhile must not offer them again.
+    std::lock_guard<std::mutex> lock(m_offer_mutex);
+    if (m_withdrawn)
+    {
+        return;
+    }
     ara::log::LogInfo() << "Offering ECU alive services";
     for (const auto& service : m_ecu_alive_interfaces)
     {
@@ -421,6 +462,19 @@ void Service_handler::offer_services() const
     {
         offer(*service);
     }
+}
+
+std::string Service_handler::bits_for_log(const std::vector<std::uint8_t>& bits) const
+{
+    // A peer decides how long its vectors are (up to a whole middleware frame); a line logs no
+    // more than the user data can hold, and the length of the rest.
+    if (bits.size() <= m_log_bytes)
+    {
+        return bitvector2str(bits);
+    }
+    return bitvector2str(
+               std::vector<std::uint8_t>(bits.begin(), bits.begin() + static_cast<std::ptrdiff_t>(m_log_bytes))) +
+           "... (" + std::to_string(bits.size()) + " bytes)";
 }
 
 std::string Service_handler::bitvector2str(const std::vector<std::uint8_t>& bits)

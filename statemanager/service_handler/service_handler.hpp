@@ -33,7 +33,7 @@ namespace vela::ap::statemanager
 /// serialises every request path.
 class Service_handler final : public Service_handler_interface, public services::Ecu_alive_interface_callback
 {
-public:
+  public:
     /// Network request made on behalf of ECU-alive requests (bit 24).
     static inline const Bit_vector ecu_alive_pattern{0x00, 0x00, 0x00, 0x01};
     /// Every CAB bit of a 24-bit CAB field plus the ECU-alive bit: released once when the NM
@@ -94,13 +94,23 @@ public:
     void update_ecu_state(bool active);
     /// Offers the DSA service and, with NM usage, starts the search for the NM services.
     void start_offer_services();
-    /// Offers the ECU-alive, COM-alive and car-wake-up services.
+    /// Offers the ECU-alive, COM-alive and car-wake-up services, unless the services were
+    /// withdrawn already.
     void offer_services() const;
 
     /// Two lower-case hex digits and one blank per byte ("80 04 00 ").
     static std::string bitvector2str(const std::vector<std::uint8_t>& bits);
 
-private:
+  private:
+    /// Withdraws the DSA service and, with nm_services, the ECU-alive, COM-alive and car-wake-up
+    /// services for good; returns once no call of theirs runs.
+    void withdraw_services(bool nm_services);
+    /// Stops and destroys the NM client; the NM calls made afterwards are dropped.
+    void destroy_nm_client();
+    /// bitvector2str() of bits, of at most the first m_log_bytes bytes followed by
+    /// "... (<size> bytes)" when bits is longer.
+    std::string bits_for_log(const std::vector<std::uint8_t>& bits) const;
+
     /// The network's activity as last notified.
     enum class Ecu_state : std::uint8_t
     {
@@ -110,6 +120,8 @@ private:
     };
 
     const config::State_manager_config_abstract& m_config;
+    // Set by the constructor, emptied by destroy_nm_client() under m_mutex (main thread); read
+    // under m_mutex, or on the main thread.
     std::unique_ptr<Nm_interface_abstract> m_nm;
     std::unique_ptr<services::Dsa_interface> m_dsa;
     std::vector<std::unique_ptr<services::Ecu_alive_interface>> m_ecu_alive_interfaces;
@@ -128,7 +140,15 @@ private:
     // Written by init() on the main thread before any service is offered or searched for.
     Bit_vector m_default_request_pattern;
     std::uint32_t m_user_data_length{0};
+    // The most bytes of one vector a log line shows: what the configured user data can hold, and
+    // never less than the aggregation width. Written by init() like the pattern above.
+    std::size_t m_log_bytes{s_aggregation_width};
     bool m_nm_sending_enabled{true};
+
+    // Guards m_withdrawn and the offering and withdrawing of the services: the main thread
+    // (deinit, destructor) and the find-service completion (a middleware worker) meet here.
+    mutable std::mutex m_offer_mutex;
+    bool m_withdrawn{false};
 
     // Written by the NetworkState handler (one middleware strand), read by the main loop.
     std::atomic<Ecu_state> m_ecu_state{Ecu_state::active};

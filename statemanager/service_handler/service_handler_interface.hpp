@@ -8,7 +8,7 @@ namespace vela::ap::statemanager
 /// itself also runs on middleware threads and synchronises those paths internally.
 class Service_handler_interface
 {
-public:
+  public:
     virtual ~Service_handler_interface() = default;
 
     /// Starts the search for the UDP NM services when NM usage is allowed (the provided services
@@ -16,7 +16,8 @@ public:
     /// manager's initialisation, after the virtual input and before the states are created.
     virtual void init() = 0;
 
-    /// Withdraws the offered services. Called once after the main loop has ended.
+    /// Withdraws the offered services (returning once none of their calls runs), then stops and
+    /// destroys the NM client. Called once after the main loop has ended.
     virtual void deinit() = 0;
 
     /// True once both UDP NM services were found and the provided services were offered.
@@ -46,7 +47,7 @@ public:
     /// Lets NM requests through again after standby(). Called when the machine resumes.
     virtual void end_standby() = 0;
 
-protected:
+  protected:
     Service_handler_interface() = default;
     Service_handler_interface(const Service_handler_interface&) = default;
     Service_handler_interface& operator=(const Service_handler_interface&) = default;

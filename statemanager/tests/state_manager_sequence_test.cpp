@@ -11,11 +11,10 @@
 #include "statemanager/tests/mocks/mock_supervision_manager.hpp"
 #include "statemanager/tests/mocks/recording_collaborators.hpp"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <chrono>
 #include <future>
+#include <gtest/gtest.h>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -36,7 +35,7 @@ using World = Recording_collaborators::World;
 
 class State_manager_sequence_test : public ::testing::Test
 {
-protected:
+  protected:
     State_manager_sequence_test()
     {
         states::State_interface::set_prepare_SD_flag(false);
@@ -73,7 +72,8 @@ protected:
             std::make_unique<::testing::NiceMock<testing::Mock_supervision_manager>>(),
             [this](const config::State_manager_config_abstract& config,
                    const std::shared_ptr<Service_handler_interface>& service_handler,
-                   const std::shared_ptr<Em_interface_abstract>& em_interface) {
+                   const std::shared_ptr<Em_interface_abstract>& em_interface)
+            {
                 return std::make_unique<states::State_factory>(config,
                                                                service_handler,
                                                                em_interface,
@@ -100,11 +100,7 @@ protected:
         }
     }
 
-    template <typename Change>
-    void world(Change change)
-    {
-        m_collaborators.change_world(change);
-    }
+    template <typename Change> void world(Change change) { m_collaborators.change_world(change); }
 
     /// The transitions logged so far, as "from -> to".
     std::vector<std::string> transitions() const
@@ -115,9 +111,8 @@ protected:
         {
             if (message.pieces.size() == 4 && message.text.rfind(prefix, 0) == 0)
             {
-                const auto piece = [&](std::size_t index) {
-                    return message.text.substr(message.pieces[index].offset, message.pieces[index].length);
-                };
+                const auto piece = [&](std::size_t index)
+                { return message.text.substr(message.pieces[index].offset, message.pieces[index].length); };
                 result.push_back(piece(1) + " -> " + piece(3));
             }
         }
@@ -171,9 +166,9 @@ TEST_F(State_manager_sequence_test, StartUpWithNmWaitsForTheNmServicesAndDropsTh
     world([](World& w) { w.nm_interface_available = true; });
     cycles(2);
 
-    EXPECT_EQ(m_capture.count("Transition form startup to running not possible. Waiting for nm interface.",
-                              LogLevel::kInfo),
-              3U);
+    EXPECT_EQ(
+        m_capture.count("Transition form startup to running not possible. Waiting for nm interface.", LogLevel::kInfo),
+        3U);
     EXPECT_EQ(transitions(), std::vector<std::string>{"Starting up -> Running"});
     EXPECT_TRUE(m_virtio->queue().empty());
     EXPECT_EQ(m_collaborators.status_words(), (std::vector<std::string>{"startingup", "running"}));
@@ -195,9 +190,7 @@ void PrintTo(const Sleep_case& value, std::ostream* os)
     *os << value.label;
 }
 
-class State_manager_sleep_test
-    : public State_manager_sequence_test
-    , public ::testing::WithParamInterface<Sleep_case>
+class State_manager_sleep_test : public State_manager_sequence_test, public ::testing::WithParamInterface<Sleep_case>
 {
 };
 
@@ -224,15 +217,12 @@ TEST_P(State_manager_sleep_test, NetworkSleepEndsInTheStateChosenWhenHandingOver
     EXPECT_EQ(loop_ended(), !GetParam().loop_goes_on);
 }
 
-INSTANTIATE_TEST_SUITE_P(Handover,
-                         State_manager_sleep_test,
-                         ::testing::Values(Sleep_case{"NmControlledShutsDown", Key::N, "Shutting down", "shuttingdown",
-                                                      false},
-                                           Sleep_case{"NmControlledPrepareSdPrepares", Key::S, "Preparing",
-                                                      "preparing", true}),
-                         [](const ::testing::TestParamInfo<Sleep_case>& param) {
-                             return std::string{param.param.label};
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Handover,
+    State_manager_sleep_test,
+    ::testing::Values(Sleep_case{"NmControlledShutsDown", Key::N, "Shutting down", "shuttingdown", false},
+                      Sleep_case{"NmControlledPrepareSdPrepares", Key::S, "Preparing", "preparing", true}),
+    [](const ::testing::TestParamInfo<Sleep_case>& param) { return std::string{param.param.label}; });
 
 TEST_F(State_manager_sequence_test, PostRunIsKnockedOutAfterExactlyTheConfiguredNumberOfTicks)
 {
@@ -242,10 +232,12 @@ TEST_F(State_manager_sequence_test, PostRunIsKnockedOutAfterExactlyTheConfigured
     m_virtio->press(Key::N);
     cycles(1);
     // the network sleeps while an application keeps the ECU alive
-    world([](World& w) {
-        w.ecu_in_sleep_mode = true;
-        w.apps_keep_ecu_alive = true;
-    });
+    world(
+        [](World& w)
+        {
+            w.ecu_in_sleep_mode = true;
+            w.apps_keep_ecu_alive = true;
+        });
     cycles(1);
     ASSERT_EQ(last_transition(), "NM Controlled -> Post Run");
 
@@ -267,19 +259,23 @@ TEST_F(State_manager_sequence_test, ComAliveTakesPostRunBackToNmControlEvenWithA
     cycles(1);
     m_virtio->press(Key::N);
     cycles(1);
-    world([](World& w) {
-        w.ecu_in_sleep_mode = true;
-        w.apps_keep_ecu_alive = true;
-    });
+    world(
+        [](World& w)
+        {
+            w.ecu_in_sleep_mode = true;
+            w.apps_keep_ecu_alive = true;
+        });
     cycles(1);
     ASSERT_EQ(last_transition(), "NM Controlled -> Post Run");
 
     // the power key and an application's COM-alive request arrive in the same cycle
     m_virtio->press(Key::Power);
-    world([](World& w) {
-        w.apps_keep_com_alive = true;
-        w.ecu_in_sleep_mode = false;
-    });
+    world(
+        [](World& w)
+        {
+            w.apps_keep_com_alive = true;
+            w.ecu_in_sleep_mode = false;
+        });
     cycles(1);
 
     EXPECT_EQ(last_transition(), "Post Run -> NM Controlled");
@@ -288,6 +284,60 @@ TEST_F(State_manager_sequence_test, ComAliveTakesPostRunBackToNmControlEvenWithA
     EXPECT_TRUE(m_virtio->queue().empty());
     cycles(2);
     EXPECT_EQ(last_transition(), "Post Run -> NM Controlled");
+}
+
+TEST_F(State_manager_sequence_test, PowerKeyRemovedByTheStartUpStillShutsDownWhenPressedAgain)
+{
+    start();
+    // the hypervisor presses the power key while the machine waits for NM
+    m_virtio->press(Key::Power);
+    cycles(2);
+    // both UDP NM services are found: the transition to Running removes the Shutdown
+    world([](World& w) { w.nm_interface_available = true; });
+    cycles(1);
+    ASSERT_EQ(last_transition(), "Starting up -> Running");
+    ASSERT_TRUE(m_virtio->queue().empty());
+
+    // the hypervisor presses the power key again
+    m_virtio->press(Key::Power);
+    cycles(1);
+
+    EXPECT_EQ(last_transition(), "Running -> Shutting down");
+    EXPECT_EQ(count_action("request_shutdown"), 1U);
+}
+
+TEST_F(State_manager_sequence_test, PowerKeyRemovedByTheReturnFromPostRunStillShutsDownWhenPressedAgain)
+{
+    start();
+    world([](World& w) { w.nm_interface_available = true; });
+    cycles(1);
+    m_virtio->press(Key::N);
+    cycles(1);
+    world(
+        [](World& w)
+        {
+            w.ecu_in_sleep_mode = true;
+            w.apps_keep_ecu_alive = true;
+        });
+    cycles(1);
+    ASSERT_EQ(last_transition(), "NM Controlled -> Post Run");
+    // the power key and an application's COM-alive request arrive in the same cycle
+    m_virtio->press(Key::Power);
+    world(
+        [](World& w)
+        {
+            w.apps_keep_com_alive = true;
+            w.ecu_in_sleep_mode = false;
+        });
+    cycles(1);
+    ASSERT_EQ(last_transition(), "Post Run -> NM Controlled");
+
+    // the hypervisor presses the power key again
+    m_virtio->press(Key::Power);
+    cycles(1);
+
+    EXPECT_EQ(last_transition(), "NM Controlled -> Shutting down");
+    EXPECT_EQ(count_action("request_shutdown"), 1U);
 }
 
 TEST_F(State_manager_sequence_test, StandbyThenResumeReturnsToRunningWithStatusWordsInOrder)
@@ -351,19 +401,20 @@ void PrintTo(const Standby_shutdown_case& value, std::ostream* os)
     *os << value.label;
 }
 
-class State_manager_standby_shutdown_test
-    : public State_manager_sequence_test
-    , public ::testing::WithParamInterface<Standby_shutdown_case>
+class State_manager_standby_shutdown_test : public State_manager_sequence_test,
+                                            public ::testing::WithParamInterface<Standby_shutdown_case>
 {
 };
 
 TEST_P(State_manager_standby_shutdown_test, ShutdownDuringPreparingIsActedOnInPreparedSd)
 {
     start_running();
-    world([&](World& w) {
-        w.busy_checks = 3;
-        w.fast_shutdown_possible = GetParam().pm_daemon_found;
-    });
+    world(
+        [&](World& w)
+        {
+            w.busy_checks = 3;
+            w.fast_shutdown_possible = GetParam().pm_daemon_found;
+        });
     m_virtio->press(Key::P);
     cycles(2);
     ASSERT_EQ(last_transition(), "Running -> Preparing");
@@ -401,9 +452,8 @@ INSTANTIATE_TEST_SUITE_P(PowerKey,
                                                                  "request_shutdown",
                                                                  "Normal shutdown executed",
                                                                  false}),
-                         [](const ::testing::TestParamInfo<Standby_shutdown_case>& param) {
-                             return std::string{param.param.label};
-                         });
+                         [](const ::testing::TestParamInfo<Standby_shutdown_case>& param)
+                         { return std::string{param.param.label}; });
 
 TEST_F(State_manager_sequence_test, RunDuringPreparingResumesAtOnce)
 {

@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <sys/stat.h>
@@ -284,6 +285,38 @@ TEST_F(Statewarden_test, BrokenConfigurationEndsWithStatus255)
     EXPECT_NE(sut.output().find("Configuration is ill formatted, Statewarden is aborted."), std::string::npos);
 }
 
+TEST_F(Statewarden_test, MiddlewareThatCannotStartEndsWithStatus255)
+{
+    install_configuration(configuration(20));
+    // the discovery folder would have to be made inside a regular file
+    ::setenv("TARN1_COM_DIR", (m_dir.write_file("not_a_folder", "") + "/com").c_str(), 1);
+    Namespaced_process sut(m_dir, TARN1_STATEWARDEN_PATH);
+
+    const int status = sut.wait_for_exit(20s);
+
+    EXPECT_EQ(status, 255) << sut.output();
+    EXPECT_NE(sut.output().find("Communication middleware cannot be started: discovery directory "), std::string::npos);
+    EXPECT_NE(sut.output().find(". Statewarden is aborted."), std::string::npos);
+    EXPECT_EQ(sut.output().find("terminate called"), std::string::npos);
+}
+
+TEST_F(Statewarden_test, DeeplyNestedConfigurationEndsWithStatus255)
+{
+    // 100 000 levels of arrays inside "statewarden", beside valid keys
+    std::string text = configuration(20);
+    const std::string nesting = std::string(100000, '[') + std::string(100000, ']');
+    text.insert(text.find("\"KnockOutTimer\""), "\"Nested\": " + nesting + ", ");
+    install_configuration(text);
+    Namespaced_process sut(m_dir, TARN1_STATEWARDEN_PATH);
+
+    const int status = sut.wait_for_exit(20s);
+
+    EXPECT_EQ(status, 255) << sut.output();
+    EXPECT_NE(sut.output().find("Failed to parse configuration: objects and arrays nested deeper than 64 levels!"),
+              std::string::npos);
+    EXPECT_NE(sut.output().find("Configuration is ill formatted, Statewarden is aborted."), std::string::npos);
+}
+
 struct Signal_case
 {
     const char* label;
@@ -481,6 +514,106 @@ TEST_F(Statewarden_test, ApplicationRequestThroughTheMiddlewareReachesTheNmUserD
     EXPECT_TRUE(nm.wait_for_line("SetUserData 800400", 10s));
     sut.send(SIGTERM);
     EXPECT_EQ(sut.wait_for_exit(20s), 0) << sut.output();
+}
+
+} // namespace
+
+namespace
+{
+
+/// Runs com_tool with these arguments against the test's discovery folder; its exit status.
+int com_tool(const std::string& com_dir, const std::vector<std::string>& arguments)
+{
+    const auto call = tarn1::testing::run_in_child(
+        [&]
+        {
+            ::setenv("TARN1_COM_DIR", com_dir.c_str(), 1);
+            std::vector<char*> argv{const_cast<char*>("com_tool")};
+            for (const std::string& argument : arguments)
+            {
+                argv.push_back(const_cast<char*>(argument.c_str()));
+            }
+            argv.push_back(nullptr);
+            ::execv(TARN1_COM_TOOL_PATH, argv.data());
+            return 127;
+        },
+        20s);
+    return call.exit_status;
+}
+
+TEST_F(Statewarden_test, NmErrorRepliesAreLoggedAndTheDaemonGoesOn)
+{
+    install_configuration(configuration(20, true, m_dir.file("set_status")));
+    Namespaced_process sut(m_dir, TARN1_STATEWARDEN_PATH);
+    ASSERT_TRUE(sut.wait_for_output("Looking up UdpNM services...", 20s)) << sut.output();
+    // the UDP network management refuses every call with return code 0x01
+    tarn1::testing::Peer_process nm(TARN1_NM_SERVICE_PEER_PATH, {}, m_com_dir);
+    nm.send_line("answer error 01");
+    ASSERT_TRUE(nm.wait_for_line("answering error", 10s));
+
+    // both NM services are found: the first user data and the full release are refused
+    nm.send_line("offer user_data");
+    nm.send_line("offer network_state");
+    ASSERT_TRUE(wait_for_content(m_dir, "set_status", "startinguprunning", 20s)) << sut.output();
+    // an application keeps communication alive: its network request and user data are refused
+    const int requested =
+        com_tool(m_com_dir, {"call", "StateManagementComAliveInterface", "com", "RequestComAlive", "01000000", "3"});
+    const bool user_data_sent = nm.wait_for_line("SetUserData 800400", 10s);
+    sut.send(SIGTERM);
+    const int status = sut.wait_for_exit(20s);
+
+    EXPECT_EQ(requested, 0);
+    EXPECT_TRUE(user_data_sent);
+    EXPECT_EQ(status, 0) << sut.output();
+    const std::string output = sut.output();
+    EXPECT_NE(output.find("NM call SetUserData failed with return code 0x01"), std::string::npos) << output;
+    EXPECT_NE(output.find("NM call ReleaseNetwork failed with return code 0x01"), std::string::npos);
+    EXPECT_NE(output.find("NM call RequestNetwork failed with return code 0x01"), std::string::npos);
+    EXPECT_EQ(output.find("terminate called"), std::string::npos);
+}
+
+/// Waits until the file holds exactly this text; the time it took, or nothing at the deadline.
+std::optional<std::chrono::milliseconds> time_until_content(const tarn1::testing::Temp_dir& dir,
+                                                            const std::string& name,
+                                                            const std::string& expected,
+                                                            std::chrono::milliseconds timeout)
+{
+    const auto start = std::chrono::steady_clock::now();
+    if (!wait_for_content(dir, name, expected, timeout))
+    {
+        return std::nullopt;
+    }
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+}
+
+TEST_F(Statewarden_test, StandbyAndResumeWithASilentNmSideCompleteWithinSixSeconds)
+{
+    install_configuration(configuration(20, true, m_dir.file("set_status")));
+    Namespaced_process sut(m_dir, TARN1_STATEWARDEN_PATH);
+    tarn1::evdev_standin::Evdev_writer hypervisor;
+    ASSERT_TRUE(hypervisor.open(m_input_dir + "/event0", 20s)) << sut.output();
+    tarn1::testing::Peer_process nm(TARN1_NM_SERVICE_PEER_PATH, {}, m_com_dir);
+    nm.send_line("offer user_data");
+    nm.send_line("offer network_state");
+    ASSERT_TRUE(wait_for_content(m_dir, "set_status", "startinguprunning", 20s)) << sut.output();
+    ASSERT_TRUE(nm.wait_for_line("RequestNetwork 00000001", 10s));
+
+    // the UDP network management stops answering; no notification client is connected
+    nm.send_line("answer silent");
+    ASSERT_TRUE(nm.wait_for_line("answering silent", 10s));
+    // the hypervisor presses P, then R once the machine is prepared
+    ASSERT_TRUE(hypervisor.press(tarn1::evdev_standin::keys::s_p));
+    const auto standby = time_until_content(m_dir, "set_status", "startinguprunningpreparingprepared4sd", 6s);
+    ASSERT_TRUE(hypervisor.press(tarn1::evdev_standin::keys::s_r));
+    const auto resume =
+        time_until_content(m_dir, "set_status", "startinguprunningpreparingprepared4sdresumingrunning", 6s);
+    sut.send(SIGTERM);
+    const int status = sut.wait_for_exit(20s);
+
+    EXPECT_TRUE(standby.has_value()) << m_dir.read_file("set_status") << sut.output();
+    EXPECT_TRUE(resume.has_value()) << m_dir.read_file("set_status");
+    EXPECT_EQ(status, 0) << sut.output();
+    EXPECT_NE(sut.output().find("infrastructure exception no reply within 1000 ms"), std::string::npos);
 }
 
 } // namespace

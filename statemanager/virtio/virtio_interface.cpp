@@ -188,7 +188,7 @@ Virtio_command Virtio_interface::get_command(unsigned int timeout_ms)
         // Nothing can arrive, but the main loop is still paced by this wait.
         (void)::poll(nullptr, 0, bounded(timeout_ms));
     }
-    return m_commands.empty() ? Virtio_command::Non : m_commands.front();
+    return m_commands.front();
 }
 
 void Virtio_interface::read_input_events(unsigned int timeout_ms)
@@ -205,48 +205,45 @@ void Virtio_interface::read_input_events(unsigned int timeout_ms)
     for (int index = 0; index < ready; ++index)
     {
         const epoll_event& event = events[static_cast<std::size_t>(index)];
+        const bool hung_up = (event.events & (EPOLLERR | EPOLLHUP)) != 0;
         if ((event.events & EPOLLIN) != 0)
         {
-            read_event(event.data.fd);
+            // A device removed with events unread stays readable and hung up for good while every
+            // read fails: unless it is closed, each wait returns at once and the loop spins.
+            int read_error = 0;
+            if (!read_event(event.data.fd, read_error) && (hung_up || read_error == ENODEV))
+            {
+                close_device(event.data.fd);
+            }
         }
-        else if ((event.events & (EPOLLERR | EPOLLHUP)) != 0)
+        else if (hung_up)
         {
             close_device(event.data.fd);
         }
     }
 }
 
-void Virtio_interface::read_event(int fd)
+bool Virtio_interface::read_event(int fd, int& read_error)
 {
     unsigned char record[s_event_size];
     const ssize_t got = ::read(fd, record, sizeof record);
+    read_error = got < 0 ? errno : 0;
     ara::log::LogDebug() << "Readed bytes: " << static_cast<std::int64_t>(got);
     // A short record is no event: its fields would be made up of whatever is in the buffer.
     if (got != static_cast<ssize_t>(s_event_size))
     {
         ara::log::LogError() << "Reading virtual input event failed";
-        return;
+        return false;
     }
     decode(little_endian_16(record + 16), little_endian_16(record + 18), little_endian_32(record + 20));
+    return true;
 }
 
 void Virtio_interface::decode(std::uint16_t type, std::uint16_t code, std::int32_t value)
 {
     if ((type == s_ev_key || type == s_ev_pwr) && code == s_key_power && value == s_pressed)
     {
-        // The power key overrides whatever is pending: Shutdown stays the only command. A
-        // repeated press keeps that one Shutdown rather than dropping it.
-        const bool repeated = m_last_command == Virtio_command::Shutdown && !m_commands.empty() &&
-                              m_commands.front() == Virtio_command::Shutdown;
-        m_commands.clear();
-        if (repeated)
-        {
-            m_commands.push_back(Virtio_command::Shutdown);
-        }
-        else
-        {
-            add_command(Virtio_command::Shutdown);
-        }
+        m_commands.power_key();
     }
     else if (type == s_ev_key && code == s_key_n && value == s_pressed)
     {
@@ -273,24 +270,12 @@ void Virtio_interface::decode(std::uint16_t type, std::uint16_t code, std::int32
 
 void Virtio_interface::add_command(Virtio_command command)
 {
-    if (command == m_last_command)
-    {
-        return;
-    }
-    m_last_command = command;
-    ara::log::LogInfo() << "New command received" << toString(command);
-    m_commands.push_back(command);
+    m_commands.add_command(command);
 }
 
 void Virtio_interface::command_consumed()
 {
-    if (m_commands.empty())
-    {
-        return;
-    }
-    const Virtio_command consumed = m_commands.front();
-    m_commands.pop_front();
-    ara::log::LogInfo() << "Consumed VirtIO command: " << toString(consumed);
+    m_commands.consume();
 }
 
 void Virtio_interface::close_device(int fd)

@@ -1,12 +1,12 @@
 #pragma once
 
 #include "statemanager/virtio/virtio_command.hpp"
+#include "statemanager/virtio/virtio_command_queue.hpp"
 #include "statemanager/virtio/virtio_interface_abstract.hpp"
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <string>
 
 namespace vela::ap::statemanager::virtio
@@ -18,7 +18,7 @@ namespace vela::ap::statemanager::virtio
 /// operation runs on the main thread, so the queue needs no lock.
 class Virtio_interface final : public Virtio_interface_abstract
 {
-public:
+  public:
     /// Devices registered at most; also the epoll size hint and the events fetched per wait.
     static constexpr std::size_t s_max_devices = 5;
     /// Size of one input event record on a 64-bit system.
@@ -43,20 +43,21 @@ public:
     /// Removes the head of the queue, if any.
     void command_consumed() override;
 
-    /// Appends command unless it repeats the command received last.
+    /// Appends command unless it repeats the command received last (see Virtio_command_queue).
     void add_command(Virtio_command command);
 
     /// The event-type bitmap of the device (EVIOCGBIT(0, 8)); 0 when the ioctl fails.
     static std::uint64_t supported_event_types(int fd);
 
-private:
+  private:
     /// One epoll wait of at most timeout_ms and the processing of what it returned.
     void read_input_events(unsigned int timeout_ms);
-    /// Reads and decodes one event record of a ready device.
-    void read_event(int fd);
+    /// Reads and decodes one event record of a ready device. False (logged) when no whole record
+    /// could be read; read_error then holds the read's errno, or 0 for a short record.
+    bool read_event(int fd, int& read_error);
     /// Turns one event into a command, or logs it as unsupported.
     void decode(std::uint16_t type, std::uint16_t code, std::int32_t value);
-    /// Closes a device that hung up and frees its slot.
+    /// Closes a device that hung up or was removed, and frees its slot.
     void close_device(int fd);
     /// Closes every registered device and the epoll descriptor.
     void release();
@@ -64,8 +65,7 @@ private:
     std::int32_t m_device_count{0};
     int m_epoll_fd{-1};
     std::array<int, s_max_devices> m_devices;
-    std::deque<Virtio_command> m_commands;
-    Virtio_command m_last_command{Virtio_command::Non};
+    Virtio_command_queue m_commands;
     bool m_initialized{false};
 };
 

@@ -11,7 +11,7 @@ namespace vela::ap::statemanager::virtio
 /// filled from key events. Every operation is called on the main thread only.
 class Virtio_interface_abstract
 {
-public:
+  public:
     virtual ~Virtio_interface_abstract() = default;
 
     /// Opens and registers the input devices found in the given directory ("/dev/input").
@@ -26,7 +26,7 @@ public:
     /// Removes the head of the command queue, if there is one. Called after every transition.
     virtual void command_consumed() = 0;
 
-protected:
+  protected:
     Virtio_interface_abstract() = default;
     Virtio_interface_abstract(const Virtio_interface_abstract&) = default;
     Virtio_interface_abstract& operator=(const Virtio_interface_abstract&) = default;

@@ -36,14 +36,16 @@ inline Bytes from_hex(const std::string& digits)
     return value;
 }
 
-/// Both NM services of one instance, reporting on standard output.
+/// Both NM services of one instance, reporting on standard output and answering as answers says.
 struct Recording_nm_services
 {
     explicit Recording_nm_services(const std::string& instance)
-        : network_state(instance, report)
-        , user_data(instance, report)
+        : network_state(instance, report, &answers)
+        , user_data(instance, report, &answers)
     {
     }
+    // First in, last out: calls it still holds are answered only after both services are withdrawn.
+    nm_standin::Answer_policy answers;
     nm_standin::Recording_network_state network_state;
     nm_standin::Recording_user_data user_data;
 };

@@ -1,34 +1,54 @@
 // Preloaded into a process (LD_PRELOAD) so that FIFOs and regular files can stand in for evdev
 // input devices where none can be created: it answers the event-type query EVIOCGBIT(0, len)
 // for such descriptors with a bitmap of EV_SYN, EV_KEY and EV_MSC (or the value of
-// TARN1_EVDEV_STANDIN_TYPES, e.g. "0x13"), and passes every other ioctl on unchanged.
+// TARN1_EVDEV_STANDIN_TYPES, e.g. "0x13"), and passes every other ioctl on unchanged. A FIFO
+// removed from its folder while open stands for an unplugged device: reading it fails with
+// ENODEV, as reading a removed event device does, whatever is still buffered in it.
 
-#include <linux/input.h>
-
+#include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
+#include <linux/input.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace
 {
 
 using Ioctl_function = int (*)(int, unsigned long, ...);
+using Read_function = ssize_t (*)(int, void*, size_t);
+using Read_chk_function = ssize_t (*)(int, void*, size_t, size_t);
 
 constexpr unsigned long long s_default_types = (1ULL << EV_SYN) | (1ULL << EV_KEY) | (1ULL << EV_MSC);
+
+/// The next definition of a libc function after this library's own.
+template <typename Function> Function next_function(Function& cache, const char* name)
+{
+    Function next = __atomic_load_n(&cache, __ATOMIC_ACQUIRE);
+    if (next == nullptr)
+    {
+        next = reinterpret_cast<Function>(::dlsym(RTLD_NEXT, name));
+        __atomic_store_n(&cache, next, __ATOMIC_RELEASE);
+    }
+    return next;
+}
+
+/// A stand-in device whose FIFO was unlinked: the device has been removed.
+bool is_removed_stand_in(int fd)
+{
+    struct stat status
+    {
+    };
+    return ::fstat(fd, &status) == 0 && S_ISFIFO(status.st_mode) && status.st_nlink == 0;
+}
 
 Ioctl_function next_ioctl()
 {
     static Ioctl_function s_next = nullptr;
-    Ioctl_function next = __atomic_load_n(&s_next, __ATOMIC_ACQUIRE);
-    if (next == nullptr)
-    {
-        next = reinterpret_cast<Ioctl_function>(::dlsym(RTLD_NEXT, "ioctl"));
-        __atomic_store_n(&s_next, next, __ATOMIC_RELEASE);
-    }
-    return next;
+    return next_function(s_next, "ioctl");
 }
 
 bool is_event_type_query(unsigned long request)
@@ -39,7 +59,9 @@ bool is_event_type_query(unsigned long request)
 
 bool is_stand_in(int fd)
 {
-    struct stat status{};
+    struct stat status
+    {
+    };
     return ::fstat(fd, &status) == 0 && (S_ISFIFO(status.st_mode) || S_ISREG(status.st_mode));
 }
 
@@ -84,4 +106,40 @@ extern "C" int ioctl(int fd, unsigned long request, ...)
         return -1;
     }
     return next(fd, request, argument);
+}
+
+extern "C" ssize_t read(int fd, void* buffer, size_t count)
+{
+    static Read_function s_next = nullptr;
+    if (is_removed_stand_in(fd))
+    {
+        errno = ENODEV;
+        return -1;
+    }
+    const Read_function next = next_function(s_next, "read");
+    if (next == nullptr)
+    {
+        errno = ENOSYS;
+        return -1;
+    }
+    return next(fd, buffer, count);
+}
+
+// Reads of fortified builds arrive here instead of read().
+// NOLINTNEXTLINE(bugprone-reserved-identifier): the C library's own name, replaced on purpose.
+extern "C" ssize_t __read_chk(int fd, void* buffer, size_t count, size_t buffer_size)
+{
+    static Read_chk_function s_next = nullptr;
+    if (is_removed_stand_in(fd))
+    {
+        errno = ENODEV;
+        return -1;
+    }
+    const Read_chk_function next = next_function(s_next, "__read_chk");
+    if (next == nullptr)
+    {
+        errno = ENOSYS;
+        return -1;
+    }
+    return next(fd, buffer, count, buffer_size);
 }

@@ -1,13 +1,11 @@
-#include "statemanager/config/state_manager_json_parser.hpp"
-
 #include "ara/log/testing/log_capture.h"
 #include "statemanager/config/state_manager_config.hpp"
+#include "statemanager/config/state_manager_json_parser.hpp"
 #include "tests/support/temp_dir.hpp"
 
+#include <functional>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
-
-#include <functional>
 #include <ostream>
 #include <string>
 
@@ -46,7 +44,7 @@ json minimal_document()
 
 class State_manager_json_parser_test : public ::testing::Test
 {
-protected:
+  protected:
     bool parse_text(const std::string& text)
     {
         return State_manager_json_parser::parse(m_dir.write_file("statewarden.json", text), m_config);
@@ -95,23 +93,25 @@ TEST_F(State_manager_json_parser_test, MinimalFileIsAcceptedAndOptionalBlocksKee
     EXPECT_EQ(m_capture.count("State_manager_json_parser:SharedMemoryConfig  not set in configuration file!",
                               LogLevel::kDebug),
               1U);
-    EXPECT_EQ(m_capture.count("State_manager_json_parser:NmUserDataConfig  not set in configuration file!",
-                              LogLevel::kDebug),
-              1U);
-    EXPECT_EQ(m_capture.count("State_manager_json_parser: Get StateManagerMainPeriod form configuration with value: 250",
-                              LogLevel::kVerbose),
-              1U);
+    EXPECT_EQ(
+        m_capture.count("State_manager_json_parser:NmUserDataConfig  not set in configuration file!", LogLevel::kDebug),
+        1U);
+    EXPECT_EQ(
+        m_capture.count("State_manager_json_parser: Get StateManagerMainPeriod form configuration with value: 250",
+                        LogLevel::kVerbose),
+        1U);
 }
 
 TEST_F(State_manager_json_parser_test, OptionalBlocksOverrideTheDefaults)
 {
-    const bool parsed = parse_document([](json& statewarden) {
-        statewarden["SharedMemoryConfig"] = {{"UpdateStatusFile", "/tmp/status"}, {"RestartCommandFile", "/tmp/cmd"}};
-        statewarden["NmUserDataConfig"] = {{"UserDataBytes", 8},
-                                           {"CABBytes", 4},
-                                           {"MaxCABSizeBits", 32},
-                                           {"CabBitsEnabled", true}};
-    });
+    const bool parsed = parse_document(
+        [](json& statewarden)
+        {
+            statewarden["SharedMemoryConfig"] = {{"UpdateStatusFile", "/tmp/status"},
+                                                 {"RestartCommandFile", "/tmp/cmd"}};
+            statewarden["NmUserDataConfig"] = {
+                {"UserDataBytes", 8}, {"CABBytes", 4}, {"MaxCABSizeBits", 32}, {"CabBitsEnabled", true}};
+        });
 
     ASSERT_TRUE(parsed);
     EXPECT_EQ(m_config.get_smw_update_status_path(), "/tmp/status");
@@ -149,10 +149,8 @@ void PrintTo(const Refusal_case& value, std::ostream* os)
     *os << value.label;
 }
 
-
-class State_manager_json_parser_refusal_test
-    : public State_manager_json_parser_test
-    , public ::testing::WithParamInterface<Refusal_case>
+class State_manager_json_parser_refusal_test : public State_manager_json_parser_test,
+                                               public ::testing::WithParamInterface<Refusal_case>
 {
 };
 
@@ -195,9 +193,11 @@ INSTANTIATE_TEST_SUITE_P(
                      erase("AliveSupervisionInstanceId"),
                      missing_prefix + "AliveSupervisionInstanceIdin configuration.",
                      LogLevel::kInfo},
-        Refusal_case{"MissingMaxCwu", erase("MaxNumberOfCWURequest"), missing_prefix + "MaxNumberOfCWURequest", LogLevel::kInfo},
+        Refusal_case{
+            "MissingMaxCwu", erase("MaxNumberOfCWURequest"), missing_prefix + "MaxNumberOfCWURequest", LogLevel::kInfo},
         Refusal_case{"PatternKeySpelledWithL",
-                     [](json& statewarden) {
+                     [](json& statewarden)
+                     {
                          statewarden["DefaultNMRequestPattern"] = statewarden["DefautNMRequestPattern"];
                          statewarden.erase("DefautNMRequestPattern");
                      },
@@ -207,14 +207,21 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal_case{"NumberForBoolean", replace("StateManagerNMUsage", 1), wrong_type, LogLevel::kDebug},
         Refusal_case{"NumberForString", replace("AliveSupervisionInstanceId", 7), wrong_type, LogLevel::kDebug},
         Refusal_case{"StringForPattern", replace("DefautNMRequestPattern", "00 01"), wrong_type, LogLevel::kDebug},
-        Refusal_case{"StringInPattern", replace("DefautNMRequestPattern", json::array({1, "2"})), wrong_type, LogLevel::kDebug},
+        Refusal_case{
+            "StringInPattern", replace("DefautNMRequestPattern", json::array({1, "2"})), wrong_type, LogLevel::kDebug},
         Refusal_case{"NegativeNumber", replace("KnockOutTimer", -1), wrong_type, LogLevel::kDebug},
-        Refusal_case{"NumberAbove32Bits", replace("StateManagerMainPeriod", 4294967296ULL), wrong_type, LogLevel::kDebug},
+        Refusal_case{
+            "NumberAbove32Bits", replace("StateManagerMainPeriod", 4294967296ULL), wrong_type, LogLevel::kDebug},
         Refusal_case{"HugeFraction", replace("PMSuspendRequestTimeout", 1e20), wrong_type, LogLevel::kDebug},
         Refusal_case{"NegativeFraction", replace("DMSuspendRequestTimeout", -0.5), wrong_type, LogLevel::kDebug},
-        Refusal_case{"PatternByteAbove255", replace("DefautNMRequestPattern", json::array({1, 256})), wrong_type, LogLevel::kDebug},
-        Refusal_case{"NegativePatternByte", replace("DefautNMRequestPattern", json::array({-1})), wrong_type, LogLevel::kDebug},
-        Refusal_case{"HugePatternByte", replace("DefautNMRequestPattern", json::array({1e300})), wrong_type, LogLevel::kDebug},
+        Refusal_case{"PatternByteAbove255",
+                     replace("DefautNMRequestPattern", json::array({1, 256})),
+                     wrong_type,
+                     LogLevel::kDebug},
+        Refusal_case{
+            "NegativePatternByte", replace("DefautNMRequestPattern", json::array({-1})), wrong_type, LogLevel::kDebug},
+        Refusal_case{
+            "HugePatternByte", replace("DefautNMRequestPattern", json::array({1e300})), wrong_type, LogLevel::kDebug},
         Refusal_case{"NullForNumber", replace("StateManagerMainPeriod", nullptr), wrong_type, LogLevel::kDebug},
         Refusal_case{"SharedMemoryWithoutRestartFile",
                      replace("SharedMemoryConfig", {{"UpdateStatusFile", "/tmp/s"}}),
@@ -224,7 +231,8 @@ INSTANTIATE_TEST_SUITE_P(
                      replace("SharedMemoryConfig", {{"UpdateStatusFile", 1}, {"RestartCommandFile", "/tmp/c"}}),
                      wrong_type,
                      LogLevel::kDebug},
-        Refusal_case{"CabSizeAboveNarrowedField", replace("NmUserDataConfig", {{"CABBytes", 2}}), bad_layout, LogLevel::kDebug},
+        Refusal_case{
+            "CabSizeAboveNarrowedField", replace("NmUserDataConfig", {{"CABBytes", 2}}), bad_layout, LogLevel::kDebug},
         Refusal_case{"AcFieldIntoCabField",
                      replace("NmUserDataConfig", {{"ACOffset", 1}, {"ACBytes", 3}}),
                      bad_layout,
@@ -240,7 +248,10 @@ INSTANTIATE_TEST_SUITE_P(
                               {"MaxCABSizeBits", 0}}),
                      bad_layout,
                      LogLevel::kDebug},
-        Refusal_case{"CwuBitOutsideUserData", replace("NmUserDataConfig", {{"CWUBitPosition", 48}}), bad_layout, LogLevel::kDebug},
+        Refusal_case{"CwuBitOutsideUserData",
+                     replace("NmUserDataConfig", {{"CWUBitPosition", 48}}),
+                     bad_layout,
+                     LogLevel::kDebug},
         Refusal_case{"AcOffsetWrapsAround",
                      replace("NmUserDataConfig", {{"ACOffset", 4294967295U}, {"ACBytes", 2}}),
                      bad_layout,
@@ -272,10 +283,8 @@ void PrintTo(const Document_case& value, std::ostream* os)
     *os << value.label;
 }
 
-
-class State_manager_json_parser_document_test
-    : public State_manager_json_parser_test
-    , public ::testing::WithParamInterface<Document_case>
+class State_manager_json_parser_document_test : public State_manager_json_parser_test,
+                                                public ::testing::WithParamInterface<Document_case>
 {
 };
 
@@ -302,6 +311,57 @@ INSTANTIATE_TEST_SUITE_P(
                       Document_case{"ArrayAtTopLevel", "[1, 2]", true}),
     [](const ::testing::TestParamInfo<Document_case>& param) { return std::string{param.param.label}; });
 
+/// A file of valid keys with one more member nested this many levels deep in all (the document's
+/// own object is the first level, "statewarden" the second).
+std::string nested_document(int levels)
+{
+    json document = minimal_document();
+    document["statewarden"]["Nested"] = "@";
+    const int arrays = levels - 2;
+    std::string text = document.dump();
+    text.replace(text.find("\"@\""),
+                 3,
+                 std::string(static_cast<std::size_t>(arrays), '[') +
+                     std::string(static_cast<std::size_t>(arrays), ']'));
+    return text;
+}
+
+struct Nesting_case
+{
+    const char* label;
+    int levels;
+    bool accepted;
+};
+
+void PrintTo(const Nesting_case& value, std::ostream* os)
+{
+    *os << value.label;
+}
+
+class State_manager_json_parser_nesting_test : public State_manager_json_parser_test,
+                                               public ::testing::WithParamInterface<Nesting_case>
+{
+};
+
+TEST_P(State_manager_json_parser_nesting_test, NestingBeyondTheBoundIsIllFormatted)
+{
+    const bool parsed = parse_text(nested_document(GetParam().levels));
+
+    EXPECT_EQ(parsed, GetParam().accepted);
+    EXPECT_EQ(m_capture.count("Failed to parse configuration: objects and arrays nested deeper than 64 levels!",
+                              LogLevel::kFatal),
+              GetParam().accepted ? 0U : 1U);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Depths,
+    State_manager_json_parser_nesting_test,
+    ::testing::Values(Nesting_case{"AtTheBound", State_manager_json_parser::s_max_nesting_depth, true},
+                      Nesting_case{"OneBeyond", State_manager_json_parser::s_max_nesting_depth + 1, false},
+                      // deep enough to overflow the stack of a recursive copy
+                      Nesting_case{"HundredThousandLevels", 100000, false}),
+    [](const ::testing::TestParamInfo<Nesting_case>& param) { return std::string{param.param.label}; });
+
 TEST_F(State_manager_json_parser_test, MissingStatewardenMemberIsLogged)
 {
     const bool parsed = parse_text(R"({"other": 1})");
@@ -325,12 +385,14 @@ TEST_F(State_manager_json_parser_test, BooleanGivenForNumberIsTakenAsZeroOrOne)
 
 TEST_F(State_manager_json_parser_test, NumbersAtTheEdgesOfTheirRangeAreAccepted)
 {
-    const bool parsed = parse_document([](json& statewarden) {
-        statewarden["StateManagerMainPeriod"] = 4294967295U;
-        statewarden["KnockOutTimer"] = 0;
-        statewarden["PMSuspendRequestTimeout"] = 2.9;
-        statewarden["DefautNMRequestPattern"] = json::array({0, 255, false});
-    });
+    const bool parsed = parse_document(
+        [](json& statewarden)
+        {
+            statewarden["StateManagerMainPeriod"] = 4294967295U;
+            statewarden["KnockOutTimer"] = 0;
+            statewarden["PMSuspendRequestTimeout"] = 2.9;
+            statewarden["DefautNMRequestPattern"] = json::array({0, 255, false});
+        });
 
     ASSERT_TRUE(parsed);
     EXPECT_EQ(m_config.get_main_function_period(), 4294967295U);
@@ -359,13 +421,15 @@ TEST_F(State_manager_json_parser_test, EmptyPatternIsAccepted)
 
 TEST_F(State_manager_json_parser_test, NamesBeyondTheMaximumAreDroppedWithOneWarningEach)
 {
-    const bool parsed = parse_document([](json& statewarden) {
-        statewarden["CWURequestConfig"] = json::array({{{"CWUInterfaceInstance", "first"}},
-                                                       {{"CWUInterfaceInstance", "second"}}});
-        statewarden["MaxNumberOfApplicationsRequestAlive"] = 0;
-        statewarden["ApplicationsRequestAliveConfig"] = json::array({{{"EcuAliveInterfaceInstance", "x"}},
-                                                                     {{"EcuAliveInterfaceInstance", "y"}}});
-    });
+    const bool parsed = parse_document(
+        [](json& statewarden)
+        {
+            statewarden["CWURequestConfig"] =
+                json::array({{{"CWUInterfaceInstance", "first"}}, {{"CWUInterfaceInstance", "second"}}});
+            statewarden["MaxNumberOfApplicationsRequestAlive"] = 0;
+            statewarden["ApplicationsRequestAliveConfig"] =
+                json::array({{{"EcuAliveInterfaceInstance", "x"}}, {{"EcuAliveInterfaceInstance", "y"}}});
+        });
 
     ASSERT_TRUE(parsed);
     EXPECT_EQ(m_config.get_apps_cwu(), std::vector<std::string>{"first"});
@@ -373,21 +437,24 @@ TEST_F(State_manager_json_parser_test, NamesBeyondTheMaximumAreDroppedWithOneWar
     EXPECT_EQ(m_capture.count("State_manager_json_parser:MaxNumberOfCWURequest exceeded! Interface not added!",
                               LogLevel::kWarn),
               1U);
-    EXPECT_EQ(m_capture.count(
-                  "State_manager_json_parser:MaxNumberOfApplicationsRequestAlive exceeded! Interface not added!",
-                  LogLevel::kWarn),
-              2U);
+    EXPECT_EQ(
+        m_capture.count("State_manager_json_parser:MaxNumberOfApplicationsRequestAlive exceeded! Interface not added!",
+                        LogLevel::kWarn),
+        2U);
 }
 
 TEST_F(State_manager_json_parser_test, UnusableListElementsAreSkipped)
 {
-    const bool parsed = parse_document([](json& statewarden) {
-        statewarden["MaxNumberOfApplicationsRequestNetwork"] = 5;
-        statewarden["ApplicationsRequestNetworkConfig"] = json::array({{{"WrongKey", "a"}},
-                                                                       {{"NetworkAliveInterfaceInstance", 3}},
-                                                                       "not an object",
-                                                                       {{"NetworkAliveInterfaceInstance", "kept"}}});
-    });
+    const bool parsed = parse_document(
+        [](json& statewarden)
+        {
+            statewarden["MaxNumberOfApplicationsRequestNetwork"] = 5;
+            statewarden["ApplicationsRequestNetworkConfig"] =
+                json::array({{{"WrongKey", "a"}},
+                             {{"NetworkAliveInterfaceInstance", 3}},
+                             "not an object",
+                             {{"NetworkAliveInterfaceInstance", "kept"}}});
+        });
 
     ASSERT_TRUE(parsed);
     EXPECT_EQ(m_config.get_apps_comalive(), std::vector<std::string>{"kept"});
@@ -397,9 +464,9 @@ TEST_F(State_manager_json_parser_test, UnusableListElementsAreSkipped)
 
 TEST_F(State_manager_json_parser_test, ObjectInPlaceOfListIsWalkedInKeyOrder)
 {
-    const bool parsed = parse_document(replace("ApplicationsRequestNetworkConfig",
-                                               {{"b", {{"NetworkAliveInterfaceInstance", "second"}}},
-                                                {"a", {{"NetworkAliveInterfaceInstance", "first"}}}}));
+    const bool parsed = parse_document(replace(
+        "ApplicationsRequestNetworkConfig",
+        {{"b", {{"NetworkAliveInterfaceInstance", "second"}}}, {"a", {{"NetworkAliveInterfaceInstance", "first"}}}}));
 
     ASSERT_TRUE(parsed);
     EXPECT_EQ(m_config.get_apps_comalive(), (std::vector<std::string>{"first", "second"}));
@@ -407,8 +474,7 @@ TEST_F(State_manager_json_parser_test, ObjectInPlaceOfListIsWalkedInKeyOrder)
 
 TEST_F(State_manager_json_parser_test, LayoutKeysOfWrongTypeKeepTheirDefaults)
 {
-    const bool parsed =
-        parse_document(replace("NmUserDataConfig", {{"CABBytes", "four"}, {"CabBitsEnabled", true}}));
+    const bool parsed = parse_document(replace("NmUserDataConfig", {{"CABBytes", "four"}, {"CabBitsEnabled", true}}));
 
     ASSERT_TRUE(parsed);
     EXPECT_EQ(m_config.get_nm_user_data_config().cabbits_bytes, 3U);

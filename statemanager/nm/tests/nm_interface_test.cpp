@@ -1,14 +1,13 @@
-#include "statemanager/nm/nm_interface.hpp"
-
 #include "ara/log/testing/log_capture.h"
 #include "kest/com/runtime/component_singleton.h"
 #include "platform/com/tests/peer_process.hpp"
+#include "statemanager/nm/nm_interface.hpp"
 #include "tests/support/temp_dir.hpp"
-
-#include <gtest/gtest.h>
 
 #include <condition_variable>
 #include <cstdlib>
+#include <functional>
+#include <gtest/gtest.h>
 #include <mutex>
 #include <optional>
 #include <ostream>
@@ -28,19 +27,21 @@ constexpr auto s_timeout = 10s;
 /// The NM client in this process, the NM services in a child process (nm_service_peer).
 class Nm_interface_test : public ::testing::Test
 {
-protected:
+  protected:
     Nm_interface_test()
     {
         ::setenv("TARN1_COM_DIR", m_dir.path().c_str(), 1);
         m_runtime.emplace(false, "test");
         m_peer.emplace(NM_SERVICE_PEER, std::vector<std::string>{}, m_dir.path());
         sut.emplace();
-        sut->set_network_state_updated_func([this](const Bytes& state) {
-            std::unique_lock<std::mutex> lock(m_mutex);
-            m_states.push_back(state);
-            m_changed.notify_all();
-            m_changed.wait(lock, [this] { return !m_hold_state_callback; });
-        });
+        sut->set_network_state_updated_func(
+            [this](const Bytes& state)
+            {
+                std::unique_lock<std::mutex> lock(m_mutex);
+                m_states.push_back(state);
+                m_changed.notify_all();
+                m_changed.wait(lock, [this] { return !m_hold_state_callback; });
+            });
     }
     ~Nm_interface_test() override
     {
@@ -53,11 +54,13 @@ protected:
 
     void start()
     {
-        sut->start_find_services([this] {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            ++m_found_count;
-            m_changed.notify_all();
-        });
+        sut->start_find_services(
+            [this]
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                ++m_found_count;
+                m_changed.notify_all();
+            });
     }
     /// Sends a command to the NM side and waits for its acknowledgement.
     void command(const std::string& line, const std::string& acknowledgement)
@@ -221,6 +224,126 @@ TEST_F(Nm_interface_test, WithdrawnServiceGivesServiceNotAvailable)
     EXPECT_EQ(errors[0].rfind("infrastructure exception ", 0), 0U) << errors[0];
     command("offer network_state", "network_state offered");
 }
+
+struct Failing_call_case
+{
+    const char* name;
+    std::function<void(Nm_interface&)> call;
+    const char* received;
+    const char* error;
+};
+
+void PrintTo(const Failing_call_case& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class Nm_interface_failing_call_test : public Nm_interface_test, public ::testing::WithParamInterface<Failing_call_case>
+{
+};
+
+TEST_P(Nm_interface_failing_call_test, ErrorReplyIsLoggedWithItsReturnCodeAndTheCallerContinues)
+{
+    find_both();
+    command("answer error 01", "answering error");
+
+    // the NM side answers with return code 0x01
+    GetParam().call(*sut);
+
+    EXPECT_TRUE(m_peer->wait_for_line(GetParam().received, s_timeout));
+    EXPECT_EQ(capture.texts(LogLevel::kError), std::vector<std::string>{GetParam().error});
+    // and the next call, answered again, goes through as before
+    command("answer ok", "answering ok");
+    sut->request_network({0x02});
+    EXPECT_TRUE(m_peer->wait_for_line("RequestNetwork 02", s_timeout));
+    EXPECT_EQ(capture.texts(LogLevel::kError).size(), 1U);
+}
+
+INSTANTIATE_TEST_SUITE_P(Calls,
+                         Nm_interface_failing_call_test,
+                         ::testing::Values(Failing_call_case{"RequestNetwork",
+                                                             [](Nm_interface& nm) {
+                                                                 nm.request_network({0x00, 0x01});
+                                                             },
+                                                             "RequestNetwork 0001",
+                                                             "NM call RequestNetwork failed with return code 0x01"},
+                                           Failing_call_case{"ReleaseNetwork",
+                                                             [](Nm_interface& nm) {
+                                                                 nm.release_network({0x00, 0x01});
+                                                             },
+                                                             "ReleaseNetwork 0001",
+                                                             "NM call ReleaseNetwork failed with return code 0x01"},
+                                           Failing_call_case{"SetUserData",
+                                                             [](Nm_interface& nm) {
+                                                                 nm.set_user_data({0x80, 0x00, 0x00});
+                                                             },
+                                                             "SetUserData 800000",
+                                                             "NM call SetUserData failed with return code 0x01"}),
+                         [](const ::testing::TestParamInfo<Failing_call_case>& c)
+                         { return std::string(c.param.name); });
+
+TEST_F(Nm_interface_test, SilentNmSideHoldsACallOnlyForTheCallTimeout)
+{
+    find_both();
+    command("answer silent", "answering silent");
+
+    const auto start = std::chrono::steady_clock::now();
+    sut->set_user_data({0x80, 0x04, 0x00});
+    const auto waited = std::chrono::steady_clock::now() - start;
+
+    EXPECT_TRUE(m_peer->wait_for_line("SetUserData 800400", s_timeout));
+    EXPECT_GE(waited, Nm_interface::s_default_call_timeout - 50ms);
+    EXPECT_LT(waited, Nm_interface::s_default_call_timeout + 1500ms);
+    EXPECT_EQ(capture.texts(LogLevel::kError),
+              std::vector<std::string>{"infrastructure exception no reply within 1000 ms"});
+    // the late reply is dropped; the next call gets its own
+    command("answer ok", "answering ok");
+    sut->request_network({0x01});
+    EXPECT_TRUE(m_peer->wait_for_line("RequestNetwork 01", s_timeout));
+    EXPECT_EQ(capture.texts(LogLevel::kError).size(), 1U);
+}
+
+struct Call_timeout_case
+{
+    const char* name;
+    const char* text;
+    std::chrono::milliseconds timeout;
+    bool warned;
+};
+
+void PrintTo(const Call_timeout_case& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class Nm_interface_call_timeout_test : public ::testing::TestWithParam<Call_timeout_case>
+{
+  protected:
+    ara::log::testing::Log_capture capture;
+};
+
+TEST_P(Nm_interface_call_timeout_test, EnvironmentTextGivesTheCallTimeout)
+{
+    const auto timeout = Nm_interface::call_timeout_from(GetParam().text);
+
+    EXPECT_EQ(timeout, GetParam().timeout);
+    EXPECT_EQ(capture.texts(LogLevel::kWarn).size(), GetParam().warned ? 1U : 0U);
+}
+
+INSTANTIATE_TEST_SUITE_P(Texts,
+                         Nm_interface_call_timeout_test,
+                         ::testing::Values(Call_timeout_case{"Unset", nullptr, 1000ms, false},
+                                           Call_timeout_case{"Number", "250", 250ms, false},
+                                           Call_timeout_case{"Smallest", "1", 1ms, false},
+                                           Call_timeout_case{"Largest", "60000", 60000ms, false},
+                                           Call_timeout_case{"Empty", "", 1000ms, true},
+                                           Call_timeout_case{"Zero", "0", 1000ms, true},
+                                           Call_timeout_case{"TooLarge", "60001", 1000ms, true},
+                                           Call_timeout_case{"Huge", "99999999999999999999999", 1000ms, true},
+                                           Call_timeout_case{"Negative", "-5", 1000ms, true},
+                                           Call_timeout_case{"Unit", "500ms", 1000ms, true}),
+                         [](const ::testing::TestParamInfo<Call_timeout_case>& c)
+                         { return std::string(c.param.name); });
 
 TEST_F(Nm_interface_test, NetworkStateChangesReachTheCallback)
 {

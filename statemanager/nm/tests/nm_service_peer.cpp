@@ -3,12 +3,16 @@
 //   "offer network_state" / "offer user_data"      offer that service (instance "nm")
 //   "withdraw network_state" / "withdraw user_data" stop offering it
 //   "state HEX"                                     new NetworkState value (HEX: two digits a byte)
+//   "answer ok" / "answer error HEX" / "answer silent" how calls are answered from now on: at once
+//                                                   (the default; held calls are answered now),
+//                                                   with return code HEX, or never
 //   "quit"
 // Each command is acknowledged on standard output ("network_state offered", "state set", ...), and
 // each call received is reported ("RequestNetwork 00000001", "SetUserData 800000", ...).
 #include "kest/com/runtime/component_singleton.h"
 #include "tests/support/recording_nm_services.hpp"
 
+#include <cstdint>
 #include <iostream>
 #include <string>
 
@@ -48,6 +52,22 @@ int main()
         {
             network_state.NetworkState.Update(from_hex(line.substr(6)));
             report("state set");
+        }
+        else if (line == "answer ok")
+        {
+            nm.answers.answer_ok();
+            report("answering ok");
+        }
+        else if (line.rfind("answer error ", 0) == 0)
+        {
+            const Bytes code = from_hex(line.substr(13));
+            nm.answers.answer_error(code.empty() ? std::uint8_t{0x01} : code.front());
+            report("answering error");
+        }
+        else if (line == "answer silent")
+        {
+            nm.answers.stay_silent();
+            report("answering silent");
         }
         else if (line == "quit")
         {

@@ -1,20 +1,19 @@
-#include "statemanager/service_handler/service_handler.hpp"
-
 #include "ara/log/testing/log_capture.h"
 #include "kest/com/runtime/component_singleton.h"
 #include "platform/com/tests/wait_for_instance.hpp"
 #include "statemanager/config/state_manager_config.hpp"
 #include "statemanager/proxy/dsa_interface_proxy.hpp"
 #include "statemanager/proxy/state_management_alive_interface_proxy.hpp"
+#include "statemanager/service_handler/service_handler.hpp"
 #include "statemanager/service_handler/tests/mocks/recording_nm_interface.hpp"
 #include "statemanager/services/state_manager_com_alive_interface.hpp"
 #include "statemanager/services/state_manager_cwu_interface.hpp"
 #include "tests/support/temp_dir.hpp"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cstdlib>
+#include <functional>
+#include <gtest/gtest.h>
 #include <optional>
 #include <ostream>
 
@@ -29,7 +28,7 @@ using namespace std::chrono_literals;
 
 class Service_handler_test : public ::testing::Test
 {
-protected:
+  protected:
     Service_handler_test()
     {
         ::setenv("TARN1_COM_DIR", m_dir.path().c_str(), 1);
@@ -69,7 +68,8 @@ protected:
             cwu.push_back(std::make_unique<State_manager_cwu_interface>(instance));
             m_cwu.push_back(cwu.back().get());
         }
-        sut.emplace(config, std::make_unique<testing::Recording_nm_interface>(nm), std::move(com_alive), std::move(cwu));
+        sut.emplace(
+            config, std::make_unique<testing::Recording_nm_interface>(nm), std::move(com_alive), std::move(cwu));
     }
 
     /// Builds and initialises the handler, plays both NM services found, forgets the calls so far.
@@ -86,9 +86,8 @@ protected:
     Calls own_texts() const
     {
         Calls texts = capture.texts();
-        texts.erase(std::remove_if(texts.begin(),
-                                   texts.end(),
-                                   [](const std::string& text) { return text.rfind("com", 0) == 0; }),
+        texts.erase(std::remove_if(
+                        texts.begin(), texts.end(), [](const std::string& text) { return text.rfind("com", 0) == 0; }),
                     texts.end());
         return texts;
     }
@@ -97,7 +96,8 @@ protected:
     std::optional<kest::com::runtime::Component_singleton> m_runtime;
     ara::log::testing::Log_capture capture;
     config::State_manager_config config;
-    std::shared_ptr<testing::Recording_nm_interface::State> nm = std::make_shared<testing::Recording_nm_interface::State>();
+    std::shared_ptr<testing::Recording_nm_interface::State> nm =
+        std::make_shared<testing::Recording_nm_interface::State>();
     std::vector<State_manager_com_alive_interface_abstract*> m_com_alive;
     std::vector<State_manager_cwu_interface_abstract*> m_cwu;
     std::optional<Service_handler> sut;
@@ -122,9 +122,8 @@ TEST_F(Service_handler_test, FoundNmServicesGetUserDataAndAFullReleaseBeforeServ
     EXPECT_TRUE(m_com_alive[1]->pport().is_offered());
     EXPECT_TRUE(m_cwu[0]->pport().is_offered());
     const auto texts = capture.texts();
-    const auto position = [&texts](const std::string& text) {
-        return std::find(texts.begin(), texts.end(), text) - texts.begin();
-    };
+    const auto position = [&texts](const std::string& text)
+    { return std::find(texts.begin(), texts.end(), text) - texts.begin(); };
     EXPECT_LT(position("Offering DSA service"), position("Looking up UdpNM services..."));
     EXPECT_LT(position("Initializing user data"), position("Offering ECU alive services"));
     EXPECT_LT(position("Offering ECU alive services"), position("Offering COM alive services"));
@@ -154,6 +153,8 @@ struct Release_case
 {
     const char* name;
     std::vector<std::uint8_t> default_pattern;
+    std::vector<std::uint8_t> cab_bits;
+    std::string release_logged;
     std::string release_sent;
 };
 
@@ -170,29 +171,33 @@ TEST_P(Service_handler_release_test, OnlyTheLastHolderReleasesAndNeverTheDefault
 {
     config.set_nm_request_pattern(GetParam().default_pattern);
     make_sut_with_nm_found();
-    m_com_alive[0]->RequestComAlive({0x01}, 3);
-    m_com_alive[1]->RequestComAlive({0x01}, 3);
+    m_com_alive[0]->RequestComAlive(GetParam().cab_bits, 3);
+    m_com_alive[1]->RequestComAlive(GetParam().cab_bits, 3);
     nm->take_calls();
 
     // one of two holders lets go
-    m_com_alive[0]->ReleaseComAlive({0x01});
+    m_com_alive[0]->ReleaseComAlive(GetParam().cab_bits);
     EXPECT_TRUE(nm->take_calls().empty());
     EXPECT_EQ(capture.count("State_manager::release_network: no changes to CAB pattern"), 1U);
 
     // the last holder lets go
-    m_com_alive[1]->ReleaseComAlive({0x01});
+    m_com_alive[1]->ReleaseComAlive(GetParam().cab_bits);
 
     EXPECT_EQ(nm->take_calls(), (Calls{GetParam().release_sent, "set_user_data(80 00 00 )"}));
-    EXPECT_TRUE(capture.contains("State_manager::release_network(01 00 00 00 )"));
+    EXPECT_TRUE(capture.contains("State_manager::release_network(" + GetParam().release_logged + ")"));
     EXPECT_FALSE(sut->apps_keep_com_alive());
 }
 
 INSTANTIATE_TEST_SUITE_P(
     DefaultPatterns,
     Service_handler_release_test,
-    ::testing::Values(Release_case{"EcuAliveBit", {0x00, 0x00, 0x00, 0x01}, "release_network(01 00 00 00 )"},
-                      Release_case{"SameBit", {0x01, 0x00, 0x00, 0x00}, "release_network(00 00 00 00 )"},
-                      Release_case{"ShortPattern", {0x01}, "release_network(00 )"}),
+    ::testing::Values(
+        Release_case{"EcuAliveBit", {0x00, 0x00, 0x00, 0x01}, {0x01}, "01 00 00 00 ", "release_network(01 00 00 00 )"},
+        Release_case{"SameBit", {0x01, 0x00, 0x00, 0x00}, {0x01}, "01 00 00 00 ", "release_network(00 00 00 00 )"},
+        Release_case{"ShortPattern", {0x01}, {0x01}, "01 00 00 00 ", "release_network(00 00 00 00 )"},
+        // what was requested is released in full, however short the default pattern
+        Release_case{"ShortPatternBitBeyondIt", {0x01}, {0x00, 0x01}, "00 01 00 00 ", "release_network(00 01 00 00 )"},
+        Release_case{"EmptyPattern", {}, {0x00, 0x01}, "00 01 00 00 ", "release_network(00 01 00 00 )"}),
     [](const ::testing::TestParamInfo<Release_case>& c) { return std::string(c.param.name); });
 
 TEST_F(Service_handler_test, EnabledCabBitsSendTheWholeUserData)
@@ -244,7 +249,8 @@ TEST_F(Service_handler_test, RequestDuringStandbyIsSentAtEndStandby)
 TEST_F(Service_handler_test, EcuAliveBitIsReleasedWithTheLastHolder)
 {
     make_sut_with_nm_found();
-    const auto find = [this](const char* instance) {
+    const auto find = [this](const char* instance)
+    {
         return tarn1::testing::wait_for_instance(
             m_runtime->get_service_finder(), StateManagementAliveInterface::service_identifier(), instance, 5s);
     };
@@ -350,6 +356,133 @@ TEST_F(Service_handler_test, DsaRestartReachesTheConfiguredCommandFile)
 
     EXPECT_EQ(m_dir.read_file("command_request"), "restartaorestartm3");
     EXPECT_FALSE(sut->nm_interface_available());
+}
+
+/// A vector of size bytes counting up from 1 (wrapping).
+std::vector<std::uint8_t> counting_bytes(std::size_t size)
+{
+    std::vector<std::uint8_t> bytes(size);
+    for (std::size_t i = 0; i < size; ++i)
+    {
+        bytes[i] = static_cast<std::uint8_t>(i + 1);
+    }
+    return bytes;
+}
+
+class Service_handler_log_bound_test;
+
+struct Log_bound_case
+{
+    const char* name;
+    std::function<void(Service_handler_log_bound_test&)> act;
+    std::string logged;
+};
+
+void PrintTo(const Log_bound_case& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class Service_handler_log_bound_test : public Service_handler_test, public ::testing::WithParamInterface<Log_bound_case>
+{
+  public:
+    void request(std::size_t size) { m_com_alive[0]->RequestComAlive(counting_bytes(size), 3); }
+    void release(std::size_t size) { m_com_alive[0]->ReleaseComAlive(counting_bytes(size)); }
+    void notify(std::size_t size) { nm->notify(counting_bytes(size)); }
+};
+
+TEST_P(Service_handler_log_bound_test, LineShowsAtMostTheUserDataBytesAndTheLength)
+{
+    make_sut_with_nm_found();
+
+    GetParam().act(*this);
+
+    EXPECT_EQ(capture.count(GetParam().logged, LogLevel::kInfo), 1U) << ::testing::PrintToString(capture.texts());
+}
+
+constexpr std::size_t s_mebibyte = 1U << 20U;
+
+// The default layout has 6 bytes of user data.
+INSTANTIATE_TEST_SUITE_P(
+    Lines,
+    Service_handler_log_bound_test,
+    ::testing::Values(
+        Log_bound_case{"RequestThatFits",
+                       [](Service_handler_log_bound_test& test) { test.request(6); },
+                       "State_manager::handle_com_alive_request(ComAlive_A, 01 02 03 04 05 06 , 3)"},
+        Log_bound_case{"RequestOneByteLonger",
+                       [](Service_handler_log_bound_test& test) { test.request(7); },
+                       "State_manager::handle_com_alive_request(ComAlive_A, 01 02 03 04 05 06 ... (7 bytes), 3)"},
+        Log_bound_case{"RequestOfAMebibyte",
+                       [](Service_handler_log_bound_test& test) { test.request(s_mebibyte); },
+                       "State_manager::handle_com_alive_request(ComAlive_A, 01 02 03 04 05 06 ... (1048576 bytes), 3)"},
+        Log_bound_case{"ReleaseOfAMebibyte",
+                       [](Service_handler_log_bound_test& test) { test.release(s_mebibyte); },
+                       "State_manager::handle_com_alive_release(ComAlive_A, 01 02 03 04 05 06 ... (1048576 bytes))"},
+        Log_bound_case{"NetworkStateOfAMebibyte",
+                       [](Service_handler_log_bound_test& test) { test.notify(s_mebibyte); },
+                       "We received the notification that network was updated: 01 02 03 04 05 06 ... (1048576 "
+                       "bytes)"}),
+    [](const ::testing::TestParamInfo<Log_bound_case>& c) { return std::string(c.param.name); });
+
+/// The two ways the handler is torn down: deinit() after the main loop, or destruction alone.
+struct Teardown_case
+{
+    const char* name;
+    std::function<void(std::optional<Service_handler>&)> tear_down;
+};
+
+void PrintTo(const Teardown_case& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class Service_handler_teardown_test : public Service_handler_test, public ::testing::WithParamInterface<Teardown_case>
+{
+};
+
+TEST_P(Service_handler_teardown_test, OffersAreWithdrawnBeforeTheNmClientIsDestroyed)
+{
+    make_sut_with_nm_found();
+    ASSERT_TRUE(m_com_alive[0]->pport().is_offered());
+    std::vector<bool> offered_while_destroyed;
+    nm->on_destroyed = [this, &offered_while_destroyed]
+    {
+        for (auto* service : m_com_alive)
+        {
+            offered_while_destroyed.push_back(service->pport().is_offered());
+        }
+        for (auto* service : m_cwu)
+        {
+            offered_while_destroyed.push_back(service->pport().is_offered());
+        }
+    };
+
+    GetParam().tear_down(sut);
+
+    EXPECT_EQ(nm->take_calls(), Calls{"destroyed"});
+    EXPECT_EQ(offered_while_destroyed, std::vector<bool>(4, false));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Teardowns,
+    Service_handler_teardown_test,
+    ::testing::Values(Teardown_case{"Deinit", [](std::optional<Service_handler>& sut) { sut->deinit(); }},
+                      Teardown_case{"Destruction", [](std::optional<Service_handler>& sut) { sut.reset(); }}),
+    [](const ::testing::TestParamInfo<Teardown_case>& c) { return std::string(c.param.name); });
+
+TEST_F(Service_handler_test, StateMachineCallsAfterDeinitReachNoNmClient)
+{
+    make_sut_with_nm_found();
+    sut->deinit();
+    nm->take_calls();
+
+    sut->request_network();
+    sut->standby();
+    sut->end_standby();
+    sut->release_network();
+
+    EXPECT_TRUE(nm->take_calls().empty());
 }
 
 TEST(Service_handler_text_test, BitVectorTextHasTwoLowerCaseDigitsAndABlankPerByte)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "statemanager/virtio/virtio_command_queue.hpp"
 #include "statemanager/virtio/virtio_interface_abstract.hpp"
 
 #include <chrono>
@@ -13,13 +14,13 @@
 namespace vela::ap::statemanager::testing
 {
 
-/// The hypervisor's virtual input without devices: the test presses keys, and the command queue
-/// follows the daemon's rules (a repeated command is dropped, the power key empties the queue
-/// first). get_command() waits up to its bound for a key press, as the device wait does, and
+/// The hypervisor's virtual input without devices: the test presses keys, and the daemon's own
+/// command queue takes them by its rules (a repeated command is dropped, the power key empties the
+/// queue first). get_command() waits up to its bound for a key press, as the device wait does, and
 /// only then takes the presses into the queue, so the queue changes on the loop's thread only.
 class Fake_virtio_interface final : public virtio::Virtio_interface_abstract
 {
-public:
+  public:
     enum class Key
     {
         N,
@@ -42,7 +43,7 @@ public:
     std::deque<virtio::Virtio_command> queue() const
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        return m_queue;
+        return m_queue.commands();
     }
 
     /// How many times the loop has asked for a command.
@@ -72,58 +73,42 @@ public:
             apply(key);
         }
         m_pending.clear();
-        return m_queue.empty() ? virtio::Virtio_command::Non : m_queue.front();
+        return m_queue.front();
     }
 
     void command_consumed() override
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (!m_queue.empty())
-        {
-            m_queue.pop_front();
-        }
+        m_queue.consume();
     }
 
-private:
+  private:
     void apply(Key key)
     {
         switch (key)
         {
         case Key::N:
-            add_command(virtio::Virtio_command::NmControlled);
+            m_queue.add_command(virtio::Virtio_command::NmControlled);
             break;
         case Key::S:
-            add_command(virtio::Virtio_command::NMControlledPrepareSD);
+            m_queue.add_command(virtio::Virtio_command::NMControlledPrepareSD);
             break;
         case Key::P:
-            add_command(virtio::Virtio_command::PrepareSD);
+            m_queue.add_command(virtio::Virtio_command::PrepareSD);
             break;
         case Key::R:
-            add_command(virtio::Virtio_command::Run);
+            m_queue.add_command(virtio::Virtio_command::Run);
             break;
         case Key::Power:
-            // The power key empties the queue first.
-            m_queue.clear();
-            add_command(virtio::Virtio_command::Shutdown);
+            m_queue.power_key();
             break;
         }
-    }
-
-    void add_command(virtio::Virtio_command command)
-    {
-        if (command == m_last_received)
-        {
-            return;
-        }
-        m_last_received = command;
-        m_queue.push_back(command);
     }
 
     // Guards everything below: the test presses keys on its thread, the loop waits on its own.
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_changed;
-    std::deque<virtio::Virtio_command> m_queue;
-    virtio::Virtio_command m_last_received{virtio::Virtio_command::Non};
+    virtio::Virtio_command_queue m_queue;
     std::vector<Key> m_pending;
     std::size_t m_waits{0};
 };

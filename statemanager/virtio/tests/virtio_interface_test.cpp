@@ -306,6 +306,53 @@ TEST_F(Virtio_interface_test, AfterTheLastHangUpTheWaitStillPacesTheLoop)
     EXPECT_EQ(m_capture.count("Epoll_wait start"), 2U) << "no device is waited on any more";
 }
 
+/// A device removed while events are still unread in it, with or without a hang-up reported: the
+/// stand-in FIFO is unlinked, after which every read of it fails with ENODEV.
+struct Removal_case
+{
+    const char* label;
+    bool writer_closes;
+};
+
+void PrintTo(const Removal_case& value, std::ostream* os)
+{
+    *os << value.label;
+}
+
+class Virtio_interface_removal_test : public Virtio_interface_test, public ::testing::WithParamInterface<Removal_case>
+{
+};
+
+TEST_P(Virtio_interface_removal_test, RemovedDeviceIsClosedAndTheWaitKeepsItsPace)
+{
+    add_device("event0");
+    ASSERT_TRUE(sut.init(m_dir.path()));
+    ASSERT_TRUE(writer("event0").write_event(s_ev_key, keys::s_r, 1));
+    // the device goes away with its event unread
+    if (GetParam().writer_closes)
+    {
+        writer("event0").close();
+    }
+    ASSERT_EQ(::unlink(m_dir.file("event0").c_str()), 0);
+    (void)sut.get_command(150);
+
+    const auto start = std::chrono::steady_clock::now();
+    for (int cycle = 0; cycle < 3; ++cycle)
+    {
+        EXPECT_EQ(sut.get_command(100), Virtio_command::Non);
+    }
+
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms) << "the loop spins";
+    EXPECT_EQ(m_capture.count("Reading virtual input event failed", LogLevel::kError), 1U);
+    EXPECT_EQ(m_capture.count("Epoll_wait start"), 1U) << "the removed device is no longer waited on";
+}
+
+INSTANTIATE_TEST_SUITE_P(Removals,
+                         Virtio_interface_removal_test,
+                         ::testing::Values(Removal_case{"WithHangUp", true}, Removal_case{"WithoutHangUp", false}),
+                         [](const ::testing::TestParamInfo<Removal_case>& param)
+                         { return std::string{param.param.label}; });
+
 TEST_F(Virtio_interface_test, ShortRecordIsNoEvent)
 {
     add_device("event0");

@@ -11,12 +11,13 @@
 namespace vela::ap::statemanager::testing
 {
 
-/// An NM client that records every request as text ("request_network(01 00 00 00 )") and keeps
-/// the find-service completion and the state callback so a test can play the NM side.
+/// An NM client that records every request as text ("request_network(01 00 00 00 )") and its
+/// destruction ("destroyed"), and keeps the find-service completion and the state callback so a
+/// test can play the NM side.
 /// Shared with the test through a State pointer because the service handler owns the client.
 class Recording_nm_interface final : public Nm_interface_abstract
 {
-public:
+  public:
     struct State
     {
         // Guards everything below: the service handler's threads record, the test thread reads.
@@ -24,6 +25,8 @@ public:
         std::vector<std::string> calls;
         std::function<void()> on_found;
         std::function<void(const std::vector<std::uint8_t>&)> state_callback;
+        /// Runs when the client is destroyed, after "destroyed" was recorded.
+        std::function<void()> on_destroyed;
 
         std::vector<std::string> take_calls()
         {
@@ -54,7 +57,25 @@ public:
         }
     };
 
-    explicit Recording_nm_interface(std::shared_ptr<State> state) : m_state(std::move(state)) {}
+    explicit Recording_nm_interface(std::shared_ptr<State> state)
+        : m_state(std::move(state))
+    {
+    }
+    ~Recording_nm_interface() override
+    {
+        std::function<void()> hook;
+        {
+            std::lock_guard<std::mutex> lock(m_state->mutex);
+            m_state->calls.emplace_back("destroyed");
+            hook = m_state->on_destroyed;
+        }
+        if (hook)
+        {
+            hook();
+        }
+    }
+    Recording_nm_interface(const Recording_nm_interface&) = delete;
+    Recording_nm_interface& operator=(const Recording_nm_interface&) = delete;
 
     void release_network(const std::vector<std::uint8_t>& pattern) override
     {
@@ -80,7 +101,7 @@ public:
         m_state->state_callback = func;
     }
 
-private:
+  private:
     void record(const std::string& call)
     {
         std::lock_guard<std::mutex> lock(m_state->mutex);
