@@ -44,6 +44,10 @@ Settings Settings::from_environment()
         "TARN1_COM_CALL_TIMEOUT_MS", static_cast<std::uint64_t>(s_default_call_timeout.count())));
     settings.workers = static_cast<std::size_t>(
         std::clamp<std::uint64_t>(number_from_environment("TARN1_COM_WORKERS", s_default_workers), s_min_workers, 64));
+    settings.max_connections =
+        static_cast<std::size_t>(number_from_environment("TARN1_COM_MAX_CONNECTIONS", s_default_max_connections));
+    settings.max_connections_per_uid = static_cast<std::size_t>(
+        number_from_environment("TARN1_COM_MAX_CONNECTIONS_PER_UID", s_default_max_connections_per_uid));
     return settings;
 }
 
