@@ -331,7 +331,7 @@ void Connection::flush_output()
 Connection::Read_result Connection::read_frames(bool& filled)
 {
     filled = false;
-    if (m_input_paused.load(std::memory_order_acquire))
+    if (input_waits())
     {
         return Read_result::kMore;
     }
@@ -339,7 +339,7 @@ Connection::Read_result Connection::read_frames(bool& filled)
     {
         // Frames a pause left in the buffer go before anything new is read.
         const Read_result left = take_frames();
-        if (left != Read_result::kMore || m_input_paused.load(std::memory_order_acquire))
+        if (left != Read_result::kMore || input_waits())
         {
             return left;
         }
@@ -373,7 +373,7 @@ Connection::Read_result Connection::take_frames()
     bool keep_room = false;
     while (m_in_size - offset >= someip::kHeader_size)
     {
-        if (m_input_paused.load(std::memory_order_acquire))
+        if (input_waits())
         {
             keep_room = true;
             break;
@@ -438,6 +438,20 @@ bool Connection::room_for_a_request() const
     return m_held_requests < s_max_held_requests && m_held_bytes + someip::kMax_payload <= s_max_held_bytes;
 }
 
+bool Connection::input_waits()
+{
+    int input = m_input.load(std::memory_order_acquire);
+    while (input != kReading)
+    {
+        if (input == kPausedWithInput ||
+            m_input.compare_exchange_weak(input, kPausedWithInput, std::memory_order_acq_rel))
+        {
+            return true;
+        }
+    }
+    return false;
+}
+
 void Connection::hold_request(std::size_t payload_bytes)
 {
     std::lock_guard<std::mutex> lock(m_held_mutex);
@@ -445,7 +459,7 @@ void Connection::hold_request(std::size_t payload_bytes)
     m_held_bytes += payload_bytes;
     if (!room_for_a_request())
     {
-        m_input_paused.store(true, std::memory_order_release);
+        m_input.store(kPaused, std::memory_order_release);
     }
 }
 
@@ -455,11 +469,13 @@ void Connection::release_request(std::size_t payload_bytes)
         std::lock_guard<std::mutex> lock(m_held_mutex);
         m_held_requests -= std::min<std::size_t>(m_held_requests, 1);
         m_held_bytes -= std::min(m_held_bytes, payload_bytes);
-        if (!m_input_paused.load(std::memory_order_relaxed) || !room_for_a_request())
+        // Without input waiting (callers waiting for their replies send nothing meanwhile), the
+        // pause ends here at no further cost.
+        if (m_input.load(std::memory_order_acquire) == kReading || !room_for_a_request() ||
+            m_input.exchange(kReading, std::memory_order_acq_rel) != kPausedWithInput)
         {
             return;
         }
-        m_input_paused.store(false, std::memory_order_release);
     }
     // Edge-triggered, the socket reports nothing new for what arrived during the pause: read it now.
     m_loop.post([self = shared_from_this()] { self->on_io(EPOLLIN); });
@@ -477,7 +493,7 @@ Connection::Input_state Connection::input_state() const
     std::lock_guard<std::mutex> lock(m_held_mutex);
     state.held_requests = m_held_requests;
     state.held_bytes = m_held_bytes;
-    state.paused = m_input_paused.load(std::memory_order_relaxed);
+    state.paused = m_input.load(std::memory_order_relaxed) != kReading;
     return state;
 }
 

@@ -57,27 +57,15 @@ void Dispatcher_core::remove_method(std::uint16_t id)
 namespace
 {
 
-/// Tells the connection a request came from that it is done with, however the handling ends.
-class Request_done
+/// Tells the connection a request came from that the request no longer waits: its handler has
+/// it now (and the caller its reply soon), or it is dropped.
+void release(const cpp_binding::Reply_token& reply)
 {
-  public:
-    explicit Request_done(const cpp_binding::Reply_token& reply)
-        : m_reply(reply)
+    if (auto connection = reply.connection.lock())
     {
+        connection->release_request(reply.request.payload_size());
     }
-    ~Request_done()
-    {
-        if (auto connection = m_reply.connection.lock())
-        {
-            connection->release_request(m_reply.request.payload_size());
-        }
-    }
-    Request_done(const Request_done&) = delete;
-    Request_done& operator=(const Request_done&) = delete;
-
-  private:
-    const cpp_binding::Reply_token& m_reply;
-};
+}
 
 void log_method_failure(const cpp_binding::Reply_token& reply, const char* what)
 {
@@ -98,13 +86,15 @@ void Dispatcher_core::dispatch(const cpp_binding::Reply_token& reply,
     if (!m_strand.post([self = shared_from_this(), reply, request] { self->run(reply, request); }))
     {
         // The skeleton is going: the request is dropped unhandled.
-        const Request_done done(reply);
+        release(reply);
     }
 }
 
 void Dispatcher_core::run(const cpp_binding::Reply_token& reply, const vela::com::runtime::Serialized_payload& request)
 {
-    const Request_done done(reply);
+    // Released before the reply can go, so that the caller's next request finds room, and the
+    // connection's input need not be woken for it.
+    release(reply);
     std::lock_guard<std::mutex> running(m_run_mutex);
     const cpp_binding::Method_impl_base* method = nullptr;
     {

@@ -377,8 +377,8 @@ void Pport_core::on_frame(const std::shared_ptr<Connection>& connection,
             reply(connection, header, someip::return_code::kNotReady, nullptr);
             return;
         }
-        // Held until the handler is done with it, so that a peer that sends faster than the
-        // handlers work is not read any further (its requests stay in its socket).
+        // Held until its handler starts, so that a peer that sends faster than the handlers work
+        // is not read any further (its requests stay in its socket).
         connection->hold_request(payload.size());
         dispatcher->dispatch(cpp_binding::Reply_token{connection, header}, payload);
         return;

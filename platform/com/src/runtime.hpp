@@ -189,8 +189,9 @@ class Connection : public Io_handler, public std::enable_shared_from_this<Connec
   public:
     /// Bytes a slow peer may leave unread before the connection is dropped.
     static constexpr std::size_t s_max_pending_output = 8U * 1024U * 1024U;
-    /// What a peer may make the provider hold at once: requests read but not yet handled, and their
-    /// payload bytes. The connection takes no further frame while the next one could exceed either.
+    /// What a peer may make the provider hold at once: requests read whose handler has not started
+    /// yet, and their payload bytes. The connection takes no further frame while the next one could
+    /// exceed either.
     static constexpr std::size_t s_max_held_requests = 64;
     static constexpr std::size_t s_max_held_bytes = 4U * 1024U * 1024U;
 
@@ -247,7 +248,8 @@ class Connection : public Io_handler, public std::enable_shared_from_this<Connec
     /// for another request within the bounds, the connection takes no further frames until
     /// release_request makes room.
     void hold_request(std::size_t payload_bytes);
-    /// Counts a held request as done with; with room again, reading resumes. Any thread.
+    /// Counts a held request as taken by its handler (or dropped); with room again, reading
+    /// resumes. Any thread.
     void release_request(std::size_t payload_bytes);
     Input_state input_state() const;
     const std::string& peer_name() const noexcept { return m_peer_name; }
@@ -269,6 +271,9 @@ class Connection : public Io_handler, public std::enable_shared_from_this<Connec
     Read_result take_frames();
     /// Under m_held_mutex: whether one more request of the largest size fits within the bounds.
     bool room_for_a_request() const;
+    /// Whether input is paused for held requests; if so, notes that input waits, so that the
+    /// release making room reads it (the edge-triggered socket will not report it again). I/O thread.
+    bool input_waits();
     bool reading_elsewhere() const;
     void flush_output();
     void close_on_loop();
@@ -285,12 +290,20 @@ class Connection : public Io_handler, public std::enable_shared_from_this<Connec
     std::vector<std::uint8_t> m_in;
     std::size_t m_in_size{0};
     std::size_t m_in_resizes{0};
+    enum Input : int
+    {
+        kReading,
+        kPaused,
+        // Paused, and input has come (or frames are buffered) since: resuming must read it.
+        kPausedWithInput
+    };
     // Guards the held requests: met by the I/O thread (taking requests) and the workers (done with
-    // them). The pause flag is written under it and read without it by the I/O thread.
+    // them). m_input is set to kPaused and back to kReading under it; the I/O thread reads it
+    // without the lock and turns kPaused into kPausedWithInput.
     mutable std::mutex m_held_mutex;
     std::size_t m_held_requests{0};
     std::size_t m_held_bytes{0};
-    std::atomic<bool> m_input_paused{false};
+    std::atomic<int> m_input{kReading};
     // Guards the members below: met by every writing thread, the I/O thread and a thread reading here.
     // The two flags are written under it and also read without it, by readers that only look.
     std::mutex m_write_mutex;
