@@ -355,6 +355,10 @@ class Descriptor_limit_test : public ::testing::Test
 
 TEST_F(Descriptor_limit_test, AcceptPausesAtTheLimitWithoutSpinningAndServesAgainLater)
 {
+#if defined(TARN1_SANITIZE_UNDEFINED)
+    GTEST_SKIP() << "out of descriptors, the child's UBSan runtime cannot open the pipe it probes memory "
+                    "with and reports every dynamic-type check it has not cached as a bad object";
+#endif
     tarn1::testing::Peer_process sut(
         COM_TEST_PEER, {"flooded", "--nofile", std::to_string(s_descriptor_limit)}, m_dir.path());
     ASSERT_TRUE(sut.wait_for_line("offered", s_deadline));
