@@ -1,7 +1,6 @@
 // Callbacks of the system's own code that throw, on the middleware's worker threads: the failure is
 // logged and answered where an answer is due, and the process and its later callbacks go on.
 #include "ara/log/testing/log_capture.h"
-#include "kest/com/cpp_binding/proxy_event.h"
 #include "kest/com/cpp_binding/rport.h"
 #include "kest/com/exceptions.h"
 #include "platform/com/tests/local_service.hpp"
@@ -95,45 +94,6 @@ TEST_F(Callback_failure_test, ThrowingFindServiceHandlerStillGetsLaterResults)
     finder.stop_find_service(search);
     EXPECT_EQ(
         m_log.count("com: a callback on a worker thread failed: first result refused", ara::log::LogLevel::kError), 1U);
-}
-
-TEST_F(Callback_failure_test, ThrowingReceiveHandlerStillRunsForLaterSamples)
-{
-    Rport port(m_handle, EchoInterface::description());
-    kest::com::cpp_binding::Proxy_event<std::vector<std::uint8_t>> level(port, 0);
-    std::mutex mutex;
-    std::condition_variable changed;
-    int runs = 0;
-    std::vector<std::vector<std::uint8_t>> values;
-    level.SetReceiveHandler(
-        [&]
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            ++runs;
-            changed.notify_all();
-            if (runs == 1)
-            {
-                throw 3.5;
-            }
-            level.Update();
-            values = level.GetCachedSamples();
-        });
-    level.Subscribe(1);
-    {
-        std::unique_lock<std::mutex> lock(mutex);
-        ASSERT_TRUE(changed.wait_for(lock, s_deadline, [&] { return runs == 1; }));
-    }
-
-    sut->set_level_payload({0, 0, 0, 1, 9});
-
-    std::unique_lock<std::mutex> lock(mutex);
-    EXPECT_TRUE(changed.wait_for(lock, s_deadline, [&] { return !values.empty(); }));
-    EXPECT_EQ(values.back(), std::vector<std::uint8_t>{9});
-    lock.unlock();
-    level.UnsetReceiveHandler();
-    EXPECT_EQ(
-        m_log.count("com: a callback on a worker thread failed: exception of unknown type", ara::log::LogLevel::kError),
-        1U);
 }
 
 } // namespace

@@ -299,6 +299,74 @@ TEST_F(Hostile_peer_test, ConnectionsOfOneUserBeyondItsBoundAreClosedWhileRootsC
     EXPECT_TRUE(eventually([&] { return sut->connections().size() == 3; }, s_deadline));
 }
 
+TEST_F(Hostile_peer_test, BusyFindServiceHandlerGetsOnlyTheNewestListOfTheChangesMeanwhile)
+{
+    auto& finder = m_runtime->get_service_finder();
+    const vela::com::runtime::Service_id service(EchoInterface::service_identifier());
+    std::mutex mutex;
+    std::condition_variable opened;
+    bool gate_open = false;
+    std::vector<std::size_t> busy_got;
+    std::size_t other_got = 0;
+    const auto busy = finder.start_find_service(
+        [&](std::vector<kest::com::cpp_binding::Service_handle> handles)
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            busy_got.push_back(handles.size());
+            opened.wait_for(lock, s_deadline, [&] { return gate_open; });
+        },
+        service,
+        vela::com::runtime::Instance_id("*"));
+    ASSERT_TRUE(eventually(
+        [&]
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            return busy_got.size() == 1;
+        },
+        s_deadline));
+    // a second search, told of each change right after the busy one
+    const auto other = finder.start_find_service(
+        [&](std::vector<kest::com::cpp_binding::Service_handle> handles)
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            other_got = handles.size();
+        },
+        service,
+        vela::com::runtime::Instance_id("*"));
+
+    // three more offers while the busy handler still holds the first list
+    std::vector<std::unique_ptr<tarn1::testing::Local_skeleton>> offers;
+    for (const char* instance : {"a", "b", "c"})
+    {
+        offers.push_back(std::make_unique<tarn1::testing::Local_skeleton>(instance));
+        offers.back()->OfferService();
+    }
+    ASSERT_TRUE(eventually(
+        [&]
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            return other_got == 4;
+        },
+        s_deadline));
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        gate_open = true;
+    }
+    opened.notify_all();
+
+    EXPECT_TRUE(eventually(
+        [&]
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            return busy_got.back() == 4;
+        },
+        s_deadline));
+    finder.stop_find_service(other);
+    finder.stop_find_service(busy);
+    std::lock_guard<std::mutex> lock(mutex);
+    EXPECT_EQ(busy_got, (std::vector<std::size_t>{1, 4}));
+}
+
 /// The provider in a child process whose descriptor limit is low, flooded with connections.
 class Descriptor_limit_test : public ::testing::Test
 {
