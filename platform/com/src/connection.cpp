@@ -1,6 +1,8 @@
 #include "ara/log/logging.h"
+#include "log_limits.hpp"
 #include "runtime.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <poll.h>
@@ -18,12 +20,32 @@ constexpr std::size_t s_read_chunk = 64U * 1024U;
 constexpr int s_max_read_rounds = 16;
 } // namespace
 
-Connection::Connection(
-    Io_loop& loop, int fd, std::weak_ptr<Connection_owner> owner, std::string peer_name, Reading reading)
+Peer_credentials Connection::credentials_of(int fd)
+{
+    Peer_credentials credentials;
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0)
+    {
+        credentials.pid = peer.pid;
+        credentials.uid = peer.uid;
+        credentials.gid = peer.gid;
+        credentials.known = true;
+    }
+    return credentials;
+}
+
+Connection::Connection(Io_loop& loop,
+                       int fd,
+                       std::weak_ptr<Connection_owner> owner,
+                       std::string peer_name,
+                       Peer_credentials peer,
+                       Reading reading)
     : m_loop(loop)
     , m_edge_triggered(reading == Reading::kEdge)
     , m_owner(std::move(owner))
     , m_peer_name(std::move(peer_name))
+    , m_peer(peer)
     , m_fd(fd)
 {
     m_in.resize(s_read_chunk);
@@ -76,7 +98,10 @@ bool Connection::send(const someip::Message_header& header, const std::uint8_t* 
     }
     if (m_out.size() - m_out_offset + total - written > s_max_pending_output)
     {
-        ara::log::LogWarn() << "com: peer " << m_peer_name << " does not read; connection dropped";
+        if (const auto verdict = log_limit(Limited_log::kSlowReader).check(m_peer.uid); verdict.pass)
+        {
+            ara::log::LogWarn() << "com: peer " << m_peer_name << " does not read; connection dropped" << verdict;
+        }
         m_closing = true;
         ::shutdown(m_fd, SHUT_RDWR);
         return false;
@@ -305,11 +330,24 @@ void Connection::flush_output()
 
 Connection::Read_result Connection::read_frames(bool& filled)
 {
-    auto self = shared_from_this();
     filled = false;
+    if (input_waits())
+    {
+        return Read_result::kMore;
+    }
+    if (m_in_size >= someip::kHeader_size)
+    {
+        // Frames a pause left in the buffer go before anything new is read.
+        const Read_result left = take_frames();
+        if (left != Read_result::kMore || input_waits())
+        {
+            return left;
+        }
+    }
     if (m_in.size() - m_in_size < s_read_chunk / 4)
     {
         m_in.resize(m_in_size + s_read_chunk);
+        ++m_in_resizes;
     }
     const std::size_t room = m_in.size() - m_in_size;
     const ssize_t got = ::recv(m_fd, m_in.data() + m_in_size, room, MSG_DONTWAIT);
@@ -323,20 +361,38 @@ Connection::Read_result Connection::read_frames(bool& filled)
     }
     filled = static_cast<std::size_t>(got) == room;
     m_in_size += static_cast<std::size_t>(got);
+    return take_frames();
+}
+
+Connection::Read_result Connection::take_frames()
+{
+    auto self = shared_from_this();
     std::size_t offset = 0;
+    // A frame begun but not complete keeps the room made for it, so that a large frame trickling in
+    // grows the buffer once; frames held back by a pause keep theirs too.
+    bool keep_room = false;
     while (m_in_size - offset >= someip::kHeader_size)
     {
+        if (input_waits())
+        {
+            keep_room = true;
+            break;
+        }
         const someip::Message_header header = someip::decode_header(m_in.data() + offset);
         const someip::Header_check check = someip::check_header(header);
         if (check != someip::Header_check::kOk)
         {
-            ara::log::LogWarn() << "com: dropping connection of " << m_peer_name << ": bad frame ("
-                                << someip::to_string(check) << ")";
+            if (const auto verdict = log_limit(Limited_log::kBadFrame).check(m_peer.uid); verdict.pass)
+            {
+                ara::log::LogWarn() << "com: dropping connection of " << m_peer_name << ": bad frame ("
+                                    << someip::to_string(check) << ")" << verdict;
+            }
             return Read_result::kBad;
         }
         const std::size_t frame = someip::kHeader_size + header.payload_size();
         if (m_in_size - offset < frame)
         {
+            keep_room = frame >= s_read_chunk;
             if (m_in.size() < frame)
             {
                 // Move the partial frame to the front and make room for all of it.
@@ -344,6 +400,7 @@ Connection::Read_result Connection::read_frames(bool& filled)
                 m_in_size -= offset;
                 offset = 0;
                 m_in.resize(frame + s_read_chunk);
+                ++m_in_resizes;
             }
             break;
         }
@@ -358,7 +415,7 @@ Connection::Read_result Connection::read_frames(bool& filled)
         // Nothing more is taken from a connection that is being closed.
         if (m_closing.load(std::memory_order_acquire))
         {
-            return Read_result::kMore;
+            break;
         }
     }
     if (offset > 0)
@@ -366,12 +423,78 @@ Connection::Read_result Connection::read_frames(bool& filled)
         std::memmove(m_in.data(), m_in.data() + offset, m_in_size - offset);
         m_in_size -= offset;
     }
-    if (m_in.size() > 4 * s_read_chunk && m_in_size < s_read_chunk)
+    if (!keep_room && m_in.size() > 4 * s_read_chunk && m_in_size < s_read_chunk)
     {
         m_in.resize(s_read_chunk);
         m_in.shrink_to_fit();
+        ++m_in_resizes;
     }
     return Read_result::kMore;
+}
+
+bool Connection::room_for_a_request() const
+{
+    // The next frame's size is not known before it is read: room means room for the largest.
+    return m_held_requests < s_max_held_requests && m_held_bytes + someip::kMax_payload <= s_max_held_bytes;
+}
+
+bool Connection::input_waits()
+{
+    int input = m_input.load(std::memory_order_acquire);
+    while (input != kReading)
+    {
+        if (input == kPausedWithInput ||
+            m_input.compare_exchange_weak(input, kPausedWithInput, std::memory_order_acq_rel))
+        {
+            return true;
+        }
+    }
+    return false;
+}
+
+void Connection::hold_request(std::size_t payload_bytes)
+{
+    std::lock_guard<std::mutex> lock(m_held_mutex);
+    ++m_held_requests;
+    m_held_bytes += payload_bytes;
+    if (!room_for_a_request())
+    {
+        m_input.store(kPaused, std::memory_order_release);
+    }
+}
+
+void Connection::release_request(std::size_t payload_bytes)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_held_mutex);
+        m_held_requests -= std::min<std::size_t>(m_held_requests, 1);
+        m_held_bytes -= std::min(m_held_bytes, payload_bytes);
+        // Without input waiting (callers waiting for their replies send nothing meanwhile), the
+        // pause ends here at no further cost.
+        if (m_input.load(std::memory_order_acquire) == kReading || !room_for_a_request() ||
+            m_input.exchange(kReading, std::memory_order_acq_rel) != kPausedWithInput)
+        {
+            return;
+        }
+    }
+    // Edge-triggered, the socket reports nothing new for what arrived during the pause: read it now.
+    m_loop.post([self = shared_from_this()] { self->on_io(EPOLLIN); });
+}
+
+Connection::Input_state Connection::input_state() const
+{
+    Input_state state{};
+    {
+        std::lock_guard<std::mutex> lock(m_read_mutex);
+        state.buffered = m_in_size;
+        state.buffer_size = m_in.size();
+        state.buffer_resizes = m_in_resizes;
+    }
+    std::lock_guard<std::mutex> lock(m_held_mutex);
+    state.held_requests = m_held_requests;
+    state.held_bytes = m_held_bytes;
+    state.paused = m_input.load(std::memory_order_relaxed) != kReading;
+    return state;
 }
 
 void Connection::close_on_loop()

@@ -1,5 +1,6 @@
 #include "ara/log/logging.h"
 #include "kest/com/exceptions.h"
+#include "log_limits.hpp"
 #include "runtime.hpp"
 
 #include <algorithm>
@@ -25,6 +26,13 @@ namespace
 
 constexpr const char* s_entry_suffix = ".svc";
 constexpr std::size_t s_max_entry_size = 4096;
+// Any local user can write entries: a rescan reads a bounded number of entry files, keeps a bounded
+// number of entries and watches a bounded number of provider processes.
+constexpr std::size_t s_max_entry_files = 4096;
+constexpr std::size_t s_max_entries = 1024;
+constexpr std::size_t s_max_watched_providers = 256;
+// inotify reads per wake-up; what is left wakes the loop again.
+constexpr int s_max_inotify_reads = 64;
 
 bool ends_with(const std::string& text, const std::string& suffix)
 {
@@ -283,8 +291,12 @@ void Discovery::on_io(std::uint32_t /*events*/)
 {
     alignas(inotify_event) char buffer[4096];
     // Drain the queue; the content does not matter, the directory is read again as a whole.
-    while (::read(m_inotify, buffer, sizeof buffer) > 0)
+    for (int reads = 0; reads < s_max_inotify_reads; ++reads)
     {
+        if (::read(m_inotify, buffer, sizeof buffer) <= 0)
+        {
+            break;
+        }
     }
     rescan();
 }
@@ -294,6 +306,8 @@ void Discovery::rescan()
     std::lock_guard<std::mutex> scanning(m_scan_mutex);
     std::vector<cpp_binding::Service_handle> found;
     std::vector<std::string> stale;
+    std::size_t files_read = 0;
+    bool full = false;
     if (DIR* dir = ::opendir(m_directory.c_str()))
     {
         while (const dirent* item = ::readdir(dir))
@@ -303,6 +317,12 @@ void Discovery::rescan()
             {
                 continue;
             }
+            if (files_read == s_max_entry_files || found.size() == s_max_entries)
+            {
+                full = true;
+                break;
+            }
+            ++files_read;
             const std::string path = m_directory + "/" + name;
             auto handle = read_entry(path);
             // An entry may only name a socket of this directory, so no entry can send clients elsewhere.
@@ -320,6 +340,16 @@ void Discovery::rescan()
             found.push_back(std::move(*handle));
         }
         ::closedir(dir);
+    }
+    if (full)
+    {
+        if (const auto verdict = log_limit(Limited_log::kDiscoveryFull).check(0); verdict.pass)
+        {
+            ara::log::LogWarn() << "com: discovery directory " << m_directory << " holds more than "
+                                << static_cast<std::uint64_t>(s_max_entry_files) << " entry files or "
+                                << static_cast<std::uint64_t>(s_max_entries) << " entries; the rest is ignored"
+                                << verdict;
+        }
     }
     for (const auto& path : stale)
     {
@@ -357,6 +387,17 @@ void Discovery::rescan()
         if (pid == ::getpid() || m_pidfds.count(pid) != 0)
         {
             continue;
+        }
+        if (m_pidfds.size() == s_max_watched_providers)
+        {
+            // The death of the others is noticed when the directory next changes.
+            if (const auto verdict = log_limit(Limited_log::kDiscoveryFull).check(1); verdict.pass)
+            {
+                ara::log::LogWarn() << "com: discovery watches at most "
+                                    << static_cast<std::uint64_t>(s_max_watched_providers)
+                                    << " provider processes; the others are not watched" << verdict;
+            }
+            break;
         }
         const int fd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
         if (fd < 0)

@@ -2,6 +2,7 @@
 #include "kest/com/cpp_binding/method_dispatcher.h"
 #include "kest/com/cpp_binding/method_impl_base.h"
 #include "kest/com/exceptions.h"
+#include "log_limits.hpp"
 #include "runtime.hpp"
 
 namespace kest::com::internal
@@ -53,14 +54,47 @@ void Dispatcher_core::remove_method(std::uint16_t id)
     wait_until_idle();
 }
 
+namespace
+{
+
+/// Tells the connection a request came from that the request no longer waits: its handler has
+/// it now (and the caller its reply soon), or it is dropped.
+void release(const cpp_binding::Reply_token& reply)
+{
+    if (auto connection = reply.connection.lock())
+    {
+        connection->release_request(reply.request.payload_size());
+    }
+}
+
+void log_method_failure(const cpp_binding::Reply_token& reply, const char* what)
+{
+    const auto connection = reply.connection.lock();
+    const std::uint64_t uid = connection ? connection->peer().uid : 0;
+    if (const auto verdict = log_limit(Limited_log::kMethodFailed).check((uid << 16) | reply.request.method_id);
+        verdict.pass)
+    {
+        ara::log::LogError() << "com: method " << reply.request.method_id << " failed: " << what << verdict;
+    }
+}
+
+} // namespace
+
 void Dispatcher_core::dispatch(const cpp_binding::Reply_token& reply,
                                const vela::com::runtime::Serialized_payload& request)
 {
-    m_strand.post([self = shared_from_this(), reply, request] { self->run(reply, request); });
+    if (!m_strand.post([self = shared_from_this(), reply, request] { self->run(reply, request); }))
+    {
+        // The skeleton is going: the request is dropped unhandled.
+        release(reply);
+    }
 }
 
 void Dispatcher_core::run(const cpp_binding::Reply_token& reply, const vela::com::runtime::Serialized_payload& request)
 {
+    // Released before the reply can go, so that the caller's next request finds room, and the
+    // connection's input need not be woken for it.
+    release(reply);
     std::lock_guard<std::mutex> running(m_run_mutex);
     const cpp_binding::Method_impl_base* method = nullptr;
     {
@@ -87,7 +121,12 @@ void Dispatcher_core::run(const cpp_binding::Reply_token& reply, const vela::com
     }
     catch (const std::exception& error)
     {
-        ara::log::LogError() << "com: method " << reply.request.method_id << " failed: " << error.what();
+        log_method_failure(reply, error.what());
+        cpp_binding::Method_impl_base::reply_method(reply, {}, someip::return_code::kNotOk);
+    }
+    catch (...)
+    {
+        log_method_failure(reply, "exception of unknown type");
         cpp_binding::Method_impl_base::reply_method(reply, {}, someip::return_code::kNotOk);
     }
 }

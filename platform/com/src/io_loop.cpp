@@ -1,5 +1,6 @@
 #include "ara/log/logging.h"
 #include "kest/com/exceptions.h"
+#include "run_guarded.hpp"
 #include "runtime.hpp"
 
 #include <cerrno>
@@ -254,7 +255,7 @@ void Io_loop::poll_once()
         {
             continue;
         }
-        handler->on_io(events[i].events);
+        run_guarded([&handler, &events, i] { handler->on_io(events[i].events); });
         std::lock_guard<std::mutex> lock(m_mutex);
         const auto found = m_watched.find(fd);
         if (found != m_watched.end() && found->second.generation == generation && !found->second.suspended &&
@@ -286,14 +287,14 @@ void Io_loop::run_tasks_and_deadlines()
     }
     for (auto& task : m_running)
     {
-        task();
+        run_guarded(task);
     }
     m_running.clear();
     for (auto& deadline : m_due)
     {
         if (auto target = deadline.target.lock())
         {
-            target->on_deadline(deadline.tag);
+            run_guarded([&target, &deadline] { target->on_deadline(deadline.tag); });
         }
     }
     m_due.clear();

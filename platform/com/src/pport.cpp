@@ -3,6 +3,7 @@
 #include "ara/log/logging.h"
 #include "kest/com/cpp_binding/field_handler.h"
 #include "kest/com/exceptions.h"
+#include "log_limits.hpp"
 #include "runtime.hpp"
 
 #include <algorithm>
@@ -48,27 +49,46 @@ std::uint64_t own_start_time()
     return s_start_time;
 }
 
-/// Accepts the connections of one port's listening socket.
-class Listener : public Io_handler
+/// Accepts the connections of one port's listening socket. When accepting fails for lack of
+/// descriptors or memory, the socket leaves the wait for a while: it would report the same waiting
+/// connection again at once and keep the workers spinning.
+class Listener : public Io_handler, public Deadline_target, public std::enable_shared_from_this<Listener>
 {
   public:
-    Listener(std::weak_ptr<Pport_core> port, int fd)
-        : m_port(std::move(port))
+    Listener(Io_loop& loop, std::weak_ptr<Pport_core> port, int fd)
+        : m_loop(loop)
+        , m_port(std::move(port))
         , m_fd(fd)
     {
     }
     void on_io(std::uint32_t /*events*/) override
     {
-        if (auto port = m_port.lock())
+        auto port = m_port.lock();
+        if (port && port->accept_connections(m_fd) == Pport_core::Accept_result::kPause)
         {
-            port->accept_connections(m_fd);
+            m_loop.suspend(m_fd);
+            m_loop.schedule(Clock::now() + Pport_core::s_accept_pause, weak_from_this(), 0);
         }
+    }
+    void on_deadline(std::uint64_t /*tag*/) override
+    {
+        // Once the socket is closed the loop no longer holds this listener and the deadline finds
+        // nobody; until then the descriptor is still this listener's.
+        m_loop.resume(m_fd, EPOLLIN);
     }
 
   private:
+    Io_loop& m_loop;
     std::weak_ptr<Pport_core> m_port;
     int m_fd;
 };
+
+/// The uid a connection counts under; a peer whose credentials cannot be read counts as an
+/// unprivileged user of its own.
+uid_t counted_uid(const Peer_credentials& peer)
+{
+    return peer.known ? peer.uid : static_cast<uid_t>(-1);
+}
 
 } // namespace
 
@@ -128,7 +148,7 @@ void Pport_core::start_offer()
     handle.start_time = own_start_time();
     try
     {
-        m_runtime->loop().add(fd, EPOLLIN, std::make_shared<Listener>(weak_from_this(), fd));
+        m_runtime->loop().add(fd, EPOLLIN, std::make_shared<Listener>(m_runtime->loop(), weak_from_this(), fd));
         m_entry_file = m_runtime->discovery().publish(handle, m_description);
     }
     catch (...)
@@ -147,7 +167,7 @@ void Pport_core::start_offer()
 
 void Pport_core::stop_offer()
 {
-    std::unordered_set<std::shared_ptr<Connection>> connections;
+    std::unordered_map<std::shared_ptr<Connection>, Peer> connections;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (!m_offered)
@@ -168,9 +188,10 @@ void Pport_core::stop_offer()
             });
         ::unlink(m_endpoint.c_str());
         connections.swap(m_connections);
+        m_connections_per_uid.clear();
         m_subscribers.clear();
     }
-    for (const auto& connection : connections)
+    for (const auto& [connection, peer] : connections)
     {
         connection->close();
     }
@@ -182,34 +203,110 @@ bool Pport_core::is_offered() const
     return m_offered;
 }
 
-void Pport_core::accept_connections(int listen_fd)
+Pport_core::Accept_result Pport_core::accept_connections(int listen_fd)
 {
-    for (;;)
+    // A bounded number per turn, so that a flood of connections cannot keep the I/O thread here.
+    constexpr int s_max_accepts = 64;
+    for (int attempt = 0; attempt < s_max_accepts; ++attempt)
     {
         const int fd = ::accept4(listen_fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0)
         {
-            return;
-        }
-        ucred peer{};
-        socklen_t size = sizeof peer;
-        std::string name = "client";
-        if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0)
-        {
-            name = "pid " + std::to_string(peer.pid);
-        }
-        auto connection =
-            std::make_shared<Connection>(m_runtime->loop(), fd, weak_from_this(), name, Connection::Reading::kEdge);
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            if (!m_offered || m_listen_fd != listen_fd)
+            const int error = errno;
+            if (error == EINTR || error == ECONNABORTED || error == EPROTO)
             {
                 continue;
             }
-            m_connections.insert(connection);
+            if (error == EAGAIN || error == EWOULDBLOCK)
+            {
+                m_accept_failing = false;
+                return Accept_result::kDone;
+            }
+            // Out of descriptors or memory (EMFILE, ENFILE, ENOBUFS, ENOMEM), or something
+            // unforeseen: the connection stays queued and the socket would report it again at once.
+            if (!m_accept_failing)
+            {
+                // Once per episode, until a connection is accepted again or none waits any more.
+                m_accept_failing = true;
+                const auto verdict = log_limit(Limited_log::kAcceptPaused).check(static_cast<std::uint64_t>(listen_fd));
+                if (verdict.pass)
+                {
+                    ara::log::LogWarn() << "com: cannot accept connections to " << m_service.to_string() << " instance "
+                                        << m_instance.to_string() << ": " << std::strerror(error)
+                                        << "; accepting paused for 100 ms" << verdict;
+                }
+            }
+            return Accept_result::kPause;
         }
-        connection->open();
+        m_accept_failing = false;
+        const Peer_credentials peer = Connection::credentials_of(fd);
+        const uid_t uid = counted_uid(peer);
+        std::unique_lock<std::mutex> lock(m_mutex);
+        if (!m_offered || m_listen_fd != listen_fd)
+        {
+            lock.unlock();
+            ::close(fd);
+            continue;
+        }
+        const auto& settings = m_runtime->settings();
+        const auto of_user = m_connections_per_uid.find(uid);
+        const std::size_t user_count = of_user == m_connections_per_uid.end() ? 0 : of_user->second;
+        const bool too_many = m_connections.size() >= settings.max_connections;
+        if (too_many || (uid != 0 && user_count >= settings.max_connections_per_uid))
+        {
+            const std::size_t open = too_many ? m_connections.size() : user_count;
+            lock.unlock();
+            ::close(fd);
+            if (const auto verdict = log_limit(Limited_log::kRefusedConnection).check(uid); verdict.pass)
+            {
+                ara::log::LogWarn() << "com: refusing a connection of pid " << static_cast<std::int32_t>(peer.pid)
+                                    << " (uid " << static_cast<std::uint32_t>(uid) << ") to " << m_service.to_string()
+                                    << " instance " << m_instance.to_string() << ": "
+                                    << static_cast<std::uint64_t>(open)
+                                    << (too_many ? " connections open" : " connections of that user open") << verdict;
+            }
+            continue;
+        }
+        auto connection = std::make_shared<Connection>(m_runtime->loop(),
+                                                       fd,
+                                                       weak_from_this(),
+                                                       "pid " + std::to_string(peer.pid),
+                                                       peer,
+                                                       Connection::Reading::kEdge);
+        m_connections.emplace(connection, Peer{});
+        if (uid != 0)
+        {
+            ++m_connections_per_uid[uid];
+        }
+        lock.unlock();
+        try
+        {
+            connection->open();
+        }
+        catch (const std::exception& error)
+        {
+            // The kernel would not watch one more descriptor: this connection goes, the port stays.
+            if (const auto verdict = log_limit(Limited_log::kRefusedConnection).check(uid); verdict.pass)
+            {
+                ara::log::LogWarn() << "com: cannot serve a connection to " << m_service.to_string() << ": "
+                                    << error.what() << verdict;
+            }
+            connection->close();
+        }
     }
+    return Accept_result::kMore;
+}
+
+std::vector<std::shared_ptr<Connection>> Pport_core::connections() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::vector<std::shared_ptr<Connection>> open;
+    open.reserve(m_connections.size());
+    for (const auto& [connection, peer] : m_connections)
+    {
+        open.push_back(connection);
+    }
+    return open;
 }
 
 void Pport_core::reply(const std::shared_ptr<Connection>& connection,
@@ -280,6 +377,9 @@ void Pport_core::on_frame(const std::shared_ptr<Connection>& connection,
             reply(connection, header, someip::return_code::kNotReady, nullptr);
             return;
         }
+        // Held until its handler starts, so that a peer that sends faster than the handlers work
+        // is not read any further (its requests stay in its socket).
+        connection->hold_request(payload.size());
         dispatcher->dispatch(cpp_binding::Reply_token{connection, header}, payload);
         return;
     }
@@ -287,10 +387,31 @@ void Pport_core::on_frame(const std::shared_ptr<Connection>& connection,
     {
         const std::uint16_t event_id = header.method_id;
         std::lock_guard<std::mutex> lock(m_mutex);
+        const auto peer = m_connections.find(connection);
+        if (peer == m_connections.end())
+        {
+            return;
+        }
         auto& subscribers = m_subscribers[event_id];
         if (std::find(subscribers.begin(), subscribers.end(), connection) == subscribers.end())
         {
+            if (peer->second.subscriptions >= s_max_subscriptions)
+            {
+                if (subscribers.empty())
+                {
+                    m_subscribers.erase(event_id);
+                }
+                if (const auto verdict = log_limit(Limited_log::kTooManySubscriptions).check(connection->peer().uid);
+                    verdict.pass)
+                {
+                    ara::log::LogWarn() << "com: ignoring a subscription of " << connection->peer_name() << " to event "
+                                        << event_id << ": " << static_cast<std::uint64_t>(s_max_subscriptions)
+                                        << " events subscribed already" << verdict;
+                }
+                return;
+            }
             subscribers.push_back(connection);
+            ++peer->second.subscriptions;
         }
         someip::Message_header ack = header;
         ack.message_type = Message_type::kSubscribeAck;
@@ -306,13 +427,33 @@ void Pport_core::on_frame(const std::shared_ptr<Connection>& connection,
     case Message_type::kUnsubscribe:
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        auto& subscribers = m_subscribers[header.method_id];
-        subscribers.erase(std::remove(subscribers.begin(), subscribers.end(), connection), subscribers.end());
+        const auto found = m_subscribers.find(header.method_id);
+        const auto peer = m_connections.find(connection);
+        if (found == m_subscribers.end() || peer == m_connections.end())
+        {
+            return;
+        }
+        auto& subscribers = found->second;
+        const auto position = std::find(subscribers.begin(), subscribers.end(), connection);
+        if (position == subscribers.end())
+        {
+            return;
+        }
+        subscribers.erase(position);
+        --peer->second.subscriptions;
+        if (subscribers.empty())
+        {
+            m_subscribers.erase(found);
+        }
         return;
     }
     default:
-        ara::log::LogWarn() << "com: dropping connection of " << connection->peer_name() << ": unexpected message type "
-                            << static_cast<std::uint8_t>(header.message_type);
+        if (const auto verdict = log_limit(Limited_log::kBadFrame).check(connection->peer().uid); verdict.pass)
+        {
+            ara::log::LogWarn() << "com: dropping connection of " << connection->peer_name()
+                                << ": unexpected message type " << static_cast<std::uint8_t>(header.message_type)
+                                << verdict;
+        }
         connection->close();
         return;
     }
@@ -321,10 +462,24 @@ void Pport_core::on_frame(const std::shared_ptr<Connection>& connection,
 void Pport_core::on_closed(const std::shared_ptr<Connection>& connection)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_connections.erase(connection);
-    for (auto& [event_id, subscribers] : m_subscribers)
+    if (m_connections.erase(connection) == 0)
     {
+        // Withdrawn meanwhile: the counts went with the offer.
+        return;
+    }
+    const uid_t uid = counted_uid(connection->peer());
+    if (const auto of_user = m_connections_per_uid.find(uid); of_user != m_connections_per_uid.end())
+    {
+        if (--of_user->second == 0)
+        {
+            m_connections_per_uid.erase(of_user);
+        }
+    }
+    for (auto it = m_subscribers.begin(); it != m_subscribers.end();)
+    {
+        auto& subscribers = it->second;
         subscribers.erase(std::remove(subscribers.begin(), subscribers.end(), connection), subscribers.end());
+        it = subscribers.empty() ? m_subscribers.erase(it) : std::next(it);
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "ara/log/logging.h"
 #include "kest/com/exceptions.h"
+#include "log_limits.hpp"
 #include "runtime.hpp"
 
 #include <cerrno>
@@ -87,8 +88,12 @@ void Rport_core::connect_to(const cpp_binding::Service_handle& handle)
         ::close(fd);
         return;
     }
-    auto connection = std::make_shared<Connection>(
-        m_runtime->loop(), fd, weak_from_this(), handle.endpoint, Connection::Reading::kOnce);
+    auto connection = std::make_shared<Connection>(m_runtime->loop(),
+                                                   fd,
+                                                   weak_from_this(),
+                                                   handle.endpoint,
+                                                   Connection::credentials_of(fd),
+                                                   Connection::Reading::kOnce);
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_shut_down || m_connection)
@@ -96,6 +101,7 @@ void Rport_core::connect_to(const cpp_binding::Service_handle& handle)
             return;
         }
         m_connection = connection;
+        ++m_connection_serial;
         m_handle = handle;
         connection->open();
         for (const auto& [event_id, event] : m_events)
@@ -330,10 +336,33 @@ void Rport_core::on_frame(const std::shared_ptr<Connection>& connection,
     case Message_type::kSubscribeAck:
         return;
     default:
-        ara::log::LogWarn() << "com: dropping connection to " << connection->peer_name() << ": unexpected message type "
-                            << static_cast<std::uint8_t>(header.message_type);
+        if (const auto verdict = log_limit(Limited_log::kBadFrame).check(connection->peer().uid); verdict.pass)
+        {
+            ara::log::LogWarn() << "com: dropping connection to " << connection->peer_name()
+                                << ": unexpected message type " << static_cast<std::uint8_t>(header.message_type)
+                                << verdict;
+        }
         connection->close();
         return;
+    }
+}
+
+void Rport_core::report_undecodable(std::uint16_t event_id, std::size_t payload_bytes)
+{
+    std::string service;
+    std::string instance;
+    std::uint64_t key = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        service = m_handle.service_id.to_string();
+        instance = m_handle.instance_id.to_string();
+        key = (m_connection_serial << 16) | event_id;
+    }
+    if (const auto verdict = m_undecodable_log.check(key); verdict.pass)
+    {
+        ara::log::LogWarn() << "com: dropping an undecodable notification of " << service << " instance " << instance
+                            << " event " << event_id << ": " << static_cast<std::uint64_t>(payload_bytes)
+                            << " payload bytes" << verdict;
     }
 }
 
@@ -595,6 +624,11 @@ std::size_t Rport::take_samples(std::uint16_t event_id, std::vector<vela::com::r
 bool Rport::is_connected() const
 {
     return m_core->is_connected();
+}
+
+void Rport::report_undecodable_sample(std::uint16_t event_id, std::size_t payload_bytes)
+{
+    m_core->report_undecodable(event_id, payload_bytes);
 }
 
 void Rport::set_call_timeout(std::chrono::milliseconds timeout)

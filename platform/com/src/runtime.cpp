@@ -44,6 +44,10 @@ Settings Settings::from_environment()
         "TARN1_COM_CALL_TIMEOUT_MS", static_cast<std::uint64_t>(s_default_call_timeout.count())));
     settings.workers = static_cast<std::size_t>(
         std::clamp<std::uint64_t>(number_from_environment("TARN1_COM_WORKERS", s_default_workers), s_min_workers, 64));
+    settings.max_connections =
+        static_cast<std::size_t>(number_from_environment("TARN1_COM_MAX_CONNECTIONS", s_default_max_connections));
+    settings.max_connections_per_uid = static_cast<std::size_t>(
+        number_from_environment("TARN1_COM_MAX_CONNECTIONS_PER_UID", s_default_max_connections_per_uid));
     return settings;
 }
 
@@ -159,23 +163,37 @@ void Search::on_entries_changed(const std::vector<cpp_binding::Service_handle>& 
         return;
     }
     m_last = matching;
+    m_next = std::move(matching);
+    // One hand-over at a time, whatever a busy handler and a directory that keeps changing meet.
+    if (m_hand_over_queued)
+    {
+        return;
+    }
+    m_hand_over_queued = true;
     m_strand.post(
-        [weak = weak_from_this(), matching = std::move(matching)]() mutable
+        [weak = weak_from_this()]
         {
-            auto self = weak.lock();
-            if (!self)
+            if (auto self = weak.lock())
             {
-                return;
+                self->hand_over();
             }
-            {
-                std::lock_guard<std::mutex> guard(self->m_mutex);
-                if (self->m_stopped)
-                {
-                    return;
-                }
-            }
-            self->m_handler(std::move(matching));
         });
+}
+
+void Search::hand_over()
+{
+    std::vector<cpp_binding::Service_handle> matching;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_hand_over_queued = false;
+        if (m_stopped || !m_next)
+        {
+            return;
+        }
+        matching = std::move(*m_next);
+        m_next.reset();
+    }
+    m_handler(std::move(matching));
 }
 
 } // namespace kest::com::internal

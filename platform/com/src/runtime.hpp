@@ -7,6 +7,7 @@
 #include "kest/com/someip/message_header.h"
 #include "kest/com/static_thread_pool.h"
 #include "kest/com/strand.h"
+#include "tarn1/log_limit/log_rate_limiter.hpp"
 #include "vela/com/future.h"
 #include "vela/com/runtime/types.h"
 
@@ -21,6 +22,7 @@
 #include <optional>
 #include <queue>
 #include <string>
+#include <sys/types.h>
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
@@ -45,11 +47,19 @@ struct Settings
     static constexpr std::size_t s_default_workers = 5;
     static constexpr std::size_t s_min_workers = 2;
 
+    // Connections one offered instance keeps at once, in all and per user (root's count only to
+    // the total), so that one local user cannot take all of them, nor all descriptors.
+    static constexpr std::size_t s_default_max_connections = 256;
+    static constexpr std::size_t s_default_max_connections_per_uid = 64;
+
     std::string directory{s_default_directory};
     std::chrono::milliseconds call_timeout{s_default_call_timeout};
     std::size_t workers{s_default_workers};
+    std::size_t max_connections{s_default_max_connections};
+    std::size_t max_connections_per_uid{s_default_max_connections_per_uid};
 
-    /// TARN1_COM_DIR, TARN1_COM_CALL_TIMEOUT_MS, TARN1_COM_WORKERS override the defaults.
+    /// TARN1_COM_DIR, TARN1_COM_CALL_TIMEOUT_MS, TARN1_COM_WORKERS, TARN1_COM_MAX_CONNECTIONS and
+    /// TARN1_COM_MAX_CONNECTIONS_PER_UID override the defaults.
     static Settings from_environment();
 };
 
@@ -162,6 +172,16 @@ class Connection_owner
     virtual void on_closed(const std::shared_ptr<class Connection>& connection) = 0;
 };
 
+/// Who is at the other end of a unix socket, as the kernel recorded it when the connection was made.
+struct Peer_credentials
+{
+    pid_t pid{0};
+    uid_t uid{0};
+    gid_t gid{0};
+    /// False when the kernel would not tell (then the ids are 0).
+    bool known{false};
+};
+
 /// One unix stream connection carrying framed messages. The I/O thread reads; any thread writes
 /// (directly when the socket takes it, else through a bounded buffer flushed by the I/O thread).
 class Connection : public Io_handler, public std::enable_shared_from_this<Connection>
@@ -169,6 +189,27 @@ class Connection : public Io_handler, public std::enable_shared_from_this<Connec
   public:
     /// Bytes a slow peer may leave unread before the connection is dropped.
     static constexpr std::size_t s_max_pending_output = 8U * 1024U * 1024U;
+    /// What a peer may make the provider hold at once: requests read whose handler has not started
+    /// yet, and their payload bytes. The connection takes no further frame while the next one could
+    /// exceed either.
+    static constexpr std::size_t s_max_held_requests = 64;
+    static constexpr std::size_t s_max_held_bytes = 4U * 1024U * 1024U;
+
+    /// What the connection holds of its peer's input; for inspection.
+    struct Input_state
+    {
+        std::size_t held_requests;
+        std::size_t held_bytes;
+        bool paused;
+        /// Bytes read but not yet taken as frames, and the size of the buffer holding them.
+        std::size_t buffered;
+        std::size_t buffer_size;
+        /// How often the buffer was grown or shrunk since the connection was opened.
+        std::size_t buffer_resizes;
+    };
+
+    /// The credentials of the peer of a connected unix socket.
+    static Peer_credentials credentials_of(int fd);
 
     /// How the I/O thread is told of data: kOnce reports the socket to one worker and re-arms it
     /// once handled, and lets a waiting caller take the socket over (read_here_until); kEdge reports
@@ -179,7 +220,12 @@ class Connection : public Io_handler, public std::enable_shared_from_this<Connec
         kEdge
     };
 
-    Connection(Io_loop& loop, int fd, std::weak_ptr<Connection_owner> owner, std::string peer_name, Reading reading);
+    Connection(Io_loop& loop,
+               int fd,
+               std::weak_ptr<Connection_owner> owner,
+               std::string peer_name,
+               Peer_credentials peer,
+               Reading reading);
     ~Connection() override;
 
     /// Starts reading; call once after construction.
@@ -198,7 +244,16 @@ class Connection : public Io_handler, public std::enable_shared_from_this<Connec
     /// Gives a reservation that no reader has taken, made at or before the given time, back to the
     /// I/O thread; true when a newer one is left in place.
     bool unreserve_unless_newer_than(Clock::time_point made);
+    /// Counts a request its owner took from on_frame for handling later (I/O thread). Without room
+    /// for another request within the bounds, the connection takes no further frames until
+    /// release_request makes room.
+    void hold_request(std::size_t payload_bytes);
+    /// Counts a held request as taken by its handler (or dropped); with room again, reading
+    /// resumes. Any thread.
+    void release_request(std::size_t payload_bytes);
+    Input_state input_state() const;
     const std::string& peer_name() const noexcept { return m_peer_name; }
+    const Peer_credentials& peer() const noexcept { return m_peer; }
 
     void on_io(std::uint32_t events) override;
 
@@ -212,6 +267,13 @@ class Connection : public Io_handler, public std::enable_shared_from_this<Connec
 
     /// One read and the frames it completes; filled when the read took all the room it had.
     Read_result read_frames(bool& filled);
+    /// Hands the complete frames of the buffer to the owner, unless held requests pause the input.
+    Read_result take_frames();
+    /// Under m_held_mutex: whether one more request of the largest size fits within the bounds.
+    bool room_for_a_request() const;
+    /// Whether input is paused for held requests; if so, notes that input waits, so that the
+    /// release making room reads it (the edge-triggered socket will not report it again). I/O thread.
+    bool input_waits();
     bool reading_elsewhere() const;
     void flush_output();
     void close_on_loop();
@@ -221,10 +283,27 @@ class Connection : public Io_handler, public std::enable_shared_from_this<Connec
     const bool m_edge_triggered;
     std::weak_ptr<Connection_owner> m_owner;
     std::string m_peer_name;
-    // Guards m_in and m_in_size: met by the I/O thread and a thread reading its own reply here.
-    std::mutex m_read_mutex;
+    const Peer_credentials m_peer;
+    // Guards the input buffer: met by the I/O thread, a thread reading its own reply here, and
+    // inspection.
+    mutable std::mutex m_read_mutex;
     std::vector<std::uint8_t> m_in;
     std::size_t m_in_size{0};
+    std::size_t m_in_resizes{0};
+    enum Input : int
+    {
+        kReading,
+        kPaused,
+        // Paused, and input has come (or frames are buffered) since: resuming must read it.
+        kPausedWithInput
+    };
+    // Guards the held requests: met by the I/O thread (taking requests) and the workers (done with
+    // them). m_input is set to kPaused and back to kReading under it; the I/O thread reads it
+    // without the lock and turns kPaused into kPausedWithInput.
+    mutable std::mutex m_held_mutex;
+    std::size_t m_held_requests{0};
+    std::size_t m_held_bytes{0};
+    std::atomic<int> m_input{kReading};
     // Guards the members below: met by every writing thread, the I/O thread and a thread reading here.
     // The two flags are written under it and also read without it, by readers that only look.
     std::mutex m_write_mutex;
@@ -336,7 +415,22 @@ class Pport_core : public Connection_owner, public std::enable_shared_from_this<
                    std::optional<std::uint16_t> getter,
                    const vela::com::runtime::Serialized_payload& value);
     void set_dispatcher(std::weak_ptr<class Dispatcher_core> dispatcher);
-    void accept_connections(int listen_fd);
+
+    enum class Accept_result
+    {
+        /// Nothing more is waiting.
+        kDone,
+        /// More may be waiting; the listening socket reports them again.
+        kMore,
+        /// Out of descriptors or memory: listen again after s_accept_pause.
+        kPause
+    };
+    static constexpr std::chrono::milliseconds s_accept_pause{100};
+    /// Accepts what waits on the listening socket, a bounded number per call; closes at once the
+    /// connections beyond the bounds of the settings. I/O thread.
+    Accept_result accept_connections(int listen_fd);
+    /// The open connections, for inspection. Any thread.
+    std::vector<std::shared_ptr<Connection>> connections() const;
 
     void on_frame(const std::shared_ptr<Connection>& connection,
                   const someip::Message_header& header,
@@ -345,11 +439,19 @@ class Pport_core : public Connection_owner, public std::enable_shared_from_this<
 
     const Runtime& runtime() const noexcept { return *m_runtime; }
 
+    /// Distinct events one connection may subscribe to; further subscriptions are ignored.
+    static constexpr std::size_t s_max_subscriptions = 64;
+
   private:
     struct Field
     {
         std::optional<std::uint16_t> getter;
         vela::com::runtime::Serialized_payload value;
+    };
+    /// What the port keeps per connection.
+    struct Peer
+    {
+        std::size_t subscriptions{0};
     };
 
     void reply(const std::shared_ptr<Connection>& connection,
@@ -365,6 +467,9 @@ class Pport_core : public Connection_owner, public std::enable_shared_from_this<
     vela::com::runtime::Instance_id m_instance;
     connector::Service_interface_description m_description;
     std::uint16_t m_numeric_id;
+    // Accepting has failed for lack of resources since a connection was last accepted; only the
+    // I/O thread uses it.
+    bool m_accept_failing{false};
     // Guards everything below: met by the I/O thread (accepting, receiving) and the threads that
     // offer, withdraw, notify and update fields.
     mutable std::mutex m_mutex;
@@ -372,7 +477,9 @@ class Pport_core : public Connection_owner, public std::enable_shared_from_this<
     int m_listen_fd{-1};
     std::string m_endpoint;
     std::string m_entry_file;
-    std::unordered_set<std::shared_ptr<Connection>> m_connections;
+    std::unordered_map<std::shared_ptr<Connection>, Peer> m_connections;
+    // Open connections per peer uid, root's not counted.
+    std::unordered_map<uid_t, std::size_t> m_connections_per_uid;
     std::map<std::uint16_t, std::vector<std::shared_ptr<Connection>>> m_subscribers;
     std::map<std::uint16_t, Field> m_fields;
     std::weak_ptr<Dispatcher_core> m_dispatcher;
@@ -430,6 +537,9 @@ class Rport_core : public Connection_owner,
     std::size_t take_samples(std::uint16_t event_id, std::vector<vela::com::runtime::Serialized_payload>& out);
     bool is_connected() const;
     void set_call_timeout(std::chrono::milliseconds timeout);
+    /// Logs a sample of event_id that could not be decoded, at most once per second per event and
+    /// connection. Any thread.
+    void report_undecodable(std::uint16_t event_id, std::size_t payload_bytes);
 
     void on_frame(const std::shared_ptr<Connection>& connection,
                   const someip::Message_header& header,
@@ -476,6 +586,8 @@ class Rport_core : public Connection_owner,
     mutable std::mutex m_mutex;
     cpp_binding::Service_handle m_handle;
     std::shared_ptr<Connection> m_connection;
+    // Counts the connections made, so that log limits apply per connection.
+    std::uint64_t m_connection_serial{0};
     bool m_shut_down{false};
     std::chrono::milliseconds m_timeout;
     std::uint16_t m_next_session{0};
@@ -483,6 +595,7 @@ class Rport_core : public Connection_owner,
     bool m_reservation_check_armed{false};
     std::unordered_map<std::uint16_t, Pending> m_pending;
     std::map<std::uint16_t, Event> m_events;
+    tarn1::log_limit::Log_rate_limiter m_undecodable_log{std::chrono::seconds(1), 1, 16};
 };
 
 /// One running search of a service finder.
@@ -496,17 +609,25 @@ class Search : public Discovery_listener, public std::enable_shared_from_this<Se
 
     void start();
     void stop();
+    /// Hands the matching instances to the handler when they changed. Lists that come while the
+    /// handler has not yet run for the one before are merged: it gets the newest. I/O thread.
     void on_entries_changed(const std::vector<cpp_binding::Service_handle>& offered) override;
 
   private:
+    /// On the strand: the newest list to the handler.
+    void hand_over();
+
     std::shared_ptr<Runtime> m_runtime;
     cpp_binding::Find_service_handler m_handler;
     vela::com::runtime::Service_id m_service;
     vela::com::runtime::Instance_id m_instance;
     Strand m_strand;
-    // Guards m_last and m_stopped: met by the I/O thread, the strand's worker and the stopping thread.
+    // Guards the members below: met by the I/O thread, the strand's worker and the stopping thread.
     std::mutex m_mutex;
     std::optional<std::vector<cpp_binding::Service_handle>> m_last;
+    // The list waiting for the handler, and whether a hand-over is queued on the strand for it.
+    std::optional<std::vector<cpp_binding::Service_handle>> m_next;
+    bool m_hand_over_queued{false};
     bool m_stopped{false};
 };
 

@@ -1,5 +1,8 @@
+#include "ara/log/logging.h"
 #include "kest/com/static_thread_pool.h"
 #include "kest/com/strand.h"
+#include "log_limits.hpp"
+#include "run_guarded.hpp"
 
 #include <algorithm>
 #include <condition_variable>
@@ -15,6 +18,20 @@ thread_local const static_thread_pool* t_current_pool = nullptr;
 // The pool whose poll turn this thread holds.
 thread_local const static_thread_pool* t_polling_pool = nullptr;
 } // namespace
+
+namespace internal
+{
+
+void report_callback_failure(const std::exception* error) noexcept
+{
+    if (const auto verdict = log_limit(Limited_log::kCallbackFailed).check(error != nullptr ? 0 : 1); verdict.pass)
+    {
+        ara::log::LogError() << "com: a callback on a worker thread failed: "
+                             << (error != nullptr ? error->what() : "exception of unknown type") << verdict;
+    }
+}
+
+} // namespace internal
 
 static_thread_pool::static_thread_pool(std::size_t threads)
 {
@@ -139,7 +156,7 @@ void static_thread_pool::work()
             {
                 wake->interrupt();
             }
-            task();
+            internal::run_guarded(task);
             task = nullptr;
             lock.lock();
             continue;
@@ -160,7 +177,7 @@ void static_thread_pool::work()
             ++m_polling;
             lock.unlock();
             t_polling_pool = this;
-            poller->poll_once();
+            internal::run_guarded([poller] { poller->poll_once(); });
             t_polling_pool = nullptr;
             lock.lock();
             --m_polling;
@@ -197,7 +214,8 @@ struct Strand::State : std::enable_shared_from_this<Strand::State>
             tasks.pop_front();
             runner = std::this_thread::get_id();
             lock.unlock();
-            task();
+            // Caught here, so that the strand goes on with its next task instead of staying busy.
+            internal::run_guarded(task);
             task = nullptr;
             lock.lock();
             runner = std::thread::id{};
@@ -218,14 +236,14 @@ Strand::~Strand()
     close();
 }
 
-void Strand::post(std::function<void()> task)
+bool Strand::post(std::function<void()> task)
 {
     bool schedule = false;
     {
         std::lock_guard<std::mutex> lock(m_state->mutex);
         if (m_state->closed)
         {
-            return;
+            return false;
         }
         m_state->tasks.push_back(std::move(task));
         if (!m_state->scheduled)
@@ -238,6 +256,7 @@ void Strand::post(std::function<void()> task)
     {
         m_state->pool.post([state = m_state] { state->drain(); });
     }
+    return true;
 }
 
 bool Strand::running_in_this_thread() const

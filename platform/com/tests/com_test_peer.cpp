@@ -1,19 +1,24 @@
 // Helper program of the middleware tests: offers the test service "tarn1::test::Echo" under the
 // instance given as first argument and follows command lines on standard input.
+//   com_test_peer <instance> [--nofile N]     (--nofile: the process's descriptor limit)
 //   method 0  echoes its request payload
 //   method 1  never replies
 //   method 2  replies after the delay in ms given as u32 argument
 //   event 0   a field ("Level"), initial value 00; "set HEX" updates it
-// Commands: "withdraw", "offer", "set HEX", "quit". Prints "offered", "withdrawn", "set" when done.
+// Commands: "withdraw", "offer", "set HEX", "quit", "logged TEXT". Prints "offered", "withdrawn",
+// "set" when done, and "logged N" with the number of log messages so far that contain TEXT.
 #include "ara/com/internal/skeleton/skeleton.h"
+#include "ara/log/testing/log_capture.h"
 #include "kest/com/cpp_binding/method_impl_base.h"
 #include "kest/com/runtime/component_singleton.h"
 #include "kest/com/someip/serializer.h"
 #include "platform/com/tests/echo_interface.hpp"
 
 #include <chrono>
+#include <cstring>
 #include <iostream>
 #include <string>
+#include <sys/resource.h>
 #include <thread>
 
 namespace
@@ -83,9 +88,19 @@ int main(int argc, char** argv)
 {
     if (argc < 2)
     {
-        std::cerr << "usage: com_test_peer <instance>\n";
+        std::cerr << "usage: com_test_peer <instance> [--nofile N]\n";
         return 2;
     }
+    if (argc == 4 && std::strcmp(argv[2], "--nofile") == 0)
+    {
+        const rlimit limit{std::stoul(argv[3]), std::stoul(argv[3])};
+        if (::setrlimit(RLIMIT_NOFILE, &limit) != 0)
+        {
+            std::cerr << "com_test_peer: setrlimit failed\n";
+            return 1;
+        }
+    }
+    ara::log::testing::Log_capture log;
     kest::com::runtime::Component_singleton runtime(false, "peer");
     Echo_skeleton skeleton(argv[1]);
     skeleton.OfferService();
@@ -107,6 +122,16 @@ int main(int argc, char** argv)
         {
             skeleton.set_level(from_hex(line.substr(4)));
             std::cout << "set" << std::endl;
+        }
+        else if (line.rfind("logged ", 0) == 0)
+        {
+            const std::string fragment = line.substr(7);
+            std::size_t count = 0;
+            for (const auto& text : log.texts())
+            {
+                count += text.find(fragment) != std::string::npos ? 1 : 0;
+            }
+            std::cout << "logged " << count << std::endl;
         }
         else if (line == "quit")
         {

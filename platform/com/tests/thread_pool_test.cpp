@@ -1,12 +1,18 @@
 // The worker pool with a poller: idle workers wait for I/O, and a task never takes the last one.
+// A task that throws is logged and ends neither its worker, its strand nor the process.
+#include "ara/log/testing/log_capture.h"
 #include "kest/com/static_thread_pool.h"
+#include "kest/com/strand.h"
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <stdexcept>
+#include <string>
 
 namespace
 {
@@ -109,5 +115,81 @@ TEST_P(Pool_with_poller_test, StoppingEndsWorkersThatWaitForIo)
 }
 
 INSTANTIATE_TEST_SUITE_P(Workers, Pool_with_poller_test, ::testing::Values(2U, 3U, 5U));
+
+struct Failing_task_case
+{
+    const char* name;
+    bool on_strand;
+    std::function<void()> failure;
+    const char* logged;
+};
+
+class Failing_task_test : public ::testing::TestWithParam<Failing_task_case>
+{
+  protected:
+    ara::log::testing::Log_capture m_log;
+};
+
+TEST_P(Failing_task_test, FailureIsLoggedAndLaterTasksStillRun)
+{
+    const Failing_task_case& param = GetParam();
+    Fake_poller poller;
+    std::mutex mutex;
+    std::condition_variable finished;
+    int done = 0;
+    {
+        kest::com::static_thread_pool sut(2);
+        sut.set_poller(&poller);
+        kest::com::Strand strand(sut);
+        const auto post = [&](std::function<void()> task)
+        {
+            if (param.on_strand)
+            {
+                strand.post(std::move(task));
+            }
+            else
+            {
+                sut.post(std::move(task));
+            }
+        };
+
+        for (int round = 0; round < 2; ++round)
+        {
+            post(param.failure);
+            post(
+                [&]
+                {
+                    std::lock_guard<std::mutex> lock(mutex);
+                    ++done;
+                    finished.notify_all();
+                });
+        }
+        std::unique_lock<std::mutex> lock(mutex);
+        ASSERT_TRUE(finished.wait_for(lock, 5s, [&] { return done == 2; }));
+    }
+
+    EXPECT_EQ(m_log.count(param.logged, ara::log::LogLevel::kError), 2U);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Failures,
+    Failing_task_test,
+    ::testing::Values(Failing_task_case{"StdExceptionOnPool",
+                                        false,
+                                        [] { throw std::runtime_error("disk on fire"); },
+                                        "com: a callback on a worker thread failed: disk on fire"},
+                      Failing_task_case{"OtherTypeOnPool",
+                                        false,
+                                        [] { throw 7; },
+                                        "com: a callback on a worker thread failed: exception of unknown type"},
+                      Failing_task_case{"StdExceptionOnStrand",
+                                        true,
+                                        [] { throw std::logic_error("broken invariant"); },
+                                        "com: a callback on a worker thread failed: broken invariant"},
+                      Failing_task_case{"OtherTypeOnStrand",
+                                        true,
+                                        [] { throw "a C string"; },
+                                        "com: a callback on a worker thread failed: exception of unknown type"}),
+    [](const ::testing::TestParamInfo<Failing_task_case>& param) { return std::string(param.param.name); });
 
 } // namespace

@@ -20,8 +20,8 @@ class Strand
     Strand(const Strand&) = delete;
     Strand& operator=(const Strand&) = delete;
 
-    /// Queues a task; any thread.
-    void post(std::function<void()> task);
+    /// Queues a task; any thread. False (the task dropped) once the strand is closed.
+    bool post(std::function<void()> task);
     /// True while the calling thread runs a task of this strand.
     bool running_in_this_thread() const;
     /// Drops queued tasks, refuses new ones and waits for a running task to end (unless called from it).

@@ -35,8 +35,8 @@ template <typename Sample> class Proxy_event
     }
     void UnsetReceiveHandler() { m_port.unset_receive_handler(m_event_id); }
 
-    /// Moves newly received samples into the cache (undecodable ones are dropped and counted);
-    /// returns how many were added.
+    /// Moves newly received samples into the cache (undecodable ones are dropped, counted and
+    /// logged); returns how many were added.
     std::size_t Update()
     {
         m_incoming.clear();
@@ -48,6 +48,7 @@ template <typename Sample> class Proxy_event
             if (!someip::deserialize_arguments(payload, sample))
             {
                 ++m_undecodable;
+                m_port.report_undecodable_sample(m_event_id, payload.size());
                 continue;
             }
             m_cache.push_back(std::move(sample));

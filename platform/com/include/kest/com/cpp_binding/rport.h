@@ -50,6 +50,10 @@ class Rport
     /// Moves the samples received since the last call, oldest first, into out; returns how many.
     std::size_t take_samples(std::uint16_t event_id, std::vector<vela::com::runtime::Serialized_payload>& out);
 
+    /// Logs at warning level that a received sample of event_id could not be decoded and was
+    /// dropped (at most once per second per event and connection). Any thread.
+    void report_undecodable_sample(std::uint16_t event_id, std::size_t payload_bytes);
+
     bool is_connected() const;
     /// Replaces the call timeout (default: TARN1_COM_CALL_TIMEOUT_MS or 5000 ms).
     void set_call_timeout(std::chrono::milliseconds timeout);
