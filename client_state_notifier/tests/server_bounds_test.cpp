@@ -242,8 +242,14 @@ TEST_F(Server_bounds_test, OneConnectionTooManyWaitingForItsHelloClosesTheOldest
     EXPECT_TRUE(waiting[0]->closed_by_server(2s));
     EXPECT_TRUE(wait_until(
         [&] { return lines_with("closing the oldest connection waiting for its hello: more than 4 wait") == 1; }));
-    // a client whose hello comes with its connection takes nobody's place
-    auto complete = connect("complete");
+    // a client whose hello is there when its connection is taken takes nobody's place
+    Gate gate;
+    sut->request_state_change("kOn", nobody, gate.callback(), 5s);
+    ASSERT_TRUE(gate.wait_entered());
+    auto complete = silent();
+    complete->send_hello("complete", "kOn");
+    gate.open();
+    ASSERT_TRUE(registered("complete"));
     for (std::size_t index = 1; index < waiting.size(); ++index)
     {
         EXPECT_FALSE(waiting[index]->closed_by_server(20ms)) << index;
