@@ -104,6 +104,12 @@ class Server
     }
 
     void thread_main();
+    /// From now on request_state_change throws Exception_server_stopped.
+    void mark_stopped() noexcept
+    {
+        std::lock_guard<std::mutex> lock(m_shared.pending_request_mutex);
+        m_shared.server_stopped = true;
+    }
     /// Marks the server as stopped; after a crash, completes what was handed over with error.
     void finish(bool crashed) noexcept;
 
@@ -814,6 +820,9 @@ void thread_main_exception_handling(Socket wakeup,
     catch (const std::exception& error)
     {
         crashed = true;
+        // Refuse new requests before telling anyone of the crash: whoever reads the line and
+        // then asks must get Exception_server_stopped, not a request that nobody serves.
+        server.mark_stopped();
         log(ara::log::LogLevel::kWarn) << "Client_states_impl thread crashed: " << error.what();
     }
     server.finish(crashed);
