@@ -1,5 +1,6 @@
 #pragma once
 
+#include "client_state_notifier/peer_log_limiter.hpp"
 #include "client_state_notifier/utilities.hpp"
 
 #include <chrono>
@@ -52,7 +53,7 @@ using Filter = std::function<bool(const std::string&)>;
 /// cannot be handed to it. No completion callback will come for that request.
 class Exception_server_stopped : public std::runtime_error
 {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
@@ -60,7 +61,7 @@ public:
 /// it reported, sends state change requests to a group of them and reports the outcome.
 class Client_states
 {
-public:
+  public:
     virtual ~Client_states() = default;
 
     /// (name, current state) of every connected client in ascending descriptor order.
@@ -81,12 +82,20 @@ public:
                                       const std::chrono::seconds& timeout) = 0;
 };
 
-/// Where and how the server listens.
+/// Where and how the server listens, and how much a client may make it hold.
 struct Server_options
 {
     std::string socket_path{utilities::get_socket_path()};
     /// A connection that has not sent a complete hello message by then is closed.
     std::chrono::milliseconds hello_timeout{std::chrono::seconds(3)};
+    /// New connections taken per poll round; more wait in the listen backlog for the next round.
+    std::size_t max_accepts_per_round{16};
+    /// Connections waiting for their hello; one more closes the oldest of them.
+    std::size_t max_waiting_for_hello{64};
+    /// Registered clients; a connection beyond them is closed at once.
+    std::size_t max_clients{128};
+    /// How often each kind of message that clients cause is logged.
+    utilities::Log_limits log_limits{};
 };
 
 /// Starts a server on options.socket_path (default: the notification socket). An empty

@@ -3,11 +3,12 @@
 #include "client_state_notifier/frame_reader.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
+#include <functional>
 #include <optional>
-#include <system_error>
-
 #include <sys/socket.h>
+#include <system_error>
 
 namespace client_state_notifier
 {
@@ -32,6 +33,23 @@ ara::log::LogStream log(ara::log::LogLevel level)
     return ara::log::LogStream(level, get_logger());
 }
 
+/// The kinds of message that a client can cause as often as it likes; each has its own limiter.
+enum class Peer_message : std::size_t
+{
+    connected,
+    disconnected,
+    closed_before_hello,
+    bad_hello,
+    late_hello,
+    evicted,
+    refused,
+    hung_up_mid_frame,
+    bad_frame,
+    receive_failed,
+    send_failed,
+    count
+};
+
 /// A connection of the poll list. Until its hello is complete it owns its socket; from then
 /// on the client record does.
 struct Connection
@@ -41,44 +59,86 @@ struct Connection
     Client_state* client{nullptr};
     utilities::Frame_reader reader;
     Clock::time_point hello_deadline;
+    /// Read once at accept; a peer whose credentials cannot be read counts as pid 0.
+    utilities::Peer_credentials peer;
+    /// Whom the log limiters count this connection's messages for: its process until the
+    /// hello, then its process and name, so that one process with several clients is seen
+    /// as several peers while a process repeating one misbehaviour is one.
+    std::uint64_t log_key{0};
     bool drop{false};
 };
 
+std::uint64_t process_key(const utilities::Peer_credentials& peer)
+{
+    return static_cast<std::uint32_t>(peer.pid);
+}
+
+std::uint64_t client_key(const utilities::Peer_credentials& peer, const std::string& name)
+{
+    return (process_key(peer) << 32U) ^ std::hash<std::string>{}(name);
+}
+
 /// The server thread with everything it owns for its lifetime.
+///
+/// Each poll round takes, in this order: one command from the wake-up socket (a new request),
+/// one read from each registered client that has something, the deadline of the current
+/// request, the hellos of connections that have sent something, and at most
+/// max_accepts_per_round new connections. Every part of a round is bounded, so no number of
+/// connecting or trickling peers holds a request or its deadline back by more than one round.
 class Server
 {
-public:
-    Server(Socket wakeup, Client_status_callback client_status_callback, Client_states_shared& shared, Server_options options)
+  public:
+    Server(Socket wakeup,
+           Client_status_callback client_status_callback,
+           Client_states_shared& shared,
+           Server_options options)
         : m_wakeup(std::move(wakeup))
         , m_client_status_callback(std::move(client_status_callback))
         , m_shared(shared)
         , m_options(std::move(options))
     {
+        for (auto& limiter : m_log_limiters)
+        {
+            limiter.emplace(m_options.log_limits);
+        }
     }
 
     void thread_main();
+    /// From now on request_state_change throws Exception_server_stopped.
+    void mark_stopped() noexcept
+    {
+        std::lock_guard<std::mutex> lock(m_shared.pending_request_mutex);
+        m_shared.server_stopped = true;
+    }
     /// Marks the server as stopped; after a crash, completes what was handed over with error.
     void finish(bool crashed) noexcept;
 
-private:
+  private:
     pollfd& fd_of(std::size_t connection) { return m_fds[connection + s_first_client_index]; }
-    bool any_hello_ready();
-    void process_new_client();
-    void accept_client();
+    /// Reads one command from the wake-up socket; false for the terminate command.
+    bool take_command();
+    void process_new_connections();
+    /// Accepts one connection; false when none is waiting or accepting must pause.
+    bool accept_client();
+    void close_oldest_waiting();
     void read_hello(std::size_t connection);
     void register_client(Connection& connection);
     void process_state_change_request();
-    void process_client_responses(std::size_t ready);
+    void process_client_responses();
     void read_responses(Connection& connection);
     void handle_response(Connection& connection);
     void process_timeout();
     std::int32_t calculate_timeout(Clock::time_point now) const;
     void close_late_hellos(Clock::time_point now);
-    void drop_connection(Connection& connection, const char* reason, const std::string& detail);
+    void drop_connection(Connection& connection, Peer_message kind, const char* reason, const std::string& detail);
     /// Removes the connections marked for dropping; the caller holds the clients mutex.
     void delete_hangup_clients();
     void call_callback_after_all_clients_responded();
     void send_request(Connection& connection, const std::string& state);
+    utilities::Peer_log_limiter::Verdict may_log(Peer_message kind, std::uint64_t key)
+    {
+        return m_log_limiters[static_cast<std::size_t>(kind)]->check(key);
+    }
 
     Socket m_listening;
     Socket m_wakeup;
@@ -91,9 +151,16 @@ private:
     // belongs to m_fds[i + 2]. Kept across iterations so that polling allocates nothing.
     std::vector<pollfd> m_fds;
     std::vector<Connection> m_connections;
-    std::size_t m_hello_count{0};
+    /// Connections waiting for their hello and not marked for dropping.
+    std::size_t m_waiting{0};
+    /// Registered clients; the server thread is the only one that changes the records.
+    std::size_t m_registered{0};
     bool m_drops{false};
     Clock::time_point m_accept_paused_until{};
+    std::array<std::optional<utilities::Peer_log_limiter>, static_cast<std::size_t>(Peer_message::count)>
+        m_log_limiters;
+    // Accept failures are the server's own condition, whoever caused them: one line a second.
+    tarn1::log_limit::Log_rate_limiter m_accept_failure_limiter{std::chrono::seconds(1), 1, 1};
 
     std::unique_ptr<State_change_request> m_current;
     Pending_names m_pending_names;
@@ -104,7 +171,8 @@ private:
 
 void Server::thread_main()
 {
-    m_listening = Socket(AF_UNIX, SOCK_STREAM, 0);
+    // Non-blocking, so that a round can take connections until none is left or its bound is reached.
+    m_listening = Socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
     m_fds.push_back(pollfd{m_listening.get_fd(), POLLIN, 0});
     m_fds.push_back(pollfd{m_wakeup.get_fd(), POLLIN, 0});
 
@@ -137,36 +205,40 @@ void Server::thread_main()
 
         if (ready > 0)
         {
-            if ((m_fds[s_listening_index].revents & POLLIN) != 0 || any_hello_ready())
+            // The state notifier's request first: nothing a client does comes before it.
+            if (m_fds[s_wakeup_index].revents != 0 && !take_command())
             {
-                process_new_client();
+                break;
             }
-            else if (m_fds[s_wakeup_index].revents != 0)
-            {
-                const auto command = utilities::receive_type_length_values(m_wakeup);
-                if (!command.empty() && command[0].get_string() == utilities::get_terminate_command())
-                {
-                    break;
-                }
-                process_state_change_request();
-            }
-            else
-            {
-                process_client_responses(ready);
-            }
+            process_client_responses();
         }
-
-        const auto now = Clock::now();
-        // Checked after the events, so that answers already readable count, and whether or
+        // Checked after the answers, so that answers already readable count, and whether or
         // not anything was ready: a deadline in the past completes at the next poll even
-        // while other sockets keep the server busy.
+        // while other sockets keep the server busy. A request taken in this round gets one
+        // poll for its answers.
+        const auto now = Clock::now();
         if (m_current && m_current.get() == polled && m_current->deadline <= now)
         {
             process_timeout();
         }
-        close_late_hellos(now);
+        if (ready > 0)
+        {
+            process_new_connections();
+        }
+        close_late_hellos(Clock::now());
     }
     m_current.reset();
+}
+
+bool Server::take_command()
+{
+    const auto command = utilities::receive_type_length_values(m_wakeup);
+    if (!command.empty() && command[0].get_string() == utilities::get_terminate_command())
+    {
+        return false;
+    }
+    process_state_change_request();
+    return true;
 }
 
 void Server::finish(bool crashed) noexcept
@@ -190,8 +262,8 @@ void Server::finish(bool crashed) noexcept
         }
         try
         {
-            log(ara::log::LogLevel::kWarn) << "completing request for " << request->state
-                                           << " with error: server thread has ended";
+            log(ara::log::LogLevel::kWarn)
+                << "completing request for " << request->state << " with error: server thread has ended";
             request->callback(Callback_status::error, (request == m_current.get()) ? m_results : Result_map{});
         }
         catch (const std::exception& error)
@@ -202,26 +274,11 @@ void Server::finish(bool crashed) noexcept
     m_current.reset();
 }
 
-bool Server::any_hello_ready()
-{
-    if (m_hello_count == 0)
-    {
-        return false;
-    }
-    for (std::size_t index = 0; index < m_connections.size(); ++index)
-    {
-        if (m_connections[index].client == nullptr && fd_of(index).revents != 0)
-        {
-            return true;
-        }
-    }
-    return false;
-}
-
 std::int32_t Server::calculate_timeout(Clock::time_point now) const
 {
     std::optional<Clock::time_point> wake;
-    const auto earliest = [&wake](Clock::time_point candidate) {
+    const auto earliest = [&wake](Clock::time_point candidate)
+    {
         if (!wake || candidate < *wake)
         {
             wake = candidate;
@@ -231,13 +288,15 @@ std::int32_t Server::calculate_timeout(Clock::time_point now) const
     {
         earliest(m_current->deadline);
     }
-    if (m_hello_count > 0)
+    if (m_waiting > 0)
     {
+        // In order of connection, so the first one waiting is due first.
         for (const auto& connection : m_connections)
         {
             if (connection.client == nullptr)
             {
                 earliest(connection.hello_deadline);
+                break;
             }
         }
     }
@@ -259,17 +318,21 @@ std::int32_t Server::calculate_timeout(Clock::time_point now) const
     return static_cast<std::int32_t>(std::min<std::int64_t>(milliseconds, INT32_MAX));
 }
 
-void Server::process_new_client()
+void Server::process_new_connections()
 {
-    if ((m_fds[s_listening_index].revents & POLLIN) != 0)
+    // Hellos first: a connection that completes one frees its place among those waiting
+    // before new ones are taken.
+    for (std::size_t index = 0; index < m_connections.size() && m_waiting > 0; ++index)
     {
-        accept_client();
-    }
-    for (std::size_t index = 0; index < m_connections.size() && m_hello_count > 0; ++index)
-    {
-        if (m_connections[index].client == nullptr && fd_of(index).revents != 0)
+        if (m_connections[index].client == nullptr && !m_connections[index].drop && fd_of(index).revents != 0)
         {
             read_hello(index);
+        }
+    }
+    if ((m_fds[s_listening_index].revents & POLLIN) != 0)
+    {
+        for (std::size_t accepted = 0; accepted < m_options.max_accepts_per_round && accept_client(); ++accepted)
+        {
         }
     }
     if (m_drops)
@@ -280,36 +343,85 @@ void Server::process_new_client()
     }
 }
 
-void Server::accept_client()
+bool Server::accept_client()
 {
     sockaddr_un address{};
     socklen_t length = sizeof(address);
-    const auto fd = ::accept4(m_listening.get_fd(), reinterpret_cast<sockaddr*>(&address), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    const auto fd =
+        ::accept4(m_listening.get_fd(), reinterpret_cast<sockaddr*>(&address), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0)
     {
         const auto error = errno;
         if (error == EINTR || error == EINVAL || error == EAGAIN || error == EWOULDBLOCK || error == ECONNABORTED)
         {
-            return;
+            return false;
         }
         if (error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM)
         {
-            log(ara::log::LogLevel::kWarn) << "accept failed, new connections wait: "
-                                           << std::system_error(error, std::system_category(), "Socket::accept()").what();
+            const auto verdict = m_accept_failure_limiter.check(0);
+            if (verdict.pass)
+            {
+                log(ara::log::LogLevel::kWarn)
+                    << "accept failed, new connections wait: "
+                    << std::system_error(error, std::system_category(), "Socket::accept()").what() << verdict;
+            }
             m_accept_paused_until = Clock::now() + s_accept_pause;
-            return;
+            return false;
         }
         throw std::system_error(error, std::system_category(), "Socket::accept()");
     }
     Connection connection;
     connection.unregistered = std::make_unique<Socket>(fd);
     connection.socket = connection.unregistered.get();
+    try
+    {
+        connection.peer = connection.socket->get_peer_credentials();
+    }
+    catch (const std::system_error&)
+    {
+        // Not known: the connection is served all the same and counted as pid 0.
+    }
+    connection.log_key = process_key(connection.peer);
+    if (m_registered >= m_options.max_clients)
+    {
+        // Closed at once (when connection goes out of scope), so that a peer cannot take
+        // every descriptor; the client sees the hang-up and may try again later.
+        const auto verdict = may_log(Peer_message::refused, connection.log_key);
+        if (verdict.pass)
+        {
+            log(ara::log::LogLevel::kWarn) << "refusing connection of pid " << connection.peer.pid << ": "
+                                           << m_options.max_clients << " clients are connected" << verdict;
+        }
+        return true;
+    }
     connection.hello_deadline = Clock::now() + m_options.hello_timeout;
     m_connections.push_back(std::move(connection));
     m_fds.push_back(pollfd{fd, POLLIN, 0});
-    ++m_hello_count;
+    ++m_waiting;
     // A well-behaved client sends its hello right after connecting: take it now if it is there.
     read_hello(m_connections.size() - 1);
+    if (m_waiting > m_options.max_waiting_for_hello)
+    {
+        close_oldest_waiting();
+    }
+    return true;
+}
+
+void Server::close_oldest_waiting()
+{
+    // The oldest has had the longest time to say hello; a client that sends its hello right
+    // after connecting is never the oldest for long, so tricklers cannot keep it out.
+    for (auto& connection : m_connections)
+    {
+        if (connection.client == nullptr && !connection.drop)
+        {
+            drop_connection(connection,
+                            Peer_message::evicted,
+                            "closing the oldest connection waiting for its hello: more than ",
+                            std::to_string(m_options.max_waiting_for_hello) + " wait");
+            return;
+        }
+    }
 }
 
 void Server::read_hello(std::size_t index)
@@ -328,17 +440,18 @@ void Server::read_hello(std::size_t index)
     }
     catch (const utilities::ExceptionSocketClosed&)
     {
-        drop_connection(connection, "connection closed before its hello was complete", "");
+        drop_connection(
+            connection, Peer_message::closed_before_hello, "connection closed before its hello was complete", "");
     }
     // Only what the peer caused ends its connection; anything else (a callback that throws)
     // is the server's own failure.
     catch (const utilities::Exception_bad_frame& error)
     {
-        drop_connection(connection, "closing connection with a bad hello: ", error.what());
+        drop_connection(connection, Peer_message::bad_hello, "closing connection with a bad hello: ", error.what());
     }
     catch (const std::system_error& error)
     {
-        drop_connection(connection, "closing connection with a bad hello: ", error.what());
+        drop_connection(connection, Peer_message::bad_hello, "closing connection with a bad hello: ", error.what());
     }
 }
 
@@ -350,7 +463,26 @@ void Server::register_client(Connection& connection)
     }
     auto name = m_view.elements[1].get_string();
     auto reported = m_view.elements[2].get_string();
-    log(ara::log::LogLevel::kInfo) << "client connected: name = " << name << ", current state = " << reported;
+    if (m_registered >= m_options.max_clients)
+    {
+        drop_connection(connection,
+                        Peer_message::refused,
+                        "refusing client ",
+                        utilities::log_text(name) + ": " + std::to_string(m_options.max_clients) +
+                            " clients are connected");
+        return;
+    }
+    connection.log_key = client_key(connection.peer, name);
+    const auto verdict = may_log(Peer_message::connected, connection.log_key);
+    if (verdict.pass)
+    {
+        log(ara::log::LogLevel::kInfo) << "client connected: name = " << utilities::log_text(name)
+                                       << ", current state = " << utilities::log_text(reported) << verdict;
+        // Which process registered under a name, as the kernel saw it connect.
+        log(ara::log::LogLevel::kDebug) << "client credentials: name = " << utilities::log_text(name)
+                                        << ", pid = " << connection.peer.pid << ", uid = " << connection.peer.uid
+                                        << ", gid = " << connection.peer.gid;
+    }
 
     // Copied when the hello is complete (not at accept), so a client whose hello was late is
     // still asked for the newest default state.
@@ -369,7 +501,8 @@ void Server::register_client(Connection& connection)
     Client_state record{std::move(connection.unregistered), std::move(name), 1, default_state, std::move(reported)};
     auto& client = m_shared.clients.emplace(key, std::move(record)).first->second;
     connection.client = &client;
-    --m_hello_count;
+    --m_waiting;
+    ++m_registered;
     if (client.current_state != default_state)
     {
         send_request(connection, default_state);
@@ -391,7 +524,7 @@ void Server::send_request(Connection& connection, const std::string& state)
     catch (const std::system_error& error)
     {
         // Gone away, or not reading at all so that its buffer is full.
-        drop_connection(connection, "cannot send to client: ", error.what());
+        drop_connection(connection, Peer_message::send_failed, "cannot send to client: ", error.what());
     }
 }
 
@@ -434,7 +567,7 @@ void Server::process_state_change_request()
             {
                 if (connection.socket == socket)
                 {
-                    drop_connection(connection, "cannot send to client: ", error.what());
+                    drop_connection(connection, Peer_message::send_failed, "cannot send to client: ", error.what());
                 }
             }
         }
@@ -452,28 +585,30 @@ void Server::process_state_change_request()
     }
 }
 
-void Server::process_client_responses(std::size_t ready)
+void Server::process_client_responses()
 {
     std::lock_guard<std::mutex> lock(m_shared.clients_mutex);
-    std::size_t seen = (m_fds[s_listening_index].revents != 0 ? 1 : 0) + (m_fds[s_wakeup_index].revents != 0 ? 1 : 0);
-    for (std::size_t index = 0; index < m_connections.size() && seen < ready; ++index)
+    for (std::size_t index = 0; index < m_connections.size(); ++index)
     {
         const auto revents = fd_of(index).revents;
-        if (revents == 0)
-        {
-            continue;
-        }
-        ++seen;
         auto& connection = m_connections[index];
-        if (connection.client == nullptr)
+        if (revents == 0 || connection.client == nullptr || connection.drop)
         {
             continue;
         }
         if ((revents & s_hangup_events) != 0)
         {
-            drop_connection(connection,
-                            connection.reader.has_partial_frame() ? "client hung up in the middle of a frame: " : nullptr,
-                            connection.client->name);
+            if (connection.reader.has_partial_frame())
+            {
+                drop_connection(connection,
+                                Peer_message::hung_up_mid_frame,
+                                "client hung up in the middle of a frame: ",
+                                utilities::log_text(connection.client->name));
+            }
+            else
+            {
+                drop_connection(connection, Peer_message::disconnected, nullptr, "");
+            }
         }
         else if ((revents & POLLIN) != 0)
         {
@@ -501,20 +636,24 @@ void Server::read_responses(Connection& connection)
     {
         if (connection.reader.has_partial_frame())
         {
-            drop_connection(connection, "client hung up in the middle of a frame: ", connection.client->name);
+            drop_connection(connection,
+                            Peer_message::hung_up_mid_frame,
+                            "client hung up in the middle of a frame: ",
+                            utilities::log_text(connection.client->name));
         }
         else
         {
-            drop_connection(connection, nullptr, "");
+            drop_connection(connection, Peer_message::disconnected, nullptr, "");
         }
     }
     catch (const utilities::Exception_bad_frame& error)
     {
-        drop_connection(connection, "client sent a frame that breaks the protocol: ", error.what());
+        drop_connection(
+            connection, Peer_message::bad_frame, "client sent a frame that breaks the protocol: ", error.what());
     }
     catch (const std::system_error& error)
     {
-        drop_connection(connection, "cannot receive from client: ", error.what());
+        drop_connection(connection, Peer_message::receive_failed, "cannot receive from client: ", error.what());
     }
 }
 
@@ -523,7 +662,7 @@ void Server::handle_response(Connection& connection)
     if (m_view.count < 3)
     {
         throw utilities::Exception_bad_frame("response with " + std::to_string(m_view.count) + " elements from " +
-                                             connection.client->name);
+                                             utilities::log_text(connection.client->name));
     }
     auto& client = *connection.client;
     const auto id = m_view.elements[0].get_uint32();
@@ -550,7 +689,7 @@ void Server::handle_response(Connection& connection)
     }
 }
 
-void Server::drop_connection(Connection& connection, const char* reason, const std::string& detail)
+void Server::drop_connection(Connection& connection, Peer_message kind, const char* reason, const std::string& detail)
 {
     if (connection.drop)
     {
@@ -558,12 +697,20 @@ void Server::drop_connection(Connection& connection, const char* reason, const s
     }
     if (reason != nullptr)
     {
-        auto stream = log(ara::log::LogLevel::kWarn);
-        if (connection.client != nullptr)
+        const auto verdict = may_log(kind, connection.log_key);
+        if (verdict.pass)
         {
-            stream << "client " << connection.client->name << ": ";
+            auto stream = log(ara::log::LogLevel::kWarn);
+            if (connection.client != nullptr)
+            {
+                stream << "client " << utilities::log_text(connection.client->name) << ": ";
+            }
+            stream << reason << detail << verdict;
         }
-        stream << reason << detail;
+    }
+    if (connection.client == nullptr)
+    {
+        --m_waiting;
     }
     connection.drop = true;
     m_drops = true;
@@ -592,14 +739,18 @@ void Server::delete_hangup_clients()
         }
         if (connection.client == nullptr)
         {
-            --m_hello_count;
             continue;
         }
         const auto& name = connection.client->name;
-        log(ara::log::LogLevel::kInfo) << "client disconnected: " << name;
+        const auto verdict = may_log(Peer_message::disconnected, connection.log_key);
+        if (verdict.pass)
+        {
+            log(ara::log::LogLevel::kInfo) << "client disconnected: " << utilities::log_text(name) << verdict;
+        }
         m_results.erase(name);
         m_pending_names.erase(name);
         m_shared.clients.erase(connection.socket);
+        --m_registered;
     }
     m_connections.resize(kept);
     m_fds.resize(kept + s_first_client_index);
@@ -631,18 +782,22 @@ void Server::process_timeout()
 
 void Server::close_late_hellos(Clock::time_point now)
 {
-    if (m_hello_count == 0)
+    // In order of connection: the first one still waiting is the one due first.
+    for (std::size_t index = 0; index < m_connections.size() && m_waiting > 0; ++index)
     {
-        return;
-    }
-    for (auto& connection : m_connections)
-    {
-        if (connection.client == nullptr && connection.hello_deadline <= now)
+        auto& connection = m_connections[index];
+        if (connection.client != nullptr || connection.drop)
         {
-            drop_connection(connection,
-                            "closing connection that sent no complete hello within ",
-                            std::to_string(m_options.hello_timeout.count()) + " ms");
+            continue;
         }
+        if (connection.hello_deadline > now)
+        {
+            break;
+        }
+        drop_connection(connection,
+                        Peer_message::late_hello,
+                        "closing connection that sent no complete hello within ",
+                        std::to_string(m_options.hello_timeout.count()) + " ms");
     }
     if (m_drops)
     {
@@ -665,6 +820,9 @@ void thread_main_exception_handling(Socket wakeup,
     catch (const std::exception& error)
     {
         crashed = true;
+        // Refuse new requests before telling anyone of the crash: whoever reads the line and
+        // then asks must get Exception_server_stopped, not a request that nobody serves.
+        server.mark_stopped();
         log(ara::log::LogLevel::kWarn) << "Client_states_impl thread crashed: " << error.what();
     }
     server.finish(crashed);
@@ -801,7 +959,8 @@ Callback_status get_overall_status(const Result_map& results)
 
 bool is_name_duplicated(const Client_map& clients, const std::string& name)
 {
-    return std::any_of(clients.begin(), clients.end(), [&name](const auto& entry) { return entry.second.name == name; });
+    return std::any_of(
+        clients.begin(), clients.end(), [&name](const auto& entry) { return entry.second.name == name; });
 }
 
 } // namespace client_state_notifier

@@ -4,9 +4,8 @@
 
 #include <cerrno>
 #include <cstring>
-#include <system_error>
-
 #include <sys/socket.h>
+#include <system_error>
 #include <time.h>
 #include <unistd.h>
 
@@ -151,6 +150,17 @@ bool Socket::try_connect(const sockaddr_un& address, const Socket& stop) const
             return false;
         }
     }
+}
+
+Peer_credentials Socket::get_peer_credentials() const
+{
+    ucred credentials{};
+    socklen_t length = sizeof(credentials);
+    if (::getsockopt(m_socket, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0)
+    {
+        throw_errno("Socket::get_peer_credentials()");
+    }
+    return Peer_credentials{credentials.pid, credentials.uid, credentials.gid};
 }
 
 sockaddr_un create_unix_address(const std::string& path)

@@ -2,13 +2,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <poll.h>
 #include <stdexcept>
 #include <string>
+#include <sys/un.h>
 #include <utility>
 #include <vector>
-
-#include <poll.h>
-#include <sys/un.h>
 
 namespace utilities
 {
@@ -16,15 +15,24 @@ namespace utilities
 /// A receive found no data in time (or none on a non-blocking socket): "Socket::recv timeout, retry".
 class ExceptionSocketTimeout : public std::runtime_error
 {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 /// The peer closed the connection during a receive: "Socket::recv called with closed socket".
 class ExceptionSocketClosed : public std::runtime_error
 {
-public:
+  public:
     using std::runtime_error::runtime_error;
+};
+
+/// The process at the other end of a unix-domain connection, as the kernel recorded it when the
+/// connection was made.
+struct Peer_credentials
+{
+    std::int32_t pid{0};
+    std::uint32_t uid{0};
+    std::uint32_t gid{0};
 };
 
 /// Owns one file descriptor (-1: none) and closes it on destruction. Move-only.
@@ -32,7 +40,7 @@ public:
 /// One thread uses a Socket at a time.
 class Socket
 {
-public:
+  public:
     Socket() noexcept = default;
     /// Takes ownership of fd; -1 throws std::system_error (errno) "Socket::Socket(int32_t)".
     explicit Socket(std::int32_t fd);
@@ -62,8 +70,11 @@ public:
     /// listens (retrying every 100 ms). True when connected, false when stop became readable.
     /// Other failures throw "Socket::try_connect(...)".
     bool try_connect(const sockaddr_un& address, const Socket& stop) const;
+    /// The peer of a connected unix-domain socket (SO_PEERCRED); failure throws
+    /// "Socket::get_peer_credentials()".
+    Peer_credentials get_peer_credentials() const;
 
-private:
+  private:
     std::int32_t m_socket{-1};
 };
 
@@ -76,7 +87,8 @@ void create_pollfd_helper(std::int16_t events, std::vector<pollfd>& fds, const s
 /// ppoll on fds; negative timeout waits without limit; EINTR repeats with the full timeout.
 /// True when some descriptor reported an event; failure throws "Socket::poll()".
 bool poll(std::vector<pollfd>& fds, std::int32_t timeout_ms);
-/// Same on a plain array (the server's persistent descriptor list), giving the number of descriptors that reported an event (0 on timeout).
+/// Same on a plain array (the server's persistent descriptor list), giving the number of descriptors that reported an
+/// event (0 on timeout).
 std::size_t poll_count(pollfd* fds, std::size_t count, std::int32_t timeout_ms);
 /// Two connected unix stream sockets.
 std::pair<Socket, Socket> socket_pair();

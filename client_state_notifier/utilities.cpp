@@ -1,11 +1,11 @@
 #include "client_state_notifier/utilities.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <system_error>
-
 #include <sys/stat.h>
+#include <system_error>
 
 namespace utilities
 {
@@ -19,6 +19,44 @@ std::string remove_quotes(const std::string& text)
     }
     const auto last = text.find_last_not_of('"');
     return text.substr(first, last - first + 1);
+}
+
+std::string log_text(const std::string& text)
+{
+    constexpr std::size_t s_max_bytes = 128;
+    const auto shown = std::min(text.size(), s_max_bytes);
+    const auto is_control = [](char character)
+    {
+        const auto byte = static_cast<unsigned char>(character);
+        return byte < 0x20 || byte == 0x7F;
+    };
+    if (shown == text.size() && std::none_of(text.begin(), text.end(), is_control))
+    {
+        return text;
+    }
+    static const char s_hex[] = "0123456789abcdef";
+    std::string result;
+    result.reserve(shown + 32);
+    for (std::size_t index = 0; index < shown; ++index)
+    {
+        const auto character = text[index];
+        if (is_control(character))
+        {
+            const auto byte = static_cast<unsigned char>(character);
+            result += "\\x";
+            result += s_hex[byte >> 4U];
+            result += s_hex[byte & 0x0FU];
+        }
+        else
+        {
+            result += character;
+        }
+    }
+    if (shown < text.size())
+    {
+        result += "... (" + std::to_string(text.size()) + " bytes)";
+    }
+    return result;
 }
 
 const std::string& get_socket_path()
@@ -68,7 +106,9 @@ bool file_exists(const std::string& path)
     {
         return false;
     }
-    struct stat info{};
+    struct stat info
+    {
+    };
     return ::stat(path.c_str(), &info) == 0;
 }
 
@@ -173,8 +213,7 @@ const std::string& get_static_tmp_dir()
 
 ara::log::Logger& get_logger()
 {
-    static ara::log::Logger& logger =
-        ara::log::CreateLogger("SNCC", "state notification lib and client states logger");
+    static ara::log::Logger& logger = ara::log::CreateLogger("SNCC", "state notification lib and client states logger");
     return logger;
 }
 

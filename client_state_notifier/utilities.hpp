@@ -1,9 +1,8 @@
 #pragma once
 
+#include "ara/log/logging.h"
 #include "client_state_notifier/socket.hpp"
 #include "client_state_notifier/type_length_value.hpp"
-
-#include "ara/log/logging.h"
 
 #include <string>
 #include <sys/types.h>
@@ -13,6 +12,12 @@ namespace utilities
 
 /// Drops every leading and trailing double quote; quotes inside are kept.
 std::string remove_quotes(const std::string& text);
+
+/// A client's text (its name, a state) as it goes into a log line: unchanged when it is at most
+/// 128 bytes of printable characters; otherwise control characters are written as \xNN and a
+/// longer text is cut after 128 bytes and followed by "... (<size> bytes)", so that no client
+/// can write long lines or lines of its own making into the log.
+std::string log_text(const std::string& text);
 
 /// The notification socket the server listens on.
 const std::string& get_socket_path();
@@ -43,7 +48,7 @@ void make_dirs(const std::string& path, mode_t mode);
 /// Removes the file or empty directory at its path when destroyed.
 class Deleter
 {
-public:
+  public:
     /// When may_exist is false and the path exists, logs an error and deletes it first.
     Deleter(std::string path, bool may_exist);
     ~Deleter();
@@ -55,7 +60,7 @@ public:
 
     const std::string& get_path() const noexcept { return m_path; }
 
-private:
+  private:
     std::string m_path;
 };
 

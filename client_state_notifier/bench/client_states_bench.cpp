@@ -16,12 +16,11 @@
 #include <malloc.h>
 #include <mutex>
 #include <string>
-#include <vector>
-
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 namespace
 {
@@ -46,7 +45,11 @@ Socket connect_to(const std::string& path)
 }
 
 /// The body of a responder process: count clients on each socket path, answering every request.
-[[noreturn]] void respond(const Socket& control, std::size_t first, std::size_t count, const std::string& server_path, const std::string& floor_path)
+[[noreturn]] void respond(const Socket& control,
+                          std::size_t first,
+                          std::size_t count,
+                          const std::string& server_path,
+                          const std::string& floor_path)
 {
     std::uint8_t go = 0;
     control.recvl(&go, 1, 0);
@@ -57,10 +60,11 @@ Socket connect_to(const std::string& path)
         for (std::size_t index = 0; index < count; ++index)
         {
             sockets.push_back(connect_to(*path));
-            utilities::send_type_length_values(sockets.back(),
-                                               utilities::Elements{utilities::Type_length_value(utilities::get_protocol_version_one()),
-                                                                   utilities::Type_length_value("bench_" + std::to_string(first + index)),
-                                                                   utilities::Type_length_value(std::string("kOn"))});
+            utilities::send_type_length_values(
+                sockets.back(),
+                utilities::Elements{utilities::Type_length_value(utilities::get_protocol_version_one()),
+                                    utilities::Type_length_value("bench_" + std::to_string(first + index)),
+                                    utilities::Type_length_value(std::string("kOn"))});
         }
     }
     std::vector<utilities::Frame_reader> readers(sockets.size());
@@ -94,7 +98,8 @@ Socket connect_to(const std::string& path)
                 readers[index].read_available(sockets[index]);
                 while (readers[index].next_frame(request))
                 {
-                    utilities::write_state_change_response(answer, request.elements[0].get_uint32(), request.elements[1].get_string(), 0);
+                    utilities::write_state_change_response(
+                        answer, request.elements[0].get_uint32(), request.elements[1].get_string(), 0);
                     sockets[index].sendl(answer.data(), answer.size(), 0);
                 }
             }
@@ -109,7 +114,7 @@ Socket connect_to(const std::string& path)
 /// The raw floor: the same exchange without the library's bookkeeping.
 class Floor
 {
-public:
+  public:
     explicit Floor(const std::string& path)
         : m_listening(AF_UNIX, SOCK_STREAM, 0)
     {
@@ -164,7 +169,7 @@ public:
         return Clock::now() - started;
     }
 
-private:
+  private:
     Socket m_listening;
     std::vector<Socket> m_clients;
     std::vector<pollfd> m_fds;
@@ -176,10 +181,11 @@ private:
 /// Waits for the completion callback of one round and keeps its time.
 class Round_waiter
 {
-public:
+  public:
     client_state_notifier::Completion_callback callback()
     {
-        return [this](Callback_status status, const Result_map& results) {
+        return [this](Callback_status status, const Result_map& results)
+        {
             const auto now = Clock::now();
             std::lock_guard<std::mutex> lock(m_mutex);
             m_done = now;
@@ -203,7 +209,7 @@ public:
         return m_done - started;
     }
 
-private:
+  private:
     // The server thread reports, the main thread waits.
     std::mutex m_mutex;
     std::condition_variable m_changed;
@@ -266,7 +272,11 @@ void measure(std::size_t size, std::size_t rounds)
     const auto heap_before = ::mallinfo2().uordblks;
     client_state_notifier::Server_options options;
     options.socket_path = server_path;
-    auto server = client_state_notifier::create_client_states("kOn", [](const std::string&, auto, const std::string&) {}, options);
+    // The largest sizes are beyond the production bounds; the bench measures rounds, not refusals.
+    options.max_clients = std::max(options.max_clients, size);
+    options.max_waiting_for_hello = std::max(options.max_waiting_for_hello, size);
+    auto server = client_state_notifier::create_client_states(
+        "kOn", [](const std::string&, auto, const std::string&) {}, options);
     const std::uint8_t go = 1;
     for (const auto& control : controls)
     {
@@ -287,7 +297,8 @@ void measure(std::size_t size, std::size_t rounds)
     {
         const auto floor_time = floor.round(static_cast<std::uint32_t>(round));
         const auto started = Clock::now();
-        server->request_state_change((round % 2 == 0) ? "kPrepSD" : "kOn", everyone, waiter.callback(), std::chrono::seconds(30));
+        server->request_state_change(
+            (round % 2 == 0) ? "kPrepSD" : "kOn", everyone, waiter.callback(), std::chrono::seconds(30));
         const auto round_time = waiter.wait(started, size);
         if (round >= 3)
         {
@@ -297,7 +308,8 @@ void measure(std::size_t size, std::size_t rounds)
     }
     const auto floor_median = percentile(floor_times, 0.5);
     const auto round_median = percentile(round_times, 0.5);
-    std::printf("%6zu clients | floor median %8.3f ms p90 %8.3f | round median %8.3f ms p90 %8.3f | ratio %5.2f | heap per client %6.0f B\n",
+    std::printf("%6zu clients | floor median %8.3f ms p90 %8.3f | round median %8.3f ms p90 %8.3f | ratio %5.2f | heap "
+                "per client %6.0f B\n",
                 size,
                 floor_median,
                 percentile(floor_times, 0.9),

@@ -1,9 +1,8 @@
 #include "client_state_notifier/tests/raw_client.hpp"
 
 #include <stdexcept>
-#include <thread>
-
 #include <sys/socket.h>
+#include <thread>
 
 namespace client_state_notifier::testing
 {
@@ -12,9 +11,9 @@ Raw_client::Raw_client(const std::string& path)
     : m_socket(AF_UNIX, SOCK_STREAM, 0)
 {
     const auto address = utilities::create_unix_address(path);
-    const bool connected = wait_until([&] {
-        return ::connect(m_socket.get_fd(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
-    });
+    const bool connected = wait_until(
+        [&]
+        { return ::connect(m_socket.get_fd(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0; });
     if (!connected)
     {
         throw std::runtime_error("no server at " + path);
@@ -23,10 +22,11 @@ Raw_client::Raw_client(const std::string& path)
 
 void Raw_client::send_hello(const std::string& name, const std::string& state)
 {
-    utilities::send_type_length_values(m_socket,
-                                       utilities::Elements{utilities::Type_length_value(utilities::get_protocol_version_one()),
-                                                           utilities::Type_length_value(name),
-                                                           utilities::Type_length_value(state)});
+    utilities::send_type_length_values(
+        m_socket,
+        utilities::Elements{utilities::Type_length_value(utilities::get_protocol_version_one()),
+                            utilities::Type_length_value(name),
+                            utilities::Type_length_value(state)});
 }
 
 void Raw_client::answer(std::uint32_t id, const std::string& state, std::uint32_t code)
@@ -46,7 +46,8 @@ std::optional<Raw_client::Request> Raw_client::receive_request(std::chrono::mill
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!m_reader.next_frame(m_view))
     {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0 || !m_socket.poll(POLLIN, static_cast<std::int32_t>(left.count())).second)
         {
             return std::nullopt;
@@ -72,7 +73,8 @@ bool Raw_client::closed_by_server(std::chrono::milliseconds timeout)
     {
         while (true)
         {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
             if (left.count() <= 0 || !m_socket.poll(POLLIN, static_cast<std::int32_t>(left.count())).second)
             {
                 return false;
@@ -95,7 +97,8 @@ bool Raw_client::closed_by_server(std::chrono::milliseconds timeout)
 
 Completion_callback Callback_recorder::completion_callback(std::string tag)
 {
-    return [this, tag](Callback_status status, const Result_map& results) {
+    return [this, tag](Callback_status status, const Result_map& results)
+    {
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_completions.push_back(Completion{tag, status, results});
@@ -106,7 +109,8 @@ Completion_callback Callback_recorder::completion_callback(std::string tag)
 
 Client_status_callback Callback_recorder::status_callback()
 {
-    return [this](const std::string& name, Client_status status, const std::string& state) {
+    return [this](const std::string& name, Client_status status, const std::string& state)
+    {
         std::unique_lock<std::mutex> lock(m_mutex);
         m_status_events.push_back(Status_event{name, status, state});
         m_blocked = m_gate_closed;
@@ -163,6 +167,18 @@ bool Callback_recorder::wait_blocked(std::chrono::milliseconds timeout)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     return m_changed.wait_for(lock, timeout, [this] { return m_blocked; });
+}
+
+std::size_t held_back_count(const std::string& text)
+{
+    static const std::string s_suffix = " similar messages suppressed)";
+    const auto open = text.rfind(" (");
+    if (open == std::string::npos || text.size() < s_suffix.size() ||
+        text.compare(text.size() - s_suffix.size(), s_suffix.size(), s_suffix) != 0)
+    {
+        return 0;
+    }
+    return std::stoul(text.substr(open + 2));
 }
 
 bool wait_until(const std::function<bool()>& predicate, std::chrono::milliseconds timeout)

@@ -20,7 +20,7 @@ using namespace std::chrono_literals;
 /// A hand-driven client on a real connection: sends exactly the bytes a test chooses.
 class Raw_client
 {
-public:
+  public:
     struct Request
     {
         std::uint32_t id;
@@ -41,7 +41,7 @@ public:
     bool closed_by_server(std::chrono::milliseconds timeout);
     void close() { m_socket = utilities::Socket(); }
 
-private:
+  private:
     utilities::Socket m_socket;
     utilities::Frame_reader m_reader;
     utilities::Frame_view m_view;
@@ -50,7 +50,7 @@ private:
 /// Collects what the server reports through its callbacks (server thread) for the test thread.
 class Callback_recorder
 {
-public:
+  public:
     struct Completion
     {
         std::string tag;
@@ -77,7 +77,7 @@ public:
     void open_gate();
     bool wait_blocked(std::chrono::milliseconds timeout = 5s);
 
-private:
+  private:
     // Guards everything below: the server thread writes, the test thread reads.
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
@@ -87,6 +87,9 @@ private:
     bool m_gate_closed{false};
     bool m_blocked{false};
 };
+
+/// N of a log line ending in " (N similar messages suppressed)", else 0.
+std::size_t held_back_count(const std::string& text);
 
 /// Waits for predicate, checking every millisecond, at most timeout.
 bool wait_until(const std::function<bool()>& predicate, std::chrono::milliseconds timeout = 5s);

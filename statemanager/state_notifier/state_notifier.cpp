@@ -3,6 +3,7 @@
 #include "ara/log/logging.h"
 
 #include <exception>
+#include <functional>
 #include <stdexcept>
 #include <utility>
 
@@ -32,12 +33,6 @@ bool is_dcm(const std::string& name)
     return name == State_notifier::s_dcm_name;
 }
 
-void log_client_status(const std::string& name, Client_status status, const std::string& state)
-{
-    ara::log::LogError() << "Client " << name << " errorneously reported state change to " << state
-                         << ". Client status: " << static_cast<std::uint32_t>(status);
-}
-
 } // namespace
 
 Client_states_factory default_client_states_factory()
@@ -47,7 +42,8 @@ Client_states_factory default_client_states_factory()
 
 Client_states_factory client_states_factory_for(const std::string& socket_path)
 {
-    return [socket_path](const std::string& default_state, client_state_notifier::Client_status_callback callback) {
+    return [socket_path](const std::string& default_state, client_state_notifier::Client_status_callback callback)
+    {
         client_state_notifier::Server_options options;
         options.socket_path = socket_path;
         return client_state_notifier::create_client_states(default_state, std::move(callback), options);
@@ -56,13 +52,19 @@ Client_states_factory client_states_factory_for(const std::string& socket_path)
 
 State_notifier::State_notifier(std::chrono::seconds app_timeout,
                                std::chrono::seconds dm_timeout,
-                               const Client_states_factory& client_states_factory)
+                               const Client_states_factory& client_states_factory,
+                               const utilities::Log_limits& log_limits)
     : m_app_timeout(app_timeout)
     , m_dm_timeout(dm_timeout)
+    , m_duplicate_name_log(log_limits)
+    , m_unexpected_state_log(log_limits)
 {
     try
     {
-        m_client_states = client_states_factory(s_resume_state, log_client_status);
+        m_client_states =
+            client_states_factory(s_resume_state,
+                                  [this](const std::string& name, Client_status status, const std::string& state)
+                                  { log_client_status(name, status, state); });
     }
     catch (const std::exception& error)
     {
@@ -162,10 +164,11 @@ void State_notifier::notify(Group group)
     const std::uint64_t serial = ++m_serial;
 
     client_state_notifier::Completion_callback callback =
-        [this, group, serial](Callback_status status, const Result_map& results) {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            complete(group, serial, status, results);
-        };
+        [this, group, serial](Callback_status status, const Result_map& results)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        complete(group, serial, status, results);
+    };
     try
     {
         if (!m_client_states)
@@ -278,6 +281,19 @@ void State_notifier::complete(Group group, std::uint64_t serial, Callback_status
     else if (group == Group::dem && m_dem_requested_state == s_standby_state && m_target_state == s_standby_state)
     {
         m_sequence_active = false;
+    }
+}
+
+void State_notifier::log_client_status(const std::string& name, Client_status status, const std::string& state)
+{
+    // A client can repeat these as fast as it can send: bounded per client name and in all.
+    auto& limiter = (status == Client_status::name_already_connected) ? m_duplicate_name_log : m_unexpected_state_log;
+    const auto verdict = limiter.check(std::hash<std::string>{}(name));
+    if (verdict.pass)
+    {
+        ara::log::LogError() << "Client " << utilities::log_text(name) << " errorneously reported state change to "
+                             << utilities::log_text(state) << ". Client status: " << static_cast<std::uint32_t>(status)
+                             << verdict;
     }
 }
 

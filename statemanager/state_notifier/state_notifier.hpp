@@ -1,8 +1,7 @@
 #pragma once
 
-#include "statemanager/state_notifier/state_notifier_interface.hpp"
-
 #include "client_state_notifier/client_states.hpp"
+#include "statemanager/state_notifier/state_notifier_interface.hpp"
 
 #include <chrono>
 #include <cstdint>
@@ -32,7 +31,7 @@ Client_states_factory client_states_factory_for(const std::string& socket_path);
 /// thread calls the completion and client-status callbacks.
 class State_notifier final : public State_notifier_interface
 {
-public:
+  public:
     /// The text of the standby state.
     static constexpr const char* s_standby_state = "kPrepSD";
     /// The text of the resume state, also the state expected of clients at start.
@@ -41,10 +40,12 @@ public:
     static constexpr const char* s_dcm_name = "diag::dcm";
 
     /// Creates the server with the default state "kOn". A server that cannot be created is
-    /// logged; every step then ends at once with status error.
+    /// logged; every step then ends at once with status error. log_limits bounds how often the
+    /// clients' erroneous reports are logged.
     State_notifier(std::chrono::seconds app_timeout,
                    std::chrono::seconds dm_timeout,
-                   const Client_states_factory& client_states_factory = default_client_states_factory());
+                   const Client_states_factory& client_states_factory = default_client_states_factory(),
+                   const utilities::Log_limits& log_limits = utilities::Log_limits{});
     /// Stops the server (joining its thread) before anything its callbacks touch goes away.
     ~State_notifier() override;
 
@@ -60,7 +61,7 @@ public:
     client_state_notifier::Result_map get_dem_clients_status() const;
     client_state_notifier::Result_map get_dcm_clients_status() const;
 
-private:
+  private:
     /// One of the three groups that a step addresses.
     enum class Group : std::uint8_t
     {
@@ -82,6 +83,9 @@ private:
                   client_state_notifier::Callback_status status,
                   const client_state_notifier::Result_map& results);
     static void log_clients(const client_state_notifier::Result_map& results);
+    /// The client-status callback (server thread): logs the report unless the limiter holds it back.
+    void
+    log_client_status(const std::string& name, client_state_notifier::Client_status status, const std::string& state);
 
     std::string& requested_state_of(Group group);
     bool& done_flag_of(Group group);
@@ -89,6 +93,9 @@ private:
 
     std::chrono::seconds m_app_timeout;
     std::chrono::seconds m_dm_timeout;
+    // Used by the server thread only (the client-status callback); thread safe in themselves.
+    utilities::Peer_log_limiter m_duplicate_name_log;
+    utilities::Peer_log_limiter m_unexpected_state_log;
     std::unique_ptr<client_state_notifier::Client_states> m_client_states;
 
     // The main thread (request_standby, request_resume, check_request_status and the getters)

@@ -2,19 +2,17 @@
 // real clients: Component_client for the well-behaved ones, Raw_client where a test must see
 // the request ids or keep a client silent.
 
-#include "statemanager/state_notifier/state_notifier.hpp"
-
 #include "ara/log/testing/log_capture.h"
 #include "client_state_notifier/component_client.hpp"
 #include "client_state_notifier/tests/raw_client.hpp"
+#include "statemanager/state_notifier/state_notifier.hpp"
 #include "tests/support/temp_dir.hpp"
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 #include <mutex>
 #include <thread>
 
@@ -24,13 +22,14 @@ namespace
 {
 
 using namespace std::chrono_literals;
+using ara::log::LogLevel;
 using client_state_notifier::Component_client;
 using client_state_notifier::Component_client_options;
 using client_state_notifier::State_change_answer;
 using client_state_notifier::State_change_handler;
+using client_state_notifier::testing::held_back_count;
 using client_state_notifier::testing::Raw_client;
 using client_state_notifier::testing::wait_until;
-using ara::log::LogLevel;
 using ::testing::ElementsAre;
 using ::testing::UnorderedElementsAre;
 
@@ -40,10 +39,11 @@ using Code = client_state_notifier::Component_client_return_type;
 /// can be held: it then waits, inside its step, until released.
 class Handler_log
 {
-public:
+  public:
     State_change_handler handler(const std::string& name)
     {
-        return [this, name](const std::string& requested) {
+        return [this, name](const std::string& requested)
+        {
             std::unique_lock<std::mutex> lock(m_mutex);
             m_entries.push_back(name + " " + requested);
             m_changed.notify_all();
@@ -79,7 +79,7 @@ public:
         m_changed.notify_all();
     }
 
-private:
+  private:
     // Guards everything below: the clients' threads append and wait, the test thread reads.
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
@@ -91,7 +91,7 @@ private:
 /// preparing and resuming states do once per cycle.
 class Main_loop
 {
-public:
+  public:
     explicit Main_loop(State_notifier& notifier)
         : m_notifier(notifier)
         , m_thread([this] { run(); })
@@ -107,7 +107,7 @@ public:
     Main_loop(const Main_loop&) = delete;
     Main_loop& operator=(const Main_loop&) = delete;
 
-private:
+  private:
     void run()
     {
         while (!m_stop)
@@ -124,7 +124,7 @@ private:
 
 class State_notifier_server_test : public ::testing::Test
 {
-protected:
+  protected:
     std::unique_ptr<State_notifier> make_notifier(std::chrono::seconds app_timeout = 5s)
     {
         return std::make_unique<State_notifier>(app_timeout, 5s, client_states_factory_for(m_path));
@@ -137,7 +137,15 @@ protected:
         options.reconnect_pause = 10ms;
         auto client = std::make_unique<Component_client>(name, m_handled.handler(name), "kOn", options);
         EXPECT_TRUE(client->wait_until_connected(5s)) << name;
+        EXPECT_TRUE(registered(name)) << name;
         return client;
+    }
+
+    /// Connected is not yet registered: a request that the server takes before the client's
+    /// hello does not reach the client.
+    bool registered(const std::string& name)
+    {
+        return m_capture.wait_for("client connected: name = " + name + ", current state = kOn", 5s);
     }
 
     /// The sequence has ended when check_request_status() says so.
@@ -161,6 +169,7 @@ TEST_F(State_notifier_server_test, StandbyAndResumeReachEveryClientInOrderWithCo
     auto media = make_client("media");
     Raw_client radio(m_path);
     radio.send_hello("radio", "kOn");
+    ASSERT_TRUE(registered("radio"));
     Main_loop loop(*sut);
 
     // the hypervisor asks for standby
@@ -203,6 +212,7 @@ TEST_F(State_notifier_server_test, SilentApplicationTimesOutAndTheStandbyGoesOnT
     auto navigation = make_client("navigation");
     Raw_client silent(m_path);
     silent.send_hello("silent", "kOn");
+    ASSERT_TRUE(registered("silent"));
     Main_loop loop(*sut);
 
     sut->request_standby();
@@ -230,6 +240,58 @@ TEST_F(State_notifier_server_test, ApplicationConnectingDuringStandbyIsToldToPre
     ASSERT_TRUE(request);
     EXPECT_EQ(request->id, 1U);
     EXPECT_EQ(request->state, "kPrepSD");
+}
+
+TEST_F(State_notifier_server_test, FloodOfStaleAnswersIsLoggedBoundedlyAndTheNextLineCountsTheRest)
+{
+    utilities::Log_limits limits;
+    limits.interval = 500ms;
+    auto sut = std::make_unique<State_notifier>(5s, 5s, client_states_factory_for(m_path), limits);
+    Raw_client navigation(m_path);
+    navigation.send_hello("navigation", "kOn");
+    ASSERT_TRUE(registered("navigation"));
+    Main_loop loop(*sut);
+    const std::string stale_text = "Client navigation errorneously reported state change to kPrepSD. Client status: 1";
+    utilities::Bytes stale;
+    utilities::write_state_change_response(stale, 1000, "kPrepSD", 0);
+    utilities::Bytes flood;
+    constexpr std::size_t s_flood = 10000;
+    for (std::size_t index = 0; index < s_flood; ++index)
+    {
+        flood.insert(flood.end(), stale.begin(), stale.end());
+    }
+    const auto started = std::chrono::steady_clock::now();
+
+    // the client answers, again and again, a request it was never sent
+    navigation.send_bytes(flood);
+    // then a standby: the answer to its request comes after the flood on the same connection,
+    // so when the sequence has ended the server has read every stale answer
+    sut->request_standby();
+    const auto request = navigation.receive_request();
+    ASSERT_TRUE(request);
+    navigation.answer(request->id, request->state, 0);
+    ASSERT_TRUE(ended(*sut));
+    const auto handled = std::chrono::steady_clock::now();
+    std::size_t flood_lines = 0;
+    std::size_t reported = 0;
+    for (const auto& text : m_capture.texts())
+    {
+        if (text.rfind(stale_text, 0) == 0)
+        {
+            ++flood_lines;
+            reported += held_back_count(text);
+        }
+    }
+    // the next one after the interval is written, with the count of those still held back
+    ASSERT_TRUE(wait_until([&] { return std::chrono::steady_clock::now() >= handled + limits.interval; }));
+    navigation.send_bytes(stale);
+
+    const auto suffix = " (" + std::to_string(s_flood - flood_lines - reported) + " similar messages suppressed)";
+    EXPECT_TRUE(m_capture.wait_for(stale_text + suffix, 5s)) << suffix;
+    // at most the burst in each interval that the flood took
+    const auto windows = static_cast<std::size_t>((handled - started) / limits.interval) + 1;
+    EXPECT_GE(flood_lines, 1U);
+    EXPECT_LE(flood_lines, limits.per_peer * windows);
 }
 
 TEST_F(State_notifier_server_test, ResumeDuringTheDemStepOfAStandbyBringsEveryClientBackToOn)
@@ -272,9 +334,8 @@ void PrintTo(const Unusable_path_case& value, std::ostream* out)
     *out << value.name;
 }
 
-class State_notifier_unusable_socket_test
-    : public State_notifier_server_test
-    , public ::testing::WithParamInterface<Unusable_path_case>
+class State_notifier_unusable_socket_test : public State_notifier_server_test,
+                                            public ::testing::WithParamInterface<Unusable_path_case>
 {
 };
 
@@ -313,9 +374,8 @@ INSTANTIATE_TEST_SUITE_P(Paths,
                          State_notifier_unusable_socket_test,
                          ::testing::Values(Unusable_path_case{"AfterTheServerThreadEnded", true},
                                            Unusable_path_case{"WhileTheServerThreadMayStillRun", false}),
-                         [](const ::testing::TestParamInfo<Unusable_path_case>& param) {
-                             return std::string{param.param.name};
-                         });
+                         [](const ::testing::TestParamInfo<Unusable_path_case>& param)
+                         { return std::string{param.param.name}; });
 
 } // namespace
 } // namespace vela::ap::statemanager::state_notifier

@@ -1,11 +1,9 @@
-#include "statemanager/state_notifier/state_notifier.hpp"
-
 #include "ara/log/testing/log_capture.h"
 #include "client_state_notifier/tests/mocks/mock_client_states.hpp"
+#include "statemanager/state_notifier/state_notifier.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
 #include <ostream>
 #include <system_error>
 
@@ -15,6 +13,7 @@ namespace
 {
 
 using namespace std::chrono_literals;
+using ara::log::LogLevel;
 using client_state_notifier::Callback_status;
 using client_state_notifier::Client_status;
 using client_state_notifier::Client_status_callback;
@@ -23,7 +22,6 @@ using client_state_notifier::Exception_server_stopped;
 using client_state_notifier::Filter;
 using client_state_notifier::Result_map;
 using client_state_notifier::testing::Mock_client_states;
-using ara::log::LogLevel;
 using ::testing::_;
 using ::testing::ElementsAre;
 using ::testing::NiceMock;
@@ -62,25 +60,30 @@ std::string group_of(const Filter& filter)
 
 class State_notifier_test : public ::testing::Test
 {
-protected:
+  protected:
     State_notifier_test()
     {
-        ON_CALL(*m_server, set_default_state(_)).WillByDefault([this](std::string state) {
-            m_calls.push_back(Server_call{"default " + state, {}, {}});
-        });
+        ON_CALL(*m_server, set_default_state(_))
+            .WillByDefault(
+                [this](std::string state) {
+                    m_calls.push_back(Server_call{"default " + state, {}, {}});
+                });
         ON_CALL(*m_server, request_state_change(_, _, _, _))
-            .WillByDefault([this](const std::string& state,
-                                  Filter filter,
-                                  Completion_callback callback,
-                                  const std::chrono::seconds& timeout) {
-                auto text = group_of(filter) + " " + state + " " + std::to_string(timeout.count()) + "s";
-                m_calls.push_back(Server_call{std::move(text), std::move(filter), std::move(callback)});
-            });
+            .WillByDefault(
+                [this](const std::string& state,
+                       Filter filter,
+                       Completion_callback callback,
+                       const std::chrono::seconds& timeout)
+                {
+                    auto text = group_of(filter) + " " + state + " " + std::to_string(timeout.count()) + "s";
+                    m_calls.push_back(Server_call{std::move(text), std::move(filter), std::move(callback)});
+                });
     }
 
     Client_states_factory factory()
     {
-        return [this](const std::string& /*default_state*/, Client_status_callback callback) {
+        return [this](const std::string& /*default_state*/, Client_status_callback callback)
+        {
             m_status_callback = std::move(callback);
             return std::move(m_owned_server);
         };
@@ -155,8 +158,7 @@ TEST_F(State_notifier_test, StandbyTellsDcmThenApplicationsThenDemOneStepPerChec
     const bool active = sut.check_request_status();
 
     EXPECT_FALSE(active);
-    EXPECT_THAT(call_texts(),
-                ElementsAre("dcm kPrepSD 3s", "default kPrepSD", "apps kPrepSD 7s", "dem kPrepSD 3s"));
+    EXPECT_THAT(call_texts(), ElementsAre("dcm kPrepSD 3s", "default kPrepSD", "apps kPrepSD 7s", "dem kPrepSD 3s"));
     EXPECT_THAT(m_capture.texts(LogLevel::kInfo),
                 ElementsAre("Starting standby sequence",
                             "Requesting kPrepSD mode for DCM",
@@ -255,6 +257,35 @@ TEST_F(State_notifier_test, ClientStatusReportIsLoggedAsAnError)
               1U);
 }
 
+TEST_F(State_notifier_test, RepeatedClientStatusReportsAreLoggedUpToTheBurstPerClientAndKind)
+{
+    Client_status_callback report;
+    utilities::Log_limits limits;
+    limits.interval = std::chrono::hours(1);
+    State_notifier limited(
+        s_app_timeout,
+        s_dm_timeout,
+        [&report](const std::string&, Client_status_callback callback)
+        {
+            report = std::move(callback);
+            return std::make_unique<NiceMock<Mock_client_states>>();
+        },
+        limits);
+
+    for (int index = 0; index < 10000; ++index)
+    {
+        report("navigation", Client_status::unexpected_state_change, "kPrepSD");
+    }
+    report("media", Client_status::unexpected_state_change, "kPrepSD");
+    report("navigation", Client_status::name_already_connected, "kOn");
+
+    EXPECT_EQ(m_capture.count("Client navigation errorneously reported state change to kPrepSD. Client status: 1",
+                              LogLevel::kError),
+              limits.per_peer);
+    EXPECT_EQ(m_capture.count("Client media errorneously reported state change to kPrepSD. Client status: 1"), 1U);
+    EXPECT_EQ(m_capture.count("Client navigation errorneously reported state change to kOn. Client status: 0"), 1U);
+}
+
 TEST_F(State_notifier_test, ResumeDuringASequenceOnlyChangesTheTarget)
 {
     sut.request_resume();
@@ -306,9 +337,8 @@ void PrintTo(const Redirection_case& value, std::ostream* out)
     *out << value.name;
 }
 
-class State_notifier_redirection_test
-    : public State_notifier_test
-    , public ::testing::WithParamInterface<Redirection_case>
+class State_notifier_redirection_test : public State_notifier_test,
+                                        public ::testing::WithParamInterface<Redirection_case>
 {
 };
 
@@ -390,9 +420,8 @@ void PrintTo(const Server_failure_case& value, std::ostream* out)
     *out << value.name;
 }
 
-class State_notifier_server_failure_test
-    : public State_notifier_test
-    , public ::testing::WithParamInterface<Server_failure_case>
+class State_notifier_server_failure_test : public State_notifier_test,
+                                           public ::testing::WithParamInterface<Server_failure_case>
 {
 };
 
@@ -417,14 +446,14 @@ TEST_P(State_notifier_server_failure_test, StandbyAndResumeStillEndWithErrorStep
     EXPECT_EQ(standby_checks, 2);
     EXPECT_EQ(resume_checks, 2);
     const std::string reason = GetParam().reason;
-    EXPECT_THAT(m_capture.texts(LogLevel::kError),
-                ElementsAre("Requesting kPrepSD mode for DCM failed, the step ends with error: " + reason,
-                            "Requesting kPrepSD mode for client applications failed, the step ends with error: " +
-                                reason,
-                            "Requesting kPrepSD mode for DEM failed, the step ends with error: " + reason,
-                            "Requesting kOn mode for DEM failed, the step ends with error: " + reason,
-                            "Requesting kOn mode for client applications failed, the step ends with error: " + reason,
-                            "Requesting kOn mode for DCM failed, the step ends with error: " + reason));
+    EXPECT_THAT(
+        m_capture.texts(LogLevel::kError),
+        ElementsAre("Requesting kPrepSD mode for DCM failed, the step ends with error: " + reason,
+                    "Requesting kPrepSD mode for client applications failed, the step ends with error: " + reason,
+                    "Requesting kPrepSD mode for DEM failed, the step ends with error: " + reason,
+                    "Requesting kOn mode for DEM failed, the step ends with error: " + reason,
+                    "Requesting kOn mode for client applications failed, the step ends with error: " + reason,
+                    "Requesting kOn mode for DCM failed, the step ends with error: " + reason));
     EXPECT_EQ(m_capture.count("Received DEM client completion notification for kPrepSD. Status: 2", LogLevel::kInfo),
               1U);
     EXPECT_EQ(m_capture.count("Received DCM client completion notification for kOn. Status: 2", LogLevel::kInfo), 1U);
@@ -433,28 +462,31 @@ TEST_P(State_notifier_server_failure_test, StandbyAndResumeStillEndWithErrorStep
 INSTANTIATE_TEST_SUITE_P(
     Failures,
     State_notifier_server_failure_test,
-    ::testing::Values(
-        Server_failure_case{"ServerThreadEnded",
-                            [](NiceMock<Mock_client_states>& server) {
-                                ON_CALL(server, request_state_change(_, _, _, _))
-                                    .WillByDefault(::testing::Throw(Exception_server_stopped("server has ended")));
-                            },
-                            "server has ended"},
-        Server_failure_case{"WakeUpSendFails",
-                            [](NiceMock<Mock_client_states>& server) {
-                                ON_CALL(server, request_state_change(_, _, _, _))
-                                    .WillByDefault(::testing::Throw(
-                                        std::system_error(EPIPE, std::system_category(), "Socket::sendl(...)")));
-                            },
-                            "Socket::sendl(...): Broken pipe"},
-        Server_failure_case{"DefaultStateCannotBeSet",
-                            [](NiceMock<Mock_client_states>& server) {
-                                ON_CALL(server, set_default_state(_))
-                                    .WillByDefault(::testing::Throw(std::runtime_error("no default")));
-                                ON_CALL(server, request_state_change(_, _, _, _))
-                                    .WillByDefault(::testing::Throw(std::runtime_error("no default")));
-                            },
-                            "no default"}),
+    ::testing::Values(Server_failure_case{"ServerThreadEnded",
+                                          [](NiceMock<Mock_client_states>& server)
+                                          {
+                                              ON_CALL(server, request_state_change(_, _, _, _))
+                                                  .WillByDefault(
+                                                      ::testing::Throw(Exception_server_stopped("server has ended")));
+                                          },
+                                          "server has ended"},
+                      Server_failure_case{"WakeUpSendFails",
+                                          [](NiceMock<Mock_client_states>& server)
+                                          {
+                                              ON_CALL(server, request_state_change(_, _, _, _))
+                                                  .WillByDefault(::testing::Throw(std::system_error(
+                                                      EPIPE, std::system_category(), "Socket::sendl(...)")));
+                                          },
+                                          "Socket::sendl(...): Broken pipe"},
+                      Server_failure_case{"DefaultStateCannotBeSet",
+                                          [](NiceMock<Mock_client_states>& server)
+                                          {
+                                              ON_CALL(server, set_default_state(_))
+                                                  .WillByDefault(::testing::Throw(std::runtime_error("no default")));
+                                              ON_CALL(server, request_state_change(_, _, _, _))
+                                                  .WillByDefault(::testing::Throw(std::runtime_error("no default")));
+                                          },
+                                          "no default"}),
     [](const ::testing::TestParamInfo<Server_failure_case>& param) { return std::string{param.param.name}; });
 
 /// The server cannot even be created.
@@ -472,7 +504,7 @@ void PrintTo(const Factory_failure_case& value, std::ostream* out)
 
 class State_notifier_factory_failure_test : public ::testing::TestWithParam<Factory_failure_case>
 {
-protected:
+  protected:
     ara::log::testing::Log_capture m_capture;
 };
 
@@ -498,15 +530,13 @@ INSTANTIATE_TEST_SUITE_P(
     State_notifier_factory_failure_test,
     ::testing::Values(Factory_failure_case{"FactoryThrows",
                                            [](const std::string&, Client_status_callback)
-                                               -> std::unique_ptr<client_state_notifier::Client_states> {
-                                               throw std::system_error(EMFILE, std::system_category(), "socketpair");
-                                           },
+                                               -> std::unique_ptr<client_state_notifier::Client_states>
+                                           { throw std::system_error(EMFILE, std::system_category(), "socketpair"); },
                                            "State notification server could not be created: socketpair: Too many open "
                                            "files"},
                       Factory_failure_case{"FactoryGivesNothing",
-                                           [](const std::string&, Client_status_callback) {
-                                               return std::unique_ptr<client_state_notifier::Client_states>{};
-                                           },
+                                           [](const std::string&, Client_status_callback)
+                                           { return std::unique_ptr<client_state_notifier::Client_states>{}; },
                                            "No state notification server: standby and resume steps end with error at "
                                            "once"}),
     [](const ::testing::TestParamInfo<Factory_failure_case>& param) { return std::string{param.param.name}; });
