@@ -6,6 +6,7 @@
 #include <array>
 #include <cerrno>
 #include <functional>
+#include <future>
 #include <optional>
 #include <sys/socket.h>
 #include <system_error>
@@ -19,6 +20,9 @@ using Clock = std::chrono::steady_clock;
 
 namespace
 {
+
+/// How long construction waits for the server thread to listen.
+constexpr std::chrono::seconds s_listen_wait{5};
 
 constexpr std::size_t s_listening_index = 0;
 constexpr std::size_t s_wakeup_index = 1;
@@ -103,7 +107,8 @@ class Server
         }
     }
 
-    void thread_main();
+    /// Serves until the terminate command; listening is fulfilled once the socket listens.
+    void thread_main(std::promise<void>& listening);
     /// From now on request_state_change throws Exception_server_stopped.
     void mark_stopped() noexcept
     {
@@ -169,7 +174,7 @@ class Server
     utilities::Frame_view m_view;
 };
 
-void Server::thread_main()
+void Server::thread_main(std::promise<void>& listening)
 {
     // Non-blocking, so that a round can take connections until none is left or its bound is reached.
     m_listening = Socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
@@ -191,6 +196,7 @@ void Server::thread_main()
     }
     m_listening.listen(10);
     log(ara::log::LogLevel::kDebug) << "socket created: " << path;
+    listening.set_value();
 
     while (true)
     {
@@ -809,17 +815,26 @@ void Server::close_late_hellos(Clock::time_point now)
 void thread_main_exception_handling(Socket wakeup,
                                     Client_status_callback client_status_callback,
                                     Client_states_shared& shared,
-                                    Server_options options)
+                                    Server_options options,
+                                    std::promise<void> listening)
 {
     Server server(std::move(wakeup), std::move(client_status_callback), shared, std::move(options));
     bool crashed = false;
     try
     {
-        server.thread_main();
+        server.thread_main(listening);
     }
     catch (const std::exception& error)
     {
         crashed = true;
+        try
+        {
+            listening.set_value();
+        }
+        catch (const std::future_error&)
+        {
+            // the socket listened before the crash
+        }
         // Refuse new requests before telling anyone of the crash: whoever reads the line and
         // then asks must get Exception_server_stopped, not a request that nobody serves.
         server.mark_stopped();
@@ -848,11 +863,18 @@ Client_states_impl::Client_states_impl(std::string default_state,
     m_shared.default_state = std::move(default_state);
     auto sockets = utilities::socket_pair();
     m_wakeup = std::move(sockets.first);
+    std::promise<void> listening;
+    std::future<void> listens = listening.get_future();
     m_thread = std::thread(thread_main_exception_handling,
                            std::move(sockets.second),
                            std::move(client_status_callback),
                            std::ref(m_shared),
-                           std::move(options));
+                           std::move(options),
+                           std::move(listening));
+    // Whoever holds the object may announce the socket (the daemon reports readiness right after
+    // its start-up), so construction returns once the server thread listens, or has failed to.
+    // The bound only matters if that thread cannot run at all.
+    listens.wait_for(s_listen_wait);
 }
 
 Client_states_impl::~Client_states_impl()

@@ -9,6 +9,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <thread>
 
 namespace client_state_notifier
@@ -65,6 +69,25 @@ protected:
     std::size_t m_count{0};
     std::unique_ptr<Client_states> sut = create_client_states("kOn", m_recorder.status_callback(), options());
 };
+
+TEST_F(Client_states_test, SocketListensOnceConstructionHasReturned)
+{
+    // several fresh servers, since a server thread that happens to run first hides the fault
+    for (int round = 0; round < 20; ++round)
+    {
+        const std::string path = m_dir.file("fresh/" + std::to_string(round) + ".socket");
+        Server_options fresh;
+        fresh.socket_path = path;
+
+        const auto server = create_client_states("kOn", m_recorder.status_callback(), fresh);
+        const int descriptor = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const auto address = utilities::create_unix_address(path);
+        const int connected = ::connect(descriptor, reinterpret_cast<const sockaddr*>(&address), sizeof(address));
+        ::close(descriptor);
+
+        ASSERT_EQ(connected, 0) << "round " << round << ": " << std::strerror(errno);
+    }
+}
 
 TEST_F(Client_states_test, ClientInTheDefaultStateIsNotAskedAtConnection)
 {
