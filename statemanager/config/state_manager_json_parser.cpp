@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <exception>
 #include <fstream>
+#include <istream>
 #include <vector>
 
 namespace vela::ap::statemanager::config
@@ -117,11 +118,15 @@ bool State_manager_json_parser::parse(const std::string& path, State_manager_con
         ara::log::LogFatal() << "Configuration file could NOT be opened! Path: " << path << "!";
         return false;
     }
+    return parse_document(file, config);
+}
 
+bool State_manager_json_parser::parse_document(std::istream& input, State_manager_config_abstract& config)
+{
     try
     {
         // Strict: anything but white space after the document is an error.
-        const nlohmann::json document = nlohmann::json::parse(file);
+        const nlohmann::json document = nlohmann::json::parse(input);
         if (document.empty())
         {
             return false;

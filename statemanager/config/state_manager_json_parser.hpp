@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
+#include <istream>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -110,6 +111,10 @@ public:
     /// Reads the file at path into config. True when the whole configuration was read; false
     /// (logged) when the daemon must not start. Never throws. Called once on the main thread.
     [[nodiscard]] static bool parse(const std::string& path, State_manager_config_abstract& config);
+
+    /// What parse does once the file is open: reads one JSON document from input into config.
+    /// True when the whole configuration was read; false (logged) otherwise. Never throws.
+    [[nodiscard]] static bool parse_document(std::istream& input, State_manager_config_abstract& config);
 
     /// Reads the keys of the "statewarden" object into config, in their fixed order. Throws the
     /// JSON library's exceptions only where a member is asked of something that is no object.

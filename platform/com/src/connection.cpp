@@ -26,7 +26,6 @@ Connection::Connection(
     , m_peer_name(std::move(peer_name))
     , m_fd(fd)
 {
-    m_in.resize(s_read_chunk);
 }
 
 Connection::~Connection()
@@ -303,16 +302,77 @@ void Connection::flush_output()
     m_loop.modify(m_fd, wanted_events());
 }
 
+Frame_buffer::Frame_buffer()
+{
+    m_bytes.resize(s_read_chunk);
+}
+
+std::pair<std::uint8_t*, std::size_t> Frame_buffer::receive_space()
+{
+    compact();
+    if (m_bytes.size() - m_end < s_read_chunk / 4)
+    {
+        m_bytes.resize(m_end + s_read_chunk);
+    }
+    return {m_bytes.data() + m_end, m_bytes.size() - m_end};
+}
+
+std::optional<Frame> Frame_buffer::next_frame()
+{
+    if (m_check != someip::Header_check::kOk)
+    {
+        return std::nullopt;
+    }
+    if (m_end - m_begin >= someip::kHeader_size)
+    {
+        const someip::Message_header header = someip::decode_header(m_bytes.data() + m_begin);
+        m_check = someip::check_header(header);
+        if (m_check != someip::Header_check::kOk)
+        {
+            return std::nullopt;
+        }
+        const std::size_t frame = someip::kHeader_size + header.payload_size();
+        if (m_end - m_begin >= frame)
+        {
+            const auto begin = m_bytes.begin() + static_cast<std::ptrdiff_t>(m_begin);
+            m_begin += frame;
+            return Frame{header,
+                         vela::com::runtime::Serialized_payload(
+                             std::vector<std::uint8_t>(begin + static_cast<std::ptrdiff_t>(someip::kHeader_size),
+                                                       begin + static_cast<std::ptrdiff_t>(frame)))};
+        }
+        if (m_bytes.size() < frame)
+        {
+            // Move the partial frame to the front and make room for all of it.
+            compact();
+            m_bytes.resize(frame + s_read_chunk);
+        }
+    }
+    compact();
+    if (m_bytes.size() > 4 * s_read_chunk && m_end < s_read_chunk)
+    {
+        m_bytes.resize(s_read_chunk);
+        m_bytes.shrink_to_fit();
+    }
+    return std::nullopt;
+}
+
+void Frame_buffer::compact() noexcept
+{
+    if (m_begin > 0)
+    {
+        std::memmove(m_bytes.data(), m_bytes.data() + m_begin, m_end - m_begin);
+        m_end -= m_begin;
+        m_begin = 0;
+    }
+}
+
 Connection::Read_result Connection::read_frames(bool& filled)
 {
     auto self = shared_from_this();
     filled = false;
-    if (m_in.size() - m_in_size < s_read_chunk / 4)
-    {
-        m_in.resize(m_in_size + s_read_chunk);
-    }
-    const std::size_t room = m_in.size() - m_in_size;
-    const ssize_t got = ::recv(m_fd, m_in.data() + m_in_size, room, MSG_DONTWAIT);
+    const auto [space, room] = m_in.receive_space();
+    const ssize_t got = ::recv(m_fd, space, room, MSG_DONTWAIT);
     if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
     {
         return Read_result::kEnd;
@@ -322,38 +382,12 @@ Connection::Read_result Connection::read_frames(bool& filled)
         return Read_result::kMore;
     }
     filled = static_cast<std::size_t>(got) == room;
-    m_in_size += static_cast<std::size_t>(got);
-    std::size_t offset = 0;
-    while (m_in_size - offset >= someip::kHeader_size)
+    m_in.commit_received(static_cast<std::size_t>(got));
+    while (auto frame = m_in.next_frame())
     {
-        const someip::Message_header header = someip::decode_header(m_in.data() + offset);
-        const someip::Header_check check = someip::check_header(header);
-        if (check != someip::Header_check::kOk)
-        {
-            ara::log::LogWarn() << "com: dropping connection of " << m_peer_name << ": bad frame ("
-                                << someip::to_string(check) << ")";
-            return Read_result::kBad;
-        }
-        const std::size_t frame = someip::kHeader_size + header.payload_size();
-        if (m_in_size - offset < frame)
-        {
-            if (m_in.size() < frame)
-            {
-                // Move the partial frame to the front and make room for all of it.
-                std::memmove(m_in.data(), m_in.data() + offset, m_in_size - offset);
-                m_in_size -= offset;
-                offset = 0;
-                m_in.resize(frame + s_read_chunk);
-            }
-            break;
-        }
-        vela::com::runtime::Serialized_payload payload(
-            std::vector<std::uint8_t>(m_in.begin() + static_cast<std::ptrdiff_t>(offset + someip::kHeader_size),
-                                      m_in.begin() + static_cast<std::ptrdiff_t>(offset + frame)));
-        offset += frame;
         if (auto owner = m_owner.lock())
         {
-            owner->on_frame(self, header, payload);
+            owner->on_frame(self, frame->header, frame->payload);
         }
         // Nothing more is taken from a connection that is being closed.
         if (m_closing.load(std::memory_order_acquire))
@@ -361,15 +395,11 @@ Connection::Read_result Connection::read_frames(bool& filled)
             return Read_result::kMore;
         }
     }
-    if (offset > 0)
+    if (m_in.check() != someip::Header_check::kOk)
     {
-        std::memmove(m_in.data(), m_in.data() + offset, m_in_size - offset);
-        m_in_size -= offset;
-    }
-    if (m_in.size() > 4 * s_read_chunk && m_in_size < s_read_chunk)
-    {
-        m_in.resize(s_read_chunk);
-        m_in.shrink_to_fit();
+        ara::log::LogWarn() << "com: dropping connection of " << m_peer_name << ": bad frame ("
+                            << someip::to_string(m_in.check()) << ")";
+        return Read_result::kBad;
     }
     return Read_result::kMore;
 }

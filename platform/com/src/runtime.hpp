@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <istream>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -24,6 +25,7 @@
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 namespace kest::com::cpp_binding
@@ -151,6 +153,42 @@ class Io_loop : public Poller
     std::vector<Deadline> m_due;
 };
 
+/// One frame taken from a connection's bytes.
+struct Frame
+{
+    someip::Message_header header;
+    vela::com::runtime::Serialized_payload payload;
+};
+
+/// The bytes received on one connection, cut into frames; a frame begun is kept until the rest
+/// of it arrives. Used by the thread reading the connection, under the connection's read lock.
+class Frame_buffer
+{
+  public:
+    Frame_buffer();
+
+    /// Room at the end of the buffer for the next receive (never less than a quarter of a read
+    /// chunk).
+    std::pair<std::uint8_t*, std::size_t> receive_space();
+    /// Counts bytes written at the start of the room that receive_space gave.
+    void commit_received(std::size_t count) noexcept { m_end += count; }
+    /// Takes the next complete frame out of the buffer. Nothing when no whole frame is there yet
+    /// (the buffer is then made ready for the rest of it), or when the next header is refused:
+    /// check() then says why, and no further frame can be taken.
+    std::optional<Frame> next_frame();
+    /// kOk, or why the header in front was refused.
+    someip::Header_check check() const noexcept { return m_check; }
+
+  private:
+    void compact() noexcept;
+
+    std::vector<std::uint8_t> m_bytes;
+    // Received and not yet taken: [m_begin, m_end).
+    std::size_t m_begin{0};
+    std::size_t m_end{0};
+    someip::Header_check m_check{someip::Header_check::kOk};
+};
+
 /// Receives what arrives on a connection; on the I/O thread.
 class Connection_owner
 {
@@ -221,10 +259,9 @@ class Connection : public Io_handler, public std::enable_shared_from_this<Connec
     const bool m_edge_triggered;
     std::weak_ptr<Connection_owner> m_owner;
     std::string m_peer_name;
-    // Guards m_in and m_in_size: met by the I/O thread and a thread reading its own reply here.
+    // Guards m_in: met by the I/O thread and a thread reading its own reply here.
     std::mutex m_read_mutex;
-    std::vector<std::uint8_t> m_in;
-    std::size_t m_in_size{0};
+    Frame_buffer m_in;
     // Guards the members below: met by every writing thread, the I/O thread and a thread reading here.
     // The two flags are written under it and also read without it, by readers that only look.
     std::mutex m_write_mutex;
@@ -523,6 +560,10 @@ template <typename E, typename... A> std::exception_ptr make_error(A&&... argume
         return std::current_exception();
     }
 }
+
+/// The handle that the text of one discovery entry describes ("key=value" lines, at most 4 KiB),
+/// or nothing when the text names no service, instance, endpoint and live-looking pid.
+std::optional<cpp_binding::Service_handle> parse_discovery_entry(std::istream& text);
 
 /// Matching instances of a list: same service, and the instance unless it is "*".
 std::vector<cpp_binding::Service_handle> filter_handles(const std::vector<cpp_binding::Service_handle>& all,
