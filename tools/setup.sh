@@ -9,6 +9,7 @@ packages=(
     libgtest-dev libgmock-dev
     libdlt-dev dlt-daemon
     util-linux procps
+    clang libclang-rt-14-dev
 )
 
 missing=()
