@@ -70,7 +70,7 @@ Frame_reader::Frame_reader()
     m_buffer.resize(s_initial_capacity);
 }
 
-bool Frame_reader::read_available(const Socket& socket)
+std::pair<std::uint8_t*, std::size_t> Frame_reader::receive_space()
 {
     if (m_begin == m_end)
     {
@@ -113,9 +113,15 @@ bool Frame_reader::read_available(const Socket& socket)
             m_buffer.resize(m_end + wanted);
         }
     }
+    return {m_buffer.data() + m_end, m_buffer.size() - m_end};
+}
+
+bool Frame_reader::read_available(const Socket& socket)
+{
+    const auto [space, size] = receive_space();
     try
     {
-        m_end += socket.recv(m_buffer.data() + m_end, m_buffer.size() - m_end, MSG_DONTWAIT);
+        commit_received(socket.recv(space, size, MSG_DONTWAIT));
     }
     catch (const ExceptionSocketTimeout&)
     {

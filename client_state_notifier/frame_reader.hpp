@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace utilities
 {
@@ -52,9 +53,14 @@ public:
     /// Reads what the non-blocking socket has now (one recv). False when nothing was there.
     /// Throws ExceptionSocketClosed when the peer has closed, std::system_error on errors.
     bool read_available(const Socket& socket);
+    /// Room for the next receive, at least the rest of a frame begun (read_available receives
+    /// into it). Throws Exception_bad_frame when that frame declares a length above the bound.
+    std::pair<std::uint8_t*, std::size_t> receive_space();
+    /// Counts bytes written at the start of the room that receive_space gave.
+    void commit_received(std::size_t count) noexcept { m_end += count; }
     /// Takes the next complete frame out of the buffer into view. False when the buffer holds
     /// no complete frame yet. Throws Exception_bad_frame for a declared length above the bound
-    /// or an inconsistent body. The view stays valid until the next call of either function.
+    /// or an inconsistent body. The view stays valid until the next call of any of these functions.
     bool next_frame(Frame_view& view);
     /// Bytes of a frame begun but not completed.
     bool has_partial_frame() const noexcept { return m_end > m_begin; }

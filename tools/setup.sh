@@ -12,6 +12,8 @@ packages=(
     util-linux procps
     # the Debian package and its checks: dpkg-shlibdeps, systemd-analyze, lintian
     dpkg-dev systemd lintian
+    # the fuzzers: clang and libFuzzer's runtime
+    clang libclang-rt-14-dev
 )
 
 missing=()

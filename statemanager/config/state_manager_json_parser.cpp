@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <exception>
 #include <fstream>
+#include <istream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -134,12 +135,16 @@ bool State_manager_json_parser::parse(const std::string& path, State_manager_con
         ara::log::LogFatal() << "Configuration file could NOT be opened! Path: " << path << "!";
         return false;
     }
+    return parse_document(file, config);
+}
 
+bool State_manager_json_parser::parse_document(std::istream& input, State_manager_config_abstract& config)
+{
     try
     {
         // Strict: anything but white space after the document is an error. Nesting is refused
         // while it is read, before any value deeper than the bound exists.
-        const nlohmann::json document = nlohmann::json::parse(file, refuse_deep_nesting);
+        const nlohmann::json document = nlohmann::json::parse(input, refuse_deep_nesting);
         if (document.empty())
         {
             return false;

@@ -5,6 +5,7 @@
 #include "statemanager/config/state_manager_config_abstract.hpp"
 
 #include <cstdint>
+#include <istream>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <type_traits>
@@ -117,6 +118,10 @@ class State_manager_json_parser final
     /// (logged) when the daemon must not start, also for nesting deeper than
     /// s_max_nesting_depth. Never throws. Called once on the main thread.
     [[nodiscard]] static bool parse(const std::string& path, State_manager_config_abstract& config);
+
+    /// What parse does once the file is open: reads one JSON document from input into config.
+    /// True when the whole configuration was read; false (logged) otherwise. Never throws.
+    [[nodiscard]] static bool parse_document(std::istream& input, State_manager_config_abstract& config);
 
     /// Reads the keys of the "statewarden" object into config, in their fixed order. Throws the
     /// JSON library's exceptions only where a member is asked of something that is no object.

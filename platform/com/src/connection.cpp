@@ -48,7 +48,6 @@ Connection::Connection(Io_loop& loop,
     , m_peer(peer)
     , m_fd(fd)
 {
-    m_in.resize(s_read_chunk);
 }
 
 Connection::~Connection()
@@ -328,6 +327,78 @@ void Connection::flush_output()
     m_loop.modify(m_fd, wanted_events());
 }
 
+Frame_buffer::Frame_buffer()
+{
+    m_bytes.resize(s_read_chunk);
+}
+
+std::pair<std::uint8_t*, std::size_t> Frame_buffer::receive_space()
+{
+    compact();
+    if (m_bytes.size() - m_end < s_read_chunk / 4)
+    {
+        m_bytes.resize(m_end + s_read_chunk);
+        ++m_resizes;
+    }
+    return {m_bytes.data() + m_end, m_bytes.size() - m_end};
+}
+
+std::optional<Frame> Frame_buffer::next_frame()
+{
+    m_keep_room = false;
+    if (m_check != someip::Header_check::kOk || !has_header())
+    {
+        return std::nullopt;
+    }
+    const someip::Message_header header = someip::decode_header(m_bytes.data() + m_begin);
+    m_check = someip::check_header(header);
+    if (m_check != someip::Header_check::kOk)
+    {
+        return std::nullopt;
+    }
+    const std::size_t frame = someip::kHeader_size + header.payload_size();
+    if (m_end - m_begin < frame)
+    {
+        // A frame begun but not complete keeps the room made for it, so that a large frame
+        // trickling in grows the buffer once.
+        m_keep_room = frame >= s_read_chunk;
+        if (m_bytes.size() < frame)
+        {
+            // Move the partial frame to the front and make room for all of it.
+            compact();
+            m_bytes.resize(frame + s_read_chunk);
+            ++m_resizes;
+        }
+        return std::nullopt;
+    }
+    const auto begin = m_bytes.begin() + static_cast<std::ptrdiff_t>(m_begin);
+    m_begin += frame;
+    return Frame{header,
+                 vela::com::runtime::Serialized_payload(std::vector<std::uint8_t>(
+                     begin + static_cast<std::ptrdiff_t>(someip::kHeader_size), begin + static_cast<std::ptrdiff_t>(frame)))};
+}
+
+void Frame_buffer::settle(bool holding) noexcept
+{
+    compact();
+    if (!holding && !m_keep_room && m_bytes.size() > 4 * s_read_chunk && m_end < s_read_chunk)
+    {
+        m_bytes.resize(s_read_chunk);
+        m_bytes.shrink_to_fit();
+        ++m_resizes;
+    }
+}
+
+void Frame_buffer::compact() noexcept
+{
+    if (m_begin > 0)
+    {
+        std::memmove(m_bytes.data(), m_bytes.data() + m_begin, m_end - m_begin);
+        m_end -= m_begin;
+        m_begin = 0;
+    }
+}
+
 Connection::Read_result Connection::read_frames(bool& filled)
 {
     filled = false;
@@ -335,7 +406,7 @@ Connection::Read_result Connection::read_frames(bool& filled)
     {
         return Read_result::kMore;
     }
-    if (m_in_size >= someip::kHeader_size)
+    if (m_in.has_header())
     {
         // Frames a pause left in the buffer go before anything new is read.
         const Read_result left = take_frames();
@@ -344,13 +415,8 @@ Connection::Read_result Connection::read_frames(bool& filled)
             return left;
         }
     }
-    if (m_in.size() - m_in_size < s_read_chunk / 4)
-    {
-        m_in.resize(m_in_size + s_read_chunk);
-        ++m_in_resizes;
-    }
-    const std::size_t room = m_in.size() - m_in_size;
-    const ssize_t got = ::recv(m_fd, m_in.data() + m_in_size, room, MSG_DONTWAIT);
+    const auto [space, room] = m_in.receive_space();
+    const ssize_t got = ::recv(m_fd, space, room, MSG_DONTWAIT);
     if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
     {
         return Read_result::kEnd;
@@ -360,57 +426,30 @@ Connection::Read_result Connection::read_frames(bool& filled)
         return Read_result::kMore;
     }
     filled = static_cast<std::size_t>(got) == room;
-    m_in_size += static_cast<std::size_t>(got);
+    m_in.commit_received(static_cast<std::size_t>(got));
     return take_frames();
 }
 
 Connection::Read_result Connection::take_frames()
 {
     auto self = shared_from_this();
-    std::size_t offset = 0;
-    // A frame begun but not complete keeps the room made for it, so that a large frame trickling in
-    // grows the buffer once; frames held back by a pause keep theirs too.
-    bool keep_room = false;
-    while (m_in_size - offset >= someip::kHeader_size)
+    // Frames held back by a pause keep their room too.
+    bool holding = false;
+    while (m_in.has_header())
     {
         if (input_waits())
         {
-            keep_room = true;
+            holding = true;
             break;
         }
-        const someip::Message_header header = someip::decode_header(m_in.data() + offset);
-        const someip::Header_check check = someip::check_header(header);
-        if (check != someip::Header_check::kOk)
+        std::optional<Frame> frame = m_in.next_frame();
+        if (!frame)
         {
-            if (const auto verdict = log_limit(Limited_log::kBadFrame).check(m_peer.uid); verdict.pass)
-            {
-                ara::log::LogWarn() << "com: dropping connection of " << m_peer_name << ": bad frame ("
-                                    << someip::to_string(check) << ")" << verdict;
-            }
-            return Read_result::kBad;
-        }
-        const std::size_t frame = someip::kHeader_size + header.payload_size();
-        if (m_in_size - offset < frame)
-        {
-            keep_room = frame >= s_read_chunk;
-            if (m_in.size() < frame)
-            {
-                // Move the partial frame to the front and make room for all of it.
-                std::memmove(m_in.data(), m_in.data() + offset, m_in_size - offset);
-                m_in_size -= offset;
-                offset = 0;
-                m_in.resize(frame + s_read_chunk);
-                ++m_in_resizes;
-            }
             break;
         }
-        vela::com::runtime::Serialized_payload payload(
-            std::vector<std::uint8_t>(m_in.begin() + static_cast<std::ptrdiff_t>(offset + someip::kHeader_size),
-                                      m_in.begin() + static_cast<std::ptrdiff_t>(offset + frame)));
-        offset += frame;
         if (auto owner = m_owner.lock())
         {
-            owner->on_frame(self, header, payload);
+            owner->on_frame(self, frame->header, frame->payload);
         }
         // Nothing more is taken from a connection that is being closed.
         if (m_closing.load(std::memory_order_acquire))
@@ -418,17 +457,16 @@ Connection::Read_result Connection::take_frames()
             break;
         }
     }
-    if (offset > 0)
+    if (m_in.check() != someip::Header_check::kOk)
     {
-        std::memmove(m_in.data(), m_in.data() + offset, m_in_size - offset);
-        m_in_size -= offset;
+        if (const auto verdict = log_limit(Limited_log::kBadFrame).check(m_peer.uid); verdict.pass)
+        {
+            ara::log::LogWarn() << "com: dropping connection of " << m_peer_name << ": bad frame ("
+                                << someip::to_string(m_in.check()) << ")" << verdict;
+        }
+        return Read_result::kBad;
     }
-    if (!keep_room && m_in.size() > 4 * s_read_chunk && m_in_size < s_read_chunk)
-    {
-        m_in.resize(s_read_chunk);
-        m_in.shrink_to_fit();
-        ++m_in_resizes;
-    }
+    m_in.settle(holding);
     return Read_result::kMore;
 }
 
@@ -486,9 +524,9 @@ Connection::Input_state Connection::input_state() const
     Input_state state{};
     {
         std::lock_guard<std::mutex> lock(m_read_mutex);
-        state.buffered = m_in_size;
-        state.buffer_size = m_in.size();
-        state.buffer_resizes = m_in_resizes;
+        state.buffered = m_in.buffered();
+        state.buffer_size = m_in.capacity();
+        state.buffer_resizes = m_in.resizes();
     }
     std::lock_guard<std::mutex> lock(m_held_mutex);
     state.held_requests = m_held_requests;

@@ -99,60 +99,7 @@ std::optional<cpp_binding::Service_handle> read_entry(const std::string& path)
     {
         return std::nullopt;
     }
-    cpp_binding::Service_handle handle;
-    std::string line;
-    std::size_t total = 0;
-    bool has_service = false;
-    bool has_instance = false;
-    while (std::getline(file, line))
-    {
-        total += line.size() + 1;
-        if (total > s_max_entry_size)
-        {
-            return std::nullopt;
-        }
-        const auto equals = line.find('=');
-        if (equals == std::string::npos)
-        {
-            continue;
-        }
-        const std::string key = line.substr(0, equals);
-        const std::string value = line.substr(equals + 1);
-        try
-        {
-            if (key == "service")
-            {
-                handle.service_id = vela::com::runtime::Service_id(value);
-                has_service = true;
-            }
-            else if (key == "instance")
-            {
-                handle.instance_id = vela::com::runtime::Instance_id(value);
-                has_instance = true;
-            }
-            else if (key == "endpoint")
-            {
-                handle.endpoint = value;
-            }
-            else if (key == "pid")
-            {
-                handle.pid = std::stoi(value);
-            }
-            else if (key == "start_time")
-            {
-                handle.start_time = std::stoull(value);
-            }
-        }
-        catch (const std::exception&)
-        {
-            return std::nullopt;
-        }
-    }
-    if (!has_service || !has_instance || handle.endpoint.empty() || handle.pid <= 0)
-    {
-        return std::nullopt;
-    }
-    return handle;
+    return parse_discovery_entry(file);
 }
 
 void make_directories(const std::string& path)
@@ -443,6 +390,64 @@ void Discovery::rescan()
     {
         listener->on_entries_changed(found);
     }
+}
+
+std::optional<cpp_binding::Service_handle> parse_discovery_entry(std::istream& text)
+{
+    cpp_binding::Service_handle handle;
+    std::string line;
+    std::size_t total = 0;
+    bool has_service = false;
+    bool has_instance = false;
+    while (std::getline(text, line))
+    {
+        total += line.size() + 1;
+        if (total > s_max_entry_size)
+        {
+            return std::nullopt;
+        }
+        const auto equals = line.find('=');
+        if (equals == std::string::npos)
+        {
+            continue;
+        }
+        const std::string key = line.substr(0, equals);
+        const std::string value = line.substr(equals + 1);
+        try
+        {
+            if (key == "service")
+            {
+                handle.service_id = vela::com::runtime::Service_id(value);
+                has_service = true;
+            }
+            else if (key == "instance")
+            {
+                handle.instance_id = vela::com::runtime::Instance_id(value);
+                has_instance = true;
+            }
+            else if (key == "endpoint")
+            {
+                handle.endpoint = value;
+            }
+            else if (key == "pid")
+            {
+                handle.pid = std::stoi(value);
+            }
+            else if (key == "start_time")
+            {
+                handle.start_time = std::stoull(value);
+            }
+        }
+        catch (const std::exception&)
+        {
+            return std::nullopt;
+        }
+    }
+    if (!has_service || !has_instance || handle.endpoint.empty() || handle.pid <= 0)
+    {
+        return std::nullopt;
+    }
+    return handle;
 }
 
 std::vector<cpp_binding::Service_handle> filter_handles(const std::vector<cpp_binding::Service_handle>& all,

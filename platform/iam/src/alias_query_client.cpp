@@ -4,6 +4,7 @@
 #include "rules_file.hpp"
 
 #include <charconv>
+#include <fstream>
 #include <optional>
 
 namespace alias_manager
@@ -53,30 +54,13 @@ bool parse_column(const std::string& text, std::optional<Number>& value)
 
 std::shared_ptr<const Alias_rule_table> load_rules(const std::string& path)
 {
-    auto table = std::make_shared<Alias_rule_table>();
-    std::vector<tarn1::platform_iam::Rules_line> lines;
-    if (!tarn1::platform_iam::read_rules_lines(path, lines))
+    std::ifstream file(path);
+    if (!file)
     {
         alias_logger().LogError() << "cannot read alias rules file " << path << "; every query fails";
-        return table;
+        return std::make_shared<Alias_rule_table>();
     }
-    table->readable = true;
-    for (const auto& line : lines)
-    {
-        Alias_rule rule;
-        if (line.fields.size() != 4 || !parse_column(line.fields[0], rule.uid) ||
-            !parse_column(line.fields[1], rule.gid) || !parse_column(line.fields[2], rule.pid))
-        {
-            alias_logger().LogWarn() << path << ":" << static_cast<std::uint64_t>(line.number)
-                                     << ": expected \"<uid> <gid> <pid> <domain>\"; line ignored";
-            continue;
-        }
-        rule.domain = line.fields[3];
-        table->rules.push_back(std::move(rule));
-    }
-    alias_logger().LogInfo() << "read " << static_cast<std::uint64_t>(table->rules.size()) << " alias rules from "
-                             << path;
-    return table;
+    return AliasQueryClient::parse_rules(file, path);
 }
 
 tarn1::platform_iam::Table_cache<Alias_rule_table>& cache()
@@ -97,7 +81,36 @@ AliasQueryClient::AliasQueryClient(const std::string& rulesPath)
 {
 }
 
+AliasQueryClient::AliasQueryClient(std::shared_ptr<const Alias_rule_table> rules)
+    : m_rules(std::move(rules))
+{
+}
+
 AliasQueryClient::~AliasQueryClient() = default;
+
+std::shared_ptr<const Alias_rule_table> AliasQueryClient::parse_rules(std::istream& text, const std::string& source)
+{
+    auto table = std::make_shared<Alias_rule_table>();
+    table->readable = true;
+    std::vector<tarn1::platform_iam::Rules_line> lines;
+    tarn1::platform_iam::read_rules_lines(text, lines);
+    for (const auto& line : lines)
+    {
+        Alias_rule rule;
+        if (line.fields.size() != 4 || !parse_column(line.fields[0], rule.uid) ||
+            !parse_column(line.fields[1], rule.gid) || !parse_column(line.fields[2], rule.pid))
+        {
+            alias_logger().LogWarn() << source << ":" << static_cast<std::uint64_t>(line.number)
+                                     << ": expected \"<uid> <gid> <pid> <domain>\"; line ignored";
+            continue;
+        }
+        rule.domain = line.fields[3];
+        table->rules.push_back(std::move(rule));
+    }
+    alias_logger().LogInfo() << "read " << static_cast<std::uint64_t>(table->rules.size()) << " alias rules from "
+                             << source;
+    return table;
+}
 
 AliasQueryClient::EAliasQueryStatus
 AliasQueryClient::AliasQuery(std::uint32_t uid, std::int32_t pid, std::uint32_t gid, std::vector<std::string>& domains)

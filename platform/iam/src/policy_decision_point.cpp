@@ -4,6 +4,7 @@
 #include "rules_file.hpp"
 
 #include <array>
+#include <fstream>
 #include <vector>
 
 namespace policy_decision_point_if
@@ -32,35 +33,13 @@ ara::log::Logger& pdp_logger()
 
 std::shared_ptr<const Policy_table> load_policy(const std::string& path)
 {
-    auto table = std::make_shared<Policy_table>();
-    std::vector<tarn1::platform_iam::Rules_line> lines;
-    if (!tarn1::platform_iam::read_rules_lines(path, lines))
+    std::ifstream file(path);
+    if (!file)
     {
         pdp_logger().LogError() << "cannot read policy file " << path << "; every check fails";
-        return table;
+        return std::make_shared<Policy_table>();
     }
-    table->readable = true;
-    for (const auto& line : lines)
-    {
-        if (line.fields.size() != 6 || (line.fields[0] != "allow" && line.fields[0] != "deny"))
-        {
-            pdp_logger().LogWarn()
-                << path << ":" << static_cast<std::uint64_t>(line.number)
-                << ": expected \"<allow|deny> <identity> <endpoint> <protocol> <resource> <operation>\"; line ignored";
-            continue;
-        }
-        Policy_rule rule;
-        rule.allow = line.fields[0] == "allow";
-        for (std::size_t index = 0; index < rule.patterns.size(); ++index)
-        {
-            const auto& field = line.fields[index + 1];
-            rule.patterns[index] = field == "-" ? std::string() : field;
-        }
-        table->rules.push_back(std::move(rule));
-    }
-    pdp_logger().LogInfo() << "read " << static_cast<std::uint64_t>(table->rules.size()) << " policy rules from "
-                           << path;
-    return table;
+    return PolicyDecisionPoint::parse_policy(file, path);
 }
 
 tarn1::platform_iam::Table_cache<Policy_table>& cache()
@@ -81,7 +60,41 @@ PolicyDecisionPoint::PolicyDecisionPoint(const std::string& policyPath)
 {
 }
 
+PolicyDecisionPoint::PolicyDecisionPoint(std::shared_ptr<const Policy_table> policy)
+    : m_policy(std::move(policy))
+{
+}
+
 PolicyDecisionPoint::~PolicyDecisionPoint() = default;
+
+std::shared_ptr<const Policy_table> PolicyDecisionPoint::parse_policy(std::istream& text, const std::string& source)
+{
+    auto table = std::make_shared<Policy_table>();
+    table->readable = true;
+    std::vector<tarn1::platform_iam::Rules_line> lines;
+    tarn1::platform_iam::read_rules_lines(text, lines);
+    for (const auto& line : lines)
+    {
+        if (line.fields.size() != 6 || (line.fields[0] != "allow" && line.fields[0] != "deny"))
+        {
+            pdp_logger().LogWarn()
+                << source << ":" << static_cast<std::uint64_t>(line.number)
+                << ": expected \"<allow|deny> <identity> <endpoint> <protocol> <resource> <operation>\"; line ignored";
+            continue;
+        }
+        Policy_rule rule;
+        rule.allow = line.fields[0] == "allow";
+        for (std::size_t index = 0; index < rule.patterns.size(); ++index)
+        {
+            const auto& field = line.fields[index + 1];
+            rule.patterns[index] = field == "-" ? std::string() : field;
+        }
+        table->rules.push_back(std::move(rule));
+    }
+    pdp_logger().LogInfo() << "read " << static_cast<std::uint64_t>(table->rules.size()) << " policy rules from "
+                           << source;
+    return table;
+}
 
 PolicyDecision PolicyDecisionPoint::CheckPolicy(const std::string& identity,
                                                 const std::string& endpoint,

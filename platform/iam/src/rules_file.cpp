@@ -1,22 +1,16 @@
 #include "rules_file.hpp"
 
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
 
 namespace tarn1::platform_iam
 {
 
-bool read_rules_lines(const std::string& path, std::vector<Rules_line>& lines)
+void read_rules_lines(std::istream& text, std::vector<Rules_line>& lines)
 {
-    std::ifstream file(path);
-    if (!file)
-    {
-        return false;
-    }
     std::string line;
     std::size_t number = 0;
-    while (std::getline(file, line))
+    while (std::getline(text, line))
     {
         ++number;
         const auto comment = line.find('#');
@@ -36,7 +30,6 @@ bool read_rules_lines(const std::string& path, std::vector<Rules_line>& lines)
             lines.push_back(std::move(parsed));
         }
     }
-    return true;
 }
 
 std::string path_from_environment(const char* variable, const char* default_path)

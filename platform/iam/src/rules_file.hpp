@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <istream>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -20,8 +21,8 @@ struct Rules_line
     std::vector<std::string> fields;
 };
 
-/// Reads path; false when it cannot be opened.
-bool read_rules_lines(const std::string& path, std::vector<Rules_line>& lines);
+/// Appends the meaningful lines of text to lines.
+void read_rules_lines(std::istream& text, std::vector<Rules_line>& lines);
 
 /// The path named by the environment variable, else the default.
 std::string path_from_environment(const char* variable, const char* default_path);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <istream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -34,6 +35,8 @@ public:
     AliasQueryClient();
     /// Reads the rules from this file instead.
     explicit AliasQueryClient(const std::string& rulesPath);
+    /// Answers from rules already read (parse_rules).
+    explicit AliasQueryClient(std::shared_ptr<const Alias_rule_table> rules);
     ~AliasQueryClient();
 
     AliasQueryClient(const AliasQueryClient&) = delete;
@@ -43,6 +46,10 @@ public:
     /// pid, eErrorOrSocketClosed when the rules file could not be read.
     EAliasQueryStatus
     AliasQuery(std::uint32_t uid, std::int32_t pid, std::uint32_t gid, std::vector<std::string>& domains);
+
+    /// The rules of a text in the rules file's form; source names it in the warnings about
+    /// malformed lines. What the client does with its file's content.
+    static std::shared_ptr<const Alias_rule_table> parse_rules(std::istream& text, const std::string& source);
 
 private:
     std::shared_ptr<const Alias_rule_table> m_rules;

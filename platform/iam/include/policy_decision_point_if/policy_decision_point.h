@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <istream>
 #include <memory>
 #include <string>
 
@@ -34,6 +35,8 @@ public:
     PolicyDecisionPoint();
     /// Reads the policy from this file instead.
     explicit PolicyDecisionPoint(const std::string& policyPath);
+    /// Decides by a policy already read (parse_policy).
+    explicit PolicyDecisionPoint(std::shared_ptr<const Policy_table> policy);
     ~PolicyDecisionPoint();
 
     PolicyDecisionPoint(const PolicyDecisionPoint&) = delete;
@@ -48,6 +51,10 @@ public:
                                const std::string& protocol,
                                const std::string& resource,
                                const std::string& operation);
+
+    /// The rules of a text in the policy file's form; source names it in the warnings about
+    /// malformed lines. What the client does with its file's content.
+    static std::shared_ptr<const Policy_table> parse_policy(std::istream& text, const std::string& source);
 
 private:
     std::shared_ptr<const Policy_table> m_policy;
