@@ -86,20 +86,45 @@ bool provider_alive(const cpp_binding::Service_handle& handle)
 
 std::optional<cpp_binding::Service_handle> read_entry(const std::string& path)
 {
+    // The directory is writable by every user: an entry is opened once, never through a link and
+    // never waiting (a FIFO put in its place), checked on the open descriptor, and read no further
+    // than an entry may be long, so that no file swapped in can stall or swell the reader.
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (descriptor < 0)
+    {
+        return std::nullopt;
+    }
     struct stat info
     {
     };
-    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
-        info.st_size > static_cast<off_t>(s_max_entry_size))
+    std::string text;
+    if (::fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode) &&
+        info.st_size <= static_cast<off_t>(s_max_entry_size))
+    {
+        text.resize(s_max_entry_size + 1);
+        std::size_t size = 0;
+        while (size < text.size())
+        {
+            const ssize_t got = ::read(descriptor, text.data() + size, text.size() - size);
+            if (got < 0 && errno == EINTR)
+            {
+                continue;
+            }
+            if (got <= 0)
+            {
+                break;
+            }
+            size += static_cast<std::size_t>(got);
+        }
+        text.resize(size);
+    }
+    ::close(descriptor);
+    if (text.empty() || text.size() > s_max_entry_size)
     {
         return std::nullopt;
     }
-    std::ifstream file(path);
-    if (!file)
-    {
-        return std::nullopt;
-    }
-    return parse_discovery_entry(file);
+    std::istringstream entry(text);
+    return parse_discovery_entry(entry);
 }
 
 void make_directories(const std::string& path)

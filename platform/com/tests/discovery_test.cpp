@@ -1,12 +1,14 @@
 #include "kest/com/runtime/component_singleton.h"
 #include "tests/support/temp_dir.hpp"
 
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <optional>
 #include <ostream>
 #include <sstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -53,11 +55,16 @@ void PrintTo(const Entry_case& c, std::ostream* os)
     *os << c.name;
 }
 
-class Discovery_entry_test : public ::testing::TestWithParam<Entry_case>
+std::string s_sound_entry()
+{
+    return "service=a::B\ninstance=one\nendpoint=DIR/p1-1.sock\npid=PID\nstart_time=START\n";
+}
+
+class Discovery_dir_test : public ::testing::Test
 {
   protected:
-    Discovery_entry_test() { ::setenv("TARN1_COM_DIR", m_dir.path().c_str(), 1); }
-    ~Discovery_entry_test() override { ::unsetenv("TARN1_COM_DIR"); }
+    Discovery_dir_test() { ::setenv("TARN1_COM_DIR", m_dir.path().c_str(), 1); }
+    ~Discovery_dir_test() override { ::unsetenv("TARN1_COM_DIR"); }
 
     std::string expand(std::string text)
     {
@@ -80,6 +87,10 @@ class Discovery_entry_test : public ::testing::TestWithParam<Entry_case>
     tarn1::testing::Temp_dir m_dir;
 };
 
+class Discovery_entry_test : public Discovery_dir_test, public ::testing::WithParamInterface<Entry_case>
+{
+};
+
 TEST_P(Discovery_entry_test, OnlySoundEntriesOfLiveProvidersAreListed)
 {
     m_dir.write_file("p1-1.svc", expand(GetParam().content));
@@ -91,6 +102,25 @@ TEST_P(Discovery_entry_test, OnlySoundEntriesOfLiveProvidersAreListed)
 
     EXPECT_EQ(listed.size(), GetParam().listed ? 1U : 0U);
     EXPECT_EQ(::access(m_dir.file("p1-1.svc").c_str(), F_OK) != 0, GetParam().removed);
+}
+
+TEST_F(Discovery_dir_test, EntryReplacedByAFifoOrALinkIsSkippedWithoutWaiting)
+{
+    // a local user swaps entries for things that would block or never end when read
+    ASSERT_EQ(::mkfifo(m_dir.file("p1-1.svc").c_str(), 0666), 0);
+    ASSERT_EQ(::symlink("/dev/zero", m_dir.file("p1-2.svc").c_str()), 0);
+    m_dir.write_file("p1-3.target", expand(s_sound_entry()));
+    ASSERT_EQ(::symlink(m_dir.file("p1-3.target").c_str(), m_dir.file("p1-3.svc").c_str()), 0);
+
+    std::optional<kest::com::runtime::Component_singleton> sut;
+    sut.emplace(false, "test");
+    const auto started = std::chrono::steady_clock::now();
+    const auto listed = sut->get_service_finder().find_all();
+    const auto took = std::chrono::steady_clock::now() - started;
+    sut.reset();
+
+    EXPECT_TRUE(listed.empty()) << "a link is no entry, even to a sound one";
+    EXPECT_LT(took, std::chrono::seconds(2));
 }
 
 const std::string s_sound = "service=a::B\ninstance=one\nendpoint=DIR/p1-1.sock\npid=PID\nstart_time=START\n";
