@@ -8,7 +8,9 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <memory>
 #include <netinet/in.h>
 #include <poll.h>
@@ -340,95 +342,126 @@ TEST_F(Dlt_daemon_test, LevelSetWithDltControlChangesWhatTheContextLetsThroughAt
 
     // The child logs at the application's info level, then at each step waits for the test's
     // go-ahead (a line on a FIFO) and writes one message per level, so the test can see which
-    // passed after each level change. The child is forked from the test's main thread (a child
-    // forked from another thread would see the main thread's objects as leaked); the test's side
-    // runs on a thread of its own meanwhile.
-    unsigned round_number = 0;
-    std::thread driver([&] {
-        // The FIFO opens for writing once the child has opened it for reading.
-        int descriptor = -1;
-        const auto opened_by = std::chrono::steady_clock::now() + 10s;
-        while (descriptor < 0 && std::chrono::steady_clock::now() < opened_by)
+    // passed after each level change. It is forked while the test has no other thread (libdlt
+    // starts one in the child) and ends with _exit, so that nothing of the test's process is
+    // torn down twice.
+    const std::string console = dir.file("child.err");
+    const pid_t child = ::fork();
+    if (child == 0)
+    {
+        const int err = ::open(console.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        ::dup2(err, STDERR_FILENO);
+        ::setenv("DLT_PIPE_DIR", pipe_dir.c_str(), 1);
+        ::unsetenv("ARA_LOG_DLT");
+        ::setenv("ARA_LOG_CONSOLE", "1", 1);
+        ::unsetenv("ARA_LOG_LEVEL");
+        ara::log::InitLogging("TLVL", "level test", LogLevel::kInfo, LogMode::kRemote, "");
+        auto& logger = ara::log::CreateLogger("CTXL", "level changes");
+        FILE* steps = ::fopen(go.c_str(), "r");
+        char step[64];
+        int step_count = 0;
+        logger.LogInfo() << "ready";
+        while (steps != nullptr && ::fgets(step, sizeof step, steps) != nullptr)
         {
-            descriptor = ::open(go.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-            if (descriptor < 0)
+            const std::string tag = "round " + std::to_string(++step_count);
+            logger.LogVerbose() << tag << " verbose";
+            logger.LogInfo() << tag << " info";
+            logger.LogError() << tag << " error";
+        }
+        ::_exit(0);
+    }
+    ASSERT_GT(child, 0);
+    // Whatever happens below, the child is gone when the test ends.
+    struct Reaper
+    {
+        pid_t pid;
+        bool reaped{false};
+        ~Reaper()
+        {
+            if (!reaped)
             {
-                std::this_thread::sleep_for(10ms);
+                ::kill(pid, SIGKILL);
+                ::waitpid(pid, nullptr, 0);
             }
         }
-        ASSERT_GE(descriptor, 0) << "the child never opened its FIFO";
-        ::fcntl(descriptor, F_SETFL, 0);
-        const std::unique_ptr<FILE, int (*)(FILE*)> steps(::fdopen(descriptor, "w"), &::fclose);
-        ASSERT_NE(steps, nullptr);
-        ::setvbuf(steps.get(), nullptr, _IOLBF, 0);
-        // One round: what of its three messages reached the daemon, without the round's tag.
-        const auto next_round = [&] {
-            ++round_number;
-            const std::string tag = "round " + std::to_string(round_number);
-            std::vector<std::string> seen;
-            ::fprintf(steps.get(), "go\n");
-            Dlt_log_message message;
-            while (receive("TLVL", "CTXL", message) && message.arguments.size() == 2)
-            {
-                EXPECT_EQ(message.arguments[0].text, tag);
-                seen.push_back(message.arguments[1].text);
-                if (seen.back() == " error")
-                {
-                    break;
-                }
-            }
-            return seen;
-        };
-        // A level change reaches the application asynchronously: rounds repeat until one shows
-        // the new level, within 5 s. Those before it show the old level, or the change in mid-round.
-        const auto rounds_until = [&](const std::vector<std::string>& after) {
-            const auto deadline = std::chrono::steady_clock::now() + 5s;
-            std::vector<std::string> seen = next_round();
-            while (seen != after && std::chrono::steady_clock::now() < deadline)
-            {
-                seen = next_round();
-            }
-            EXPECT_EQ(seen, after);
-        };
-        const std::vector<std::string> at_info{" info", " error"};
-        const std::vector<std::string> at_verbose{" verbose", " info", " error"};
-        const std::vector<std::string> at_error{" error"};
-        Dlt_log_message ready;
-        ASSERT_TRUE(receive("TLVL", "CTXL", ready)) << "the child's first message did not reach the daemon";
+    } reaper{child};
 
-        EXPECT_EQ(next_round(), at_info);
-        ASSERT_TRUE(dlt_control({"-a", "TLVL", "-c", "CTXL", "-l", "6"}));
-        rounds_until(at_verbose);
-        ASSERT_TRUE(dlt_control({"-a", "TLVL", "-c", "CTXL", "-l", "2"}));
-        rounds_until(at_error);
-    });
-    const tarn1::testing::Child_result child = tarn1::testing::run_in_child(
-        [&pipe_dir, &go] {
-            ::setenv("DLT_PIPE_DIR", pipe_dir.c_str(), 1);
-            ::unsetenv("ARA_LOG_DLT");
-            ::setenv("ARA_LOG_CONSOLE", "1", 1);
-            ::unsetenv("ARA_LOG_LEVEL");
-            ara::log::InitLogging("TLVL", "level test", LogLevel::kInfo, LogMode::kRemote, "");
-            auto& logger = ara::log::CreateLogger("CTXL", "level changes");
-            FILE* steps = ::fopen(go.c_str(), "r");
-            char step[64];
-            int step_count = 0;
-            logger.LogInfo() << "ready";
-            while (steps != nullptr && ::fgets(step, sizeof step, steps) != nullptr)
+    // The FIFO opens for writing once the child has opened it for reading.
+    int descriptor = -1;
+    const auto opened_by = std::chrono::steady_clock::now() + 10s;
+    while (descriptor < 0 && std::chrono::steady_clock::now() < opened_by)
+    {
+        descriptor = ::open(go.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (descriptor < 0)
+        {
+            std::this_thread::sleep_for(10ms);
+        }
+    }
+    ASSERT_GE(descriptor, 0) << "the child never opened its FIFO";
+    ::fcntl(descriptor, F_SETFL, 0);
+    std::unique_ptr<FILE, int (*)(FILE*)> steps(::fdopen(descriptor, "w"), &::fclose);
+    ASSERT_NE(steps, nullptr);
+    ::setvbuf(steps.get(), nullptr, _IOLBF, 0);
+    unsigned round_number = 0;
+    // One round: what of its three messages reached the daemon, without the round's tag.
+    const auto next_round = [&]
+    {
+        ++round_number;
+        const std::string tag = "round " + std::to_string(round_number);
+        std::vector<std::string> seen;
+        ::fprintf(steps.get(), "go\n");
+        Dlt_log_message message;
+        while (receive("TLVL", "CTXL", message) && message.arguments.size() == 2)
+        {
+            EXPECT_EQ(message.arguments[0].text, tag);
+            seen.push_back(message.arguments[1].text);
+            if (seen.back() == " error")
             {
-                const std::string tag = "round " + std::to_string(++step_count);
-                logger.LogVerbose() << tag << " verbose";
-                logger.LogInfo() << tag << " info";
-                logger.LogError() << tag << " error";
+                break;
             }
-            return 0;
-        },
-        30s);
-    driver.join();
+        }
+        return seen;
+    };
+    // A level change reaches the application asynchronously: rounds repeat until one shows the
+    // new level, within 5 s. Those before it show the old level, or the change in mid-round.
+    const auto rounds_until = [&](const std::vector<std::string>& after)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + 5s;
+        std::vector<std::string> seen = next_round();
+        while (seen != after && std::chrono::steady_clock::now() < deadline)
+        {
+            seen = next_round();
+        }
+        EXPECT_EQ(seen, after);
+    };
+    const std::vector<std::string> at_info{" info", " error"};
+    const std::vector<std::string> at_verbose{" verbose", " info", " error"};
+    const std::vector<std::string> at_error{" error"};
+    Dlt_log_message ready;
+    ASSERT_TRUE(receive("TLVL", "CTXL", ready)) << "the child's first message did not reach the daemon";
 
-    ASSERT_EQ(child.exit_status, 0) << child.err;
-    EXPECT_NE(child.err.find(" verbose"), std::string::npos) << "the console follows the context's level too";
-    EXPECT_EQ(child.err.find("round " + std::to_string(round_number) + " info"), std::string::npos);
+    EXPECT_EQ(next_round(), at_info);
+    ASSERT_TRUE(dlt_control({"-a", "TLVL", "-c", "CTXL", "-l", "6"}));
+    rounds_until(at_verbose);
+    ASSERT_TRUE(dlt_control({"-a", "TLVL", "-c", "CTXL", "-l", "2"}));
+    rounds_until(at_error);
+    steps.reset();
+    int status = -1;
+    for (const auto ends_by = std::chrono::steady_clock::now() + 10s;
+         !reaper.reaped && std::chrono::steady_clock::now() < ends_by;)
+    {
+        reaper.reaped = ::waitpid(child, &status, WNOHANG) == child;
+        if (!reaper.reaped)
+        {
+            std::this_thread::sleep_for(10ms);
+        }
+    }
+    std::ifstream err_file(console);
+    const std::string err((std::istreambuf_iterator<char>(err_file)), std::istreambuf_iterator<char>());
+
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status << "\n" << err;
+    EXPECT_NE(err.find(" verbose"), std::string::npos) << "the console follows the context's level too";
+    EXPECT_EQ(err.find("round " + std::to_string(round_number) + " info"), std::string::npos);
 }
 
 } // namespace
