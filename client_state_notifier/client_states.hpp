@@ -94,6 +94,9 @@ struct Server_options
     std::size_t max_waiting_for_hello{64};
     /// Registered clients; a connection beyond them is closed at once.
     std::size_t max_clients{128};
+    /// Registered clients of one uid other than root, so that one user's processes cannot
+    /// take every place; a connection beyond them is closed at once.
+    std::size_t max_clients_per_uid{64};
     /// How often each kind of message that clients cause is logged.
     utilities::Log_limits log_limits{};
 };

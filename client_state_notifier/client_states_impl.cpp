@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <sys/socket.h>
 #include <system_error>
@@ -27,6 +29,8 @@ constexpr short s_hangup_events = POLLHUP | POLLERR | POLLNVAL;
 // Running out of descriptors or memory at accept: new connections wait this long while the
 // connected clients are served as usual.
 constexpr std::chrono::milliseconds s_accept_pause{100};
+// The uid of a peer whose credentials cannot be read: bounded like any user but root.
+constexpr std::uint32_t s_unknown_uid = UINT32_MAX;
 
 ara::log::LogStream log(ara::log::LogLevel level)
 {
@@ -59,7 +63,8 @@ struct Connection
     Client_state* client{nullptr};
     utilities::Frame_reader reader;
     Clock::time_point hello_deadline;
-    /// Read once at accept; a peer whose credentials cannot be read counts as pid 0.
+    /// Read once at accept; a peer whose credentials cannot be read counts as pid 0 and as a
+    /// user other than root.
     utilities::Peer_credentials peer;
     /// Whom the log limiters count this connection's messages for: its process until the
     /// hello, then its process and name, so that one process with several clients is seen
@@ -121,6 +126,13 @@ class Server
     /// Accepts one connection; false when none is waiting or accepting must pause.
     bool accept_client();
     void close_oldest_waiting();
+    /// Registered clients of uid.
+    std::size_t registered_of(std::uint32_t uid) const;
+    /// Whether one more client of peer's uid would exceed its bound; root is bound only by the total.
+    bool uid_is_full(const utilities::Peer_credentials& peer) const
+    {
+        return peer.uid != 0 && registered_of(peer.uid) >= m_options.max_clients_per_uid;
+    }
     void read_hello(std::size_t connection);
     void register_client(Connection& connection);
     void process_state_change_request();
@@ -155,6 +167,8 @@ class Server
     std::size_t m_waiting{0};
     /// Registered clients; the server thread is the only one that changes the records.
     std::size_t m_registered{0};
+    /// Registered clients per uid other than root; uids without clients have no entry.
+    std::map<std::uint32_t, std::size_t> m_registered_per_uid;
     bool m_drops{false};
     Clock::time_point m_accept_paused_until{};
     std::array<std::optional<utilities::Peer_log_limiter>, static_cast<std::size_t>(Peer_message::count)>
@@ -379,7 +393,10 @@ bool Server::accept_client()
     }
     catch (const std::system_error&)
     {
-        // Not known: the connection is served all the same and counted as pid 0.
+        // Not known: the connection is served all the same, counted as pid 0 and bounded as a
+        // user, so that unreadable credentials never pass for root's.
+        connection.peer.uid = s_unknown_uid;
+        connection.peer.gid = s_unknown_uid;
     }
     connection.log_key = process_key(connection.peer);
     if (m_registered >= m_options.max_clients)
@@ -391,6 +408,17 @@ bool Server::accept_client()
         {
             log(ara::log::LogLevel::kWarn) << "refusing connection of pid " << connection.peer.pid << ": "
                                            << m_options.max_clients << " clients are connected" << verdict;
+        }
+        return true;
+    }
+    if (uid_is_full(connection.peer))
+    {
+        const auto verdict = may_log(Peer_message::refused, connection.log_key);
+        if (verdict.pass)
+        {
+            log(ara::log::LogLevel::kWarn)
+                << "refusing connection of pid " << connection.peer.pid << ": uid " << connection.peer.uid << " has "
+                << m_options.max_clients_per_uid << " clients connected" << verdict;
         }
         return true;
     }
@@ -422,6 +450,12 @@ void Server::close_oldest_waiting()
             return;
         }
     }
+}
+
+std::size_t Server::registered_of(std::uint32_t uid) const
+{
+    const auto of_uid = m_registered_per_uid.find(uid);
+    return of_uid == m_registered_per_uid.end() ? 0 : of_uid->second;
 }
 
 void Server::read_hello(std::size_t index)
@@ -472,6 +506,16 @@ void Server::register_client(Connection& connection)
                             " clients are connected");
         return;
     }
+    // Connections of one uid that waited for their hello together may complete them together.
+    if (uid_is_full(connection.peer))
+    {
+        drop_connection(connection,
+                        Peer_message::refused,
+                        "refusing client ",
+                        utilities::log_text(name) + ": uid " + std::to_string(connection.peer.uid) + " has " +
+                            std::to_string(m_options.max_clients_per_uid) + " clients connected");
+        return;
+    }
     connection.log_key = client_key(connection.peer, name);
     const auto verdict = may_log(Peer_message::connected, connection.log_key);
     if (verdict.pass)
@@ -503,6 +547,10 @@ void Server::register_client(Connection& connection)
     connection.client = &client;
     --m_waiting;
     ++m_registered;
+    if (connection.peer.uid != 0)
+    {
+        ++m_registered_per_uid[connection.peer.uid];
+    }
     if (client.current_state != default_state)
     {
         send_request(connection, default_state);
@@ -751,6 +799,13 @@ void Server::delete_hangup_clients()
         m_pending_names.erase(name);
         m_shared.clients.erase(connection.socket);
         --m_registered;
+        if (const auto of_uid = m_registered_per_uid.find(connection.peer.uid); of_uid != m_registered_per_uid.end())
+        {
+            if (--of_uid->second == 0)
+            {
+                m_registered_per_uid.erase(of_uid);
+            }
+        }
     }
     m_connections.resize(kept);
     m_fds.resize(kept + s_first_client_index);
