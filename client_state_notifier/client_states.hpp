@@ -101,8 +101,9 @@ struct Server_options
     utilities::Log_limits log_limits{};
 };
 
-/// Starts a server on options.socket_path (default: the notification socket). An empty
-/// client-status callback throws std::bad_function_call.
+/// Starts a server on options.socket_path (default: the notification socket) and returns once it
+/// listens there (or its thread has ended, when it cannot). An empty client-status callback
+/// throws std::bad_function_call.
 std::unique_ptr<Client_states> create_client_states(const std::string& default_state,
                                                     Client_status_callback client_status_callback,
                                                     const Server_options& options = Server_options{});

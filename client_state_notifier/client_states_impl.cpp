@@ -112,8 +112,11 @@ class Server
     /// From now on request_state_change throws Exception_server_stopped.
     void mark_stopped() noexcept
     {
-        std::lock_guard<std::mutex> lock(m_shared.pending_request_mutex);
-        m_shared.server_stopped = true;
+        {
+            std::lock_guard<std::mutex> lock(m_shared.pending_request_mutex);
+            m_shared.server_stopped = true;
+        }
+        m_shared.server_started.notify_all();
     }
     /// Marks the server as stopped; after a crash, completes what was handed over with error.
     void finish(bool crashed) noexcept;
@@ -205,6 +208,11 @@ void Server::thread_main()
     }
     m_listening.listen(10);
     log(ara::log::LogLevel::kDebug) << "socket created: " << path;
+    {
+        std::lock_guard<std::mutex> lock(m_shared.pending_request_mutex);
+        m_shared.listening = true;
+    }
+    m_shared.server_started.notify_all();
 
     while (true)
     {
@@ -263,6 +271,7 @@ void Server::finish(bool crashed) noexcept
         m_shared.server_stopped = true;
         pending = std::move(m_shared.pending_request);
     }
+    m_shared.server_started.notify_all();
     if (!crashed)
     {
         return;
@@ -908,6 +917,10 @@ Client_states_impl::Client_states_impl(std::string default_state,
                            std::move(client_status_callback),
                            std::ref(m_shared),
                            std::move(options));
+    // Whoever learns that the server exists (the state manager reports its readiness after
+    // creating it) may connect at once.
+    std::unique_lock<std::mutex> lock(m_shared.pending_request_mutex);
+    m_shared.server_started.wait(lock, [this] { return m_shared.listening || m_shared.server_stopped; });
 }
 
 Client_states_impl::~Client_states_impl()
