@@ -341,6 +341,11 @@ class Statewarden_robustness_test : public Statewarden_fixture, public ::testing
 
 TEST_P(Statewarden_robustness_test, DaemonServesOthersOnTimeAndStaysBounded)
 {
+    if (s_sanitized_undefined && GetParam().holds_the_limit)
+    {
+        GTEST_SKIP() << "out of descriptors, the daemon's UBSan runtime cannot open the pipe it probes memory with and "
+                        "reports every dynamic-type check it has not cached as a bad object";
+    }
     ASSERT_NO_FATAL_FAILURE(start(s_descriptor_limit));
     const pid_t pid = m_daemon->pid();
     kest::com::cpp_binding::Rport connected_before(
@@ -423,10 +428,7 @@ TEST_P(Statewarden_robustness_test, DaemonServesOthersOnTimeAndStaysBounded)
         EXPECT_GE(client->asked("kPrepSD"), 1U);
         EXPECT_GE(client->asked("kOn"), 1U);
     }
-    if (!s_sanitized)
-    {
-        EXPECT_LE(memory.peak_kib(), s_max_statewarden_resident_kib);
-    }
+    EXPECT_LE(memory.peak_kib(), s_max_statewarden_resident_kib);
     EXPECT_LE(log().size() - log_before, s_max_log_growth);
     if (GetParam().logged != nullptr)
     {
