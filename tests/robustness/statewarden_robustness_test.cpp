@@ -348,10 +348,10 @@ TEST_P(Statewarden_robustness_test, DaemonServesOthersOnTimeAndStaysBounded)
     }
     ASSERT_NO_FATAL_FAILURE(start(s_descriptor_limit));
     const pid_t pid = m_daemon->pid();
-    kest::com::cpp_binding::Rport connected_before(
-        *wait_for_instance(
-            m_runtime->get_service_finder(), DSAInterface::service_identifier(), DSAInterface::instance(), 10s),
-        DSAInterface::description());
+    const auto dsa = wait_for_instance(
+        m_runtime->get_service_finder(), DSAInterface::service_identifier(), DSAInterface::instance(), 10s);
+    ASSERT_TRUE(dsa.has_value()) << log();
+    kest::com::cpp_binding::Rport connected_before(*dsa, DSAInterface::description());
     connected_before.set_call_timeout(s_normal_time);
     // answered: the daemon holds its connection
     ASSERT_NO_THROW(
