@@ -94,12 +94,16 @@ struct Server_options
     std::size_t max_waiting_for_hello{64};
     /// Registered clients; a connection beyond them is closed at once.
     std::size_t max_clients{128};
+    /// Registered clients of one uid other than root, so that one user's processes cannot
+    /// take every place; a connection beyond them is closed at once.
+    std::size_t max_clients_per_uid{64};
     /// How often each kind of message that clients cause is logged.
     utilities::Log_limits log_limits{};
 };
 
-/// Starts a server on options.socket_path (default: the notification socket). An empty
-/// client-status callback throws std::bad_function_call.
+/// Starts a server on options.socket_path (default: the notification socket) and returns once it
+/// listens there (or its thread has ended, when it cannot). An empty client-status callback
+/// throws std::bad_function_call.
 std::unique_ptr<Client_states> create_client_states(const std::string& default_state,
                                                     Client_status_callback client_status_callback,
                                                     const Server_options& options = Server_options{});

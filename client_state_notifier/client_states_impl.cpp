@@ -5,8 +5,9 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdint>
 #include <functional>
-#include <future>
+#include <map>
 #include <optional>
 #include <sys/socket.h>
 #include <system_error>
@@ -21,9 +22,6 @@ using Clock = std::chrono::steady_clock;
 namespace
 {
 
-/// How long construction waits for the server thread to listen.
-constexpr std::chrono::seconds s_listen_wait{5};
-
 constexpr std::size_t s_listening_index = 0;
 constexpr std::size_t s_wakeup_index = 1;
 constexpr std::size_t s_first_client_index = 2;
@@ -31,6 +29,8 @@ constexpr short s_hangup_events = POLLHUP | POLLERR | POLLNVAL;
 // Running out of descriptors or memory at accept: new connections wait this long while the
 // connected clients are served as usual.
 constexpr std::chrono::milliseconds s_accept_pause{100};
+// The uid of a peer whose credentials cannot be read: bounded like any user but root.
+constexpr std::uint32_t s_unknown_uid = UINT32_MAX;
 
 ara::log::LogStream log(ara::log::LogLevel level)
 {
@@ -63,7 +63,8 @@ struct Connection
     Client_state* client{nullptr};
     utilities::Frame_reader reader;
     Clock::time_point hello_deadline;
-    /// Read once at accept; a peer whose credentials cannot be read counts as pid 0.
+    /// Read once at accept; a peer whose credentials cannot be read counts as pid 0 and as a
+    /// user other than root.
     utilities::Peer_credentials peer;
     /// Whom the log limiters count this connection's messages for: its process until the
     /// hello, then its process and name, so that one process with several clients is seen
@@ -107,13 +108,15 @@ class Server
         }
     }
 
-    /// Serves until the terminate command; listening is fulfilled once the socket listens.
-    void thread_main(std::promise<void>& listening);
+    void thread_main();
     /// From now on request_state_change throws Exception_server_stopped.
     void mark_stopped() noexcept
     {
-        std::lock_guard<std::mutex> lock(m_shared.pending_request_mutex);
-        m_shared.server_stopped = true;
+        {
+            std::lock_guard<std::mutex> lock(m_shared.pending_request_mutex);
+            m_shared.server_stopped = true;
+        }
+        m_shared.server_started.notify_all();
     }
     /// Marks the server as stopped; after a crash, completes what was handed over with error.
     void finish(bool crashed) noexcept;
@@ -126,6 +129,13 @@ class Server
     /// Accepts one connection; false when none is waiting or accepting must pause.
     bool accept_client();
     void close_oldest_waiting();
+    /// Registered clients of uid.
+    std::size_t registered_of(std::uint32_t uid) const;
+    /// Whether one more client of peer's uid would exceed its bound; root is bound only by the total.
+    bool uid_is_full(const utilities::Peer_credentials& peer) const
+    {
+        return peer.uid != 0 && registered_of(peer.uid) >= m_options.max_clients_per_uid;
+    }
     void read_hello(std::size_t connection);
     void register_client(Connection& connection);
     void process_state_change_request();
@@ -160,6 +170,8 @@ class Server
     std::size_t m_waiting{0};
     /// Registered clients; the server thread is the only one that changes the records.
     std::size_t m_registered{0};
+    /// Registered clients per uid other than root; uids without clients have no entry.
+    std::map<std::uint32_t, std::size_t> m_registered_per_uid;
     bool m_drops{false};
     Clock::time_point m_accept_paused_until{};
     std::array<std::optional<utilities::Peer_log_limiter>, static_cast<std::size_t>(Peer_message::count)>
@@ -174,7 +186,7 @@ class Server
     utilities::Frame_view m_view;
 };
 
-void Server::thread_main(std::promise<void>& listening)
+void Server::thread_main()
 {
     // Non-blocking, so that a round can take connections until none is left or its bound is reached.
     m_listening = Socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
@@ -196,7 +208,11 @@ void Server::thread_main(std::promise<void>& listening)
     }
     m_listening.listen(10);
     log(ara::log::LogLevel::kDebug) << "socket created: " << path;
-    listening.set_value();
+    {
+        std::lock_guard<std::mutex> lock(m_shared.pending_request_mutex);
+        m_shared.listening = true;
+    }
+    m_shared.server_started.notify_all();
 
     while (true)
     {
@@ -255,6 +271,7 @@ void Server::finish(bool crashed) noexcept
         m_shared.server_stopped = true;
         pending = std::move(m_shared.pending_request);
     }
+    m_shared.server_started.notify_all();
     if (!crashed)
     {
         return;
@@ -385,7 +402,10 @@ bool Server::accept_client()
     }
     catch (const std::system_error&)
     {
-        // Not known: the connection is served all the same and counted as pid 0.
+        // Not known: the connection is served all the same, counted as pid 0 and bounded as a
+        // user, so that unreadable credentials never pass for root's.
+        connection.peer.uid = s_unknown_uid;
+        connection.peer.gid = s_unknown_uid;
     }
     connection.log_key = process_key(connection.peer);
     if (m_registered >= m_options.max_clients)
@@ -397,6 +417,17 @@ bool Server::accept_client()
         {
             log(ara::log::LogLevel::kWarn) << "refusing connection of pid " << connection.peer.pid << ": "
                                            << m_options.max_clients << " clients are connected" << verdict;
+        }
+        return true;
+    }
+    if (uid_is_full(connection.peer))
+    {
+        const auto verdict = may_log(Peer_message::refused, connection.log_key);
+        if (verdict.pass)
+        {
+            log(ara::log::LogLevel::kWarn)
+                << "refusing connection of pid " << connection.peer.pid << ": uid " << connection.peer.uid << " has "
+                << m_options.max_clients_per_uid << " clients connected" << verdict;
         }
         return true;
     }
@@ -428,6 +459,12 @@ void Server::close_oldest_waiting()
             return;
         }
     }
+}
+
+std::size_t Server::registered_of(std::uint32_t uid) const
+{
+    const auto of_uid = m_registered_per_uid.find(uid);
+    return of_uid == m_registered_per_uid.end() ? 0 : of_uid->second;
 }
 
 void Server::read_hello(std::size_t index)
@@ -478,6 +515,16 @@ void Server::register_client(Connection& connection)
                             " clients are connected");
         return;
     }
+    // Connections of one uid that waited for their hello together may complete them together.
+    if (uid_is_full(connection.peer))
+    {
+        drop_connection(connection,
+                        Peer_message::refused,
+                        "refusing client ",
+                        utilities::log_text(name) + ": uid " + std::to_string(connection.peer.uid) + " has " +
+                            std::to_string(m_options.max_clients_per_uid) + " clients connected");
+        return;
+    }
     connection.log_key = client_key(connection.peer, name);
     const auto verdict = may_log(Peer_message::connected, connection.log_key);
     if (verdict.pass)
@@ -509,6 +556,10 @@ void Server::register_client(Connection& connection)
     connection.client = &client;
     --m_waiting;
     ++m_registered;
+    if (connection.peer.uid != 0)
+    {
+        ++m_registered_per_uid[connection.peer.uid];
+    }
     if (client.current_state != default_state)
     {
         send_request(connection, default_state);
@@ -757,6 +808,13 @@ void Server::delete_hangup_clients()
         m_pending_names.erase(name);
         m_shared.clients.erase(connection.socket);
         --m_registered;
+        if (const auto of_uid = m_registered_per_uid.find(connection.peer.uid); of_uid != m_registered_per_uid.end())
+        {
+            if (--of_uid->second == 0)
+            {
+                m_registered_per_uid.erase(of_uid);
+            }
+        }
     }
     m_connections.resize(kept);
     m_fds.resize(kept + s_first_client_index);
@@ -815,26 +873,17 @@ void Server::close_late_hellos(Clock::time_point now)
 void thread_main_exception_handling(Socket wakeup,
                                     Client_status_callback client_status_callback,
                                     Client_states_shared& shared,
-                                    Server_options options,
-                                    std::promise<void> listening)
+                                    Server_options options)
 {
     Server server(std::move(wakeup), std::move(client_status_callback), shared, std::move(options));
     bool crashed = false;
     try
     {
-        server.thread_main(listening);
+        server.thread_main();
     }
     catch (const std::exception& error)
     {
         crashed = true;
-        try
-        {
-            listening.set_value();
-        }
-        catch (const std::future_error&)
-        {
-            // the socket listened before the crash
-        }
         // Refuse new requests before telling anyone of the crash: whoever reads the line and
         // then asks must get Exception_server_stopped, not a request that nobody serves.
         server.mark_stopped();
@@ -863,18 +912,15 @@ Client_states_impl::Client_states_impl(std::string default_state,
     m_shared.default_state = std::move(default_state);
     auto sockets = utilities::socket_pair();
     m_wakeup = std::move(sockets.first);
-    std::promise<void> listening;
-    std::future<void> listens = listening.get_future();
     m_thread = std::thread(thread_main_exception_handling,
                            std::move(sockets.second),
                            std::move(client_status_callback),
                            std::ref(m_shared),
-                           std::move(options),
-                           std::move(listening));
-    // Whoever holds the object may announce the socket (the daemon reports readiness right after
-    // its start-up), so construction returns once the server thread listens, or has failed to.
-    // The bound only matters if that thread cannot run at all.
-    listens.wait_for(s_listen_wait);
+                           std::move(options));
+    // Whoever learns that the server exists (the state manager reports its readiness after
+    // creating it) may connect at once.
+    std::unique_lock<std::mutex> lock(m_shared.pending_request_mutex);
+    m_shared.server_started.wait(lock, [this] { return m_shared.listening || m_shared.server_stopped; });
 }
 
 Client_states_impl::~Client_states_impl()

@@ -3,6 +3,7 @@
 #include "client_state_notifier/client_states.hpp"
 
 #include <chrono>
+#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -53,10 +54,13 @@ struct Client_states_shared
     std::mutex default_state_mutex;
     std::string default_state;
 
-    // Pending request and the stopped flag: the caller threads store requests, the server
-    // thread takes them and sets the flag when it ends. Taken after the clients mutex.
+    // Pending request and the listening and stopped flags: the caller threads store requests,
+    // the server thread takes them, sets listening once its socket listens and stopped when it
+    // ends; the constructor waits for either. Taken after the clients mutex.
     std::mutex pending_request_mutex;
+    std::condition_variable server_started;
     std::unique_ptr<State_change_request> pending_request;
+    bool listening{false};
     bool server_stopped{false};
 
     // Client records: changed by the server thread, read by get_connected_clients on the
@@ -67,8 +71,10 @@ struct Client_states_shared
 
 class Client_states_impl final : public Client_states
 {
-public:
-    Client_states_impl(std::string default_state, Client_status_callback client_status_callback, Server_options options);
+  public:
+    Client_states_impl(std::string default_state,
+                       Client_status_callback client_status_callback,
+                       Server_options options);
     ~Client_states_impl() override;
 
     Client_states_impl(const Client_states_impl&) = delete;
@@ -81,7 +87,7 @@ public:
                               Completion_callback callback,
                               const std::chrono::seconds& timeout) override;
 
-private:
+  private:
     Client_states_shared m_shared;
     // Sends on m_wakeup: the caller threads (request_state_change) and the destructor. Taken
     // after the pending-request mutex.

@@ -1,18 +1,15 @@
+#include "ara/log/testing/log_capture.h"
 #include "client_state_notifier/client_states.hpp"
 #include "client_state_notifier/tests/mocks/mock_client_states.hpp"
 #include "client_state_notifier/tests/raw_client.hpp"
 #include "tests/support/temp_dir.hpp"
 
-#include "ara/log/testing/log_capture.h"
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 #include <sys/socket.h>
-#include <unistd.h>
 #include <thread>
 
 namespace client_state_notifier
@@ -22,11 +19,11 @@ namespace
 
 using namespace std::chrono_literals;
 using testing::Callback_recorder;
+using ::testing::ElementsAre;
 using testing::everyone;
+using ::testing::Pair;
 using testing::Raw_client;
 using testing::wait_until;
-using ::testing::ElementsAre;
-using ::testing::Pair;
 
 using Code = Component_client_return_type;
 
@@ -37,7 +34,7 @@ bool named(const std::string& wanted, const std::string& name)
 
 class Client_states_test : public ::testing::Test
 {
-protected:
+  protected:
     Server_options options() const
     {
         Server_options result;
@@ -70,20 +67,18 @@ protected:
     std::unique_ptr<Client_states> sut = create_client_states("kOn", m_recorder.status_callback(), options());
 };
 
-TEST_F(Client_states_test, SocketListensOnceConstructionHasReturned)
+TEST_F(Client_states_test, SocketListensOnceTheServerIsCreated)
 {
-    // several fresh servers, since a server thread that happens to run first hides the fault
+    // whoever learns that the server exists (the state manager's readiness) may connect at once
     for (int round = 0; round < 20; ++round)
     {
-        const std::string path = m_dir.file("fresh/" + std::to_string(round) + ".socket");
-        Server_options fresh;
-        fresh.socket_path = path;
+        // the previous server removes its socket file as it goes
+        sut.reset();
+        sut = create_client_states("kOn", m_recorder.status_callback(), options());
+        const auto address = utilities::create_unix_address(m_path);
+        const utilities::Socket client(AF_UNIX, SOCK_STREAM, 0);
 
-        const auto server = create_client_states("kOn", m_recorder.status_callback(), fresh);
-        const int descriptor = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        const auto address = utilities::create_unix_address(path);
-        const int connected = ::connect(descriptor, reinterpret_cast<const sockaddr*>(&address), sizeof(address));
-        ::close(descriptor);
+        const int connected = ::connect(client.get_fd(), reinterpret_cast<const sockaddr*>(&address), sizeof(address));
 
         ASSERT_EQ(connected, 0) << "round " << round << ": " << std::strerror(errno);
     }
@@ -172,8 +167,10 @@ TEST_P(Client_states_nobody_test, RequestReachingNobodySucceedsAtOnceWithAnEmpty
 
 INSTANTIATE_TEST_SUITE_P(Cases,
                          Client_states_nobody_test,
-                         ::testing::Values(Nobody_case{"NoClientConnected", false}, Nobody_case{"FilterSelectsNobody", true}),
-                         [](const ::testing::TestParamInfo<Nobody_case>& param_info) { return std::string(param_info.param.name); });
+                         ::testing::Values(Nobody_case{"NoClientConnected", false},
+                                           Nobody_case{"FilterSelectsNobody", true}),
+                         [](const ::testing::TestParamInfo<Nobody_case>& param_info)
+                         { return std::string(param_info.param.name); });
 
 TEST_F(Client_states_test, StandbyAndResumeRoundsCarryPerConnectionRequestIds)
 {
@@ -184,7 +181,8 @@ TEST_F(Client_states_test, StandbyAndResumeRoundsCarryPerConnectionRequestIds)
     const auto dcm_only = [](const std::string& name) { return named("diag::dcm", name); };
     const auto dem_only = [](const std::string& name) { return named("diag::dem", name); };
     const auto apps = [](const std::string& name) { return name != "diag::dem" && name != "diag::dcm"; };
-    const auto answer_round = [](std::vector<Raw_client*> clients, std::uint32_t id, const std::string& state) {
+    const auto answer_round = [](std::vector<Raw_client*> clients, std::uint32_t id, const std::string& state)
+    {
         for (auto* client : clients)
         {
             const auto received = client->receive_request();
@@ -225,7 +223,8 @@ TEST_F(Client_states_test, StandbyAndResumeRoundsCarryPerConnectionRequestIds)
     EXPECT_THAT(dem_resume->results, ElementsAre(Pair("diag::dem", Code::success)));
     EXPECT_THAT(apps_resume->results, ElementsAre(Pair("app_a", Code::success), Pair("app_b", Code::success)));
     EXPECT_THAT(dcm_resume->results, ElementsAre(Pair("diag::dcm", Code::success)));
-    for (const auto* completion : {&*dcm_standby, &*apps_standby, &*dem_standby, &*dem_resume, &*apps_resume, &*dcm_resume})
+    for (const auto* completion :
+         {&*dcm_standby, &*apps_standby, &*dem_standby, &*dem_resume, &*apps_resume, &*dcm_resume})
     {
         EXPECT_EQ(completion->status, Callback_status::success);
     }
@@ -233,8 +232,9 @@ TEST_F(Client_states_test, StandbyAndResumeRoundsCarryPerConnectionRequestIds)
     {
         EXPECT_TRUE(client->receives_nothing(20ms));
     }
-    EXPECT_THAT(sut->get_connected_clients(),
-                ElementsAre(Pair("diag::dcm", "kOn"), Pair("app_a", "kOn"), Pair("app_b", "kOn"), Pair("diag::dem", "kOn")));
+    EXPECT_THAT(
+        sut->get_connected_clients(),
+        ElementsAre(Pair("diag::dcm", "kOn"), Pair("app_a", "kOn"), Pair("app_b", "kOn"), Pair("diag::dem", "kOn")));
 }
 
 TEST_F(Client_states_test, SuccessNamingAnotherStateIsRecordedAndReported)
@@ -309,14 +309,15 @@ TEST_P(Client_states_answer_test, LowByteOfTheCodeDecidesTheOverallStatus)
     EXPECT_THAT(completion->results, ElementsAre(Pair("good", Code::success), Pair("other", GetParam().recorded)));
 }
 
-INSTANTIATE_TEST_SUITE_P(Codes,
-                         Client_states_answer_test,
-                         ::testing::Values(Answer_case{"Success", 0, Callback_status::success, Code::success},
-                                           Answer_case{"GeneralError", 1, Callback_status::error, Code::general_error},
-                                           Answer_case{"Invalid", 2, Callback_status::error, Code::invalid},
-                                           Answer_case{"OnlyLowByteCounts", 0x100, Callback_status::success, Code::success},
-                                           Answer_case{"UnknownCodeKept", 7, Callback_status::error, static_cast<Code>(7)}),
-                         [](const ::testing::TestParamInfo<Answer_case>& param_info) { return std::string(param_info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Codes,
+    Client_states_answer_test,
+    ::testing::Values(Answer_case{"Success", 0, Callback_status::success, Code::success},
+                      Answer_case{"GeneralError", 1, Callback_status::error, Code::general_error},
+                      Answer_case{"Invalid", 2, Callback_status::error, Code::invalid},
+                      Answer_case{"OnlyLowByteCounts", 0x100, Callback_status::success, Code::success},
+                      Answer_case{"UnknownCodeKept", 7, Callback_status::error, static_cast<Code>(7)}),
+    [](const ::testing::TestParamInfo<Answer_case>& param_info) { return std::string(param_info.param.name); });
 
 TEST_F(Client_states_test, SilentClientIsReportedTimedOutBesideTheAnsweredOne)
 {
@@ -355,14 +356,17 @@ TEST_F(Client_states_test, PastDeadlineCompletesWhileAnotherClientKeepsTheServer
     auto chatty = connect("chatty");
     std::atomic<bool> done{false};
     // chatty answers with an id that is never current, as fast as it can
-    std::thread flood([&] {
-        while (!done)
+    std::thread flood(
+        [&]
         {
-            chatty->answer(1000, "kOn", 0);
-        }
-    });
+            while (!done)
+            {
+                chatty->answer(1000, "kOn", 0);
+            }
+        });
 
-    request("kPrepSD", [](const std::string& name) { return named("silent", name); }, 0s);
+    request(
+        "kPrepSD", [](const std::string& name) { return named("silent", name); }, 0s);
 
     const auto completion = m_recorder.wait_completion(2s);
     done = true;
@@ -441,7 +445,8 @@ TEST_F(Client_states_test, NewerRequestDropsTheCurrentOneAndLateAnswersAreUnexpe
 
 TEST_F(Client_states_test, EmptyFilterOrCallbackIsRefused)
 {
-    EXPECT_THROW(sut->request_state_change("kOn", Filter{}, m_recorder.completion_callback(), 1s), std::bad_function_call);
+    EXPECT_THROW(sut->request_state_change("kOn", Filter{}, m_recorder.completion_callback(), 1s),
+                 std::bad_function_call);
     EXPECT_THROW(sut->request_state_change("kOn", everyone, Completion_callback{}, 1s), std::bad_function_call);
     EXPECT_THROW(create_client_states("kOn", Client_status_callback{}, options()), std::bad_function_call);
 }
@@ -467,7 +472,8 @@ TEST(Client_states_stopped_test, ServerThatCannotBindRefusesRequests)
 
     ASSERT_TRUE(wait_until([&] { return capture.contains_fragment("Client_states_impl thread crashed: mkdir('"); }));
 
-    EXPECT_THROW(sut->request_state_change("kPrepSD", everyone, recorder.completion_callback(), 1s), Exception_server_stopped);
+    EXPECT_THROW(sut->request_state_change("kPrepSD", everyone, recorder.completion_callback(), 1s),
+                 Exception_server_stopped);
     EXPECT_FALSE(recorder.wait_completion(50ms));
 }
 
@@ -488,7 +494,8 @@ TEST(Client_states_crash_test, ServerThreadEndingWithARequestInFlightCompletesIt
     options.socket_path = dir.file("ara_SM.socket");
     auto sut = create_client_states(
         "kOn",
-        [](const std::string&, Client_status, const std::string&) { throw std::runtime_error("status handler failed"); },
+        [](const std::string&, Client_status, const std::string&)
+        { throw std::runtime_error("status handler failed"); },
         options);
     Raw_client client(options.socket_path);
     client.send_hello("app", "kOn");
@@ -504,7 +511,8 @@ TEST(Client_states_crash_test, ServerThreadEndingWithARequestInFlightCompletesIt
     ASSERT_TRUE(completion);
     EXPECT_EQ(completion->status, Callback_status::error);
     EXPECT_TRUE(capture.contains("Client_states_impl thread crashed: status handler failed"));
-    EXPECT_THROW(sut->request_state_change("kOn", everyone, recorder.completion_callback(), 1s), Exception_server_stopped);
+    EXPECT_THROW(sut->request_state_change("kOn", everyone, recorder.completion_callback(), 1s),
+                 Exception_server_stopped);
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include "client_state_notifier/client_states.hpp"
 #include "client_state_notifier/tests/raw_client.hpp"
 #include "tests/support/temp_dir.hpp"
+#include "tests/support/uid_process.hpp"
 
 #include <atomic>
 #include <cerrno>
@@ -16,6 +17,7 @@
 #include <gtest/gtest.h>
 #include <mutex>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -279,6 +281,53 @@ TEST_F(Server_bounds_test, ConnectionsBeyondTheClientBoundAreClosedAtOnceAndLogg
     ASSERT_TRUE(m_capture.wait_for("client disconnected: first", 2s));
     auto third = connect("third");
     EXPECT_TRUE(third);
+}
+
+TEST_F(Server_bounds_test, ClientsOfOneUserBeyondItsBoundAreClosedWhileRootStillRegisters)
+{
+    if (::geteuid() != 0)
+    {
+        GTEST_SKIP() << "needs root to connect as another user";
+    }
+    m_options.max_clients = 8;
+    m_options.max_clients_per_uid = 4;
+    start();
+    // the user may reach the socket
+    ASSERT_EQ(::chmod(m_dir.path().c_str(), 0755), 0);
+    ASSERT_TRUE(wait_until([&] { return ::chmod(m_options.socket_path.c_str(), 0666) == 0; }));
+    std::vector<Bytes> hellos;
+    for (int index = 0; index < 8; ++index)
+    {
+        hellos.push_back(hello_bytes("user_" + std::to_string(index)));
+    }
+
+    // another user's process registers as many clients as the server takes in all
+    const char* const path = m_options.socket_path.c_str();
+    tarn1::testing::Uid_process user(60001,
+                                     [&](int report)
+                                     {
+                                         char connected = 0;
+                                         for (const auto& hello : hellos)
+                                         {
+                                             const int socket = tarn1::testing::connect_unix(path);
+                                             connected += socket >= 0 ? 1 : 0;
+                                             // refused ones may be closed before their hello is sent
+                                             tarn1::testing::send_all(socket, hello.data(), hello.size());
+                                         }
+                                         (void)!::write(report, &connected, 1);
+                                     });
+    char connected = 0;
+    ASSERT_TRUE(user.read_report(&connected, 1, 5s));
+    // taken after every connection of the user, so those are all handled by then
+    auto root_app = connect("root_app");
+
+    const auto clients = sut->get_connected_clients();
+    EXPECT_EQ(connected, 8);
+    EXPECT_EQ(std::count_if(clients.begin(),
+                            clients.end(),
+                            [](const auto& client) { return client.first.rfind("user_", 0) == 0; }),
+              4);
+    EXPECT_GE(lines_with("uid 60001 has 4 clients connected"), 1U);
 }
 
 TEST_F(Server_bounds_test, HelloIsLoggedWithTheCredentialsOfTheConnectingProcess)

@@ -4,23 +4,20 @@
 // /sys/vmctl, /run/adaptive, /var/run/adaptive) are empty folders of its own (tools/vm_paths.sh);
 // the test stands in for the hypervisor's keyboard with a stand-in input device.
 
+#include "tests/support/namespaced_daemon.hpp"
 #include "tests/support/notify_listener.hpp"
 #include "tests/support/temp_dir.hpp"
 #include "tools/evdev_standin/evdev_writer.hpp"
 
 #include <algorithm>
 #include <chrono>
-#include <climits>
 #include <csignal>
-#include <cstdlib>
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <optional>
 #include <string>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -30,6 +27,7 @@ namespace
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+using tarn1::testing::Namespaced_daemon;
 using tarn1::testing::Notification;
 using tarn1::testing::Notify_listener;
 namespace standin = tarn1::evdev_standin;
@@ -58,138 +56,6 @@ std::string statewarden_configuration(const std::string& dir)
         "CWURequestConfig": [{"CWUInterfaceInstance": "cwu"}]
     }})";
 }
-
-/// A daemon started in its own mount namespace with the given environment, its output in a file.
-/// It keeps the child's process id (unshare and the shells exec one another), so signals reach it.
-class Namespaced_daemon final
-{
-  public:
-    Namespaced_daemon(const tarn1::testing::Temp_dir& dir,
-                      const std::string& program,
-                      const std::vector<std::string>& environment)
-        : m_log(dir.file("daemon.log"))
-    {
-        const std::string config = dir.file("statewarden.json");
-        // everything the child needs is made before the fork: the parent has threads, so the
-        // child makes system calls only
-        m_environment = child_environment(environment);
-        std::vector<char*> envp;
-        for (auto& assignment : m_environment)
-        {
-            envp.push_back(assignment.data());
-        }
-        envp.push_back(nullptr);
-        const char* const argv[] = {
-            "unshare",
-            "--mount",
-            "--propagation",
-            "private",
-            TARN1_VM_PATHS_SCRIPT,
-            config.c_str(),
-            "sh",
-            "-c",
-            "if [ -n \"$TARN1_INPUT_DIR\" ]; then mount --bind \"$TARN1_INPUT_DIR\" /dev/input; fi && "
-            "LD_PRELOAD=\"$TARN1_PRELOAD\" exec \"$0\"",
-            program.c_str(),
-            nullptr};
-        m_pid = ::fork();
-        if (m_pid == 0)
-        {
-            const int log = ::open(m_log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-            ::dup2(log, STDOUT_FILENO);
-            ::dup2(log, STDERR_FILENO);
-            ::execvpe(argv[0], const_cast<char* const*>(argv), envp.data());
-            ::_exit(127);
-        }
-    }
-
-    ~Namespaced_daemon()
-    {
-        if (m_pid > 0)
-        {
-            ::kill(m_pid, SIGKILL);
-            ::waitpid(m_pid, nullptr, 0);
-        }
-    }
-
-    Namespaced_daemon(const Namespaced_daemon&) = delete;
-    Namespaced_daemon& operator=(const Namespaced_daemon&) = delete;
-
-    pid_t pid() const { return m_pid; }
-    void send(int signal_number) const { ::kill(m_pid, signal_number); }
-
-    /// The exit status, or -1 when the daemon did not end in time.
-    int wait_for_exit(std::chrono::milliseconds timeout)
-    {
-        const auto deadline = Clock::now() + timeout;
-        while (Clock::now() < deadline)
-        {
-            int status = 0;
-            if (::waitpid(m_pid, &status, WNOHANG) == m_pid)
-            {
-                m_pid = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            std::this_thread::sleep_for(5ms);
-        }
-        return -1;
-    }
-
-    std::string output() const
-    {
-        std::FILE* file = std::fopen(m_log.c_str(), "r");
-        std::string text;
-        char buffer[4096];
-        std::size_t got = 0;
-        while (file != nullptr && (got = std::fread(buffer, 1, sizeof(buffer), file)) > 0)
-        {
-            text.append(buffer, got);
-        }
-        if (file != nullptr)
-        {
-            std::fclose(file);
-        }
-        return text;
-    }
-
-    /// path inside the daemon's namespace, as reachable from outside it
-    std::string inside(const std::string& path) const
-    {
-        // /var/run is often a link to /run, which /proc/<pid>/root would resolve in our own root
-        char resolved[PATH_MAX] = {};
-        const std::string real = ::realpath("/var/run", resolved) != nullptr && path.rfind("/var/run", 0) == 0
-                                     ? std::string(resolved) + path.substr(8)
-                                     : path;
-        return "/proc/" + std::to_string(m_pid) + "/root" + real;
-    }
-
-  private:
-    /// This process's environment without a service manager's variables, with additions.
-    static std::vector<std::string> child_environment(const std::vector<std::string>& additions)
-    {
-        std::vector<std::string> replaced{"NOTIFY_SOCKET", "WATCHDOG_USEC", "WATCHDOG_PID", "LD_PRELOAD"};
-        for (const auto& addition : additions)
-        {
-            replaced.push_back(addition.substr(0, addition.find('=')));
-        }
-        std::vector<std::string> environment;
-        for (char** variable = environ; *variable != nullptr; ++variable)
-        {
-            const std::string assignment = *variable;
-            const std::string name = assignment.substr(0, assignment.find('='));
-            if (std::find(replaced.begin(), replaced.end(), name) == replaced.end())
-            {
-                environment.push_back(assignment);
-            }
-        }
-        environment.insert(environment.end(), additions.begin(), additions.end());
-        return environment;
-    }
-
-    std::string m_log;
-    std::vector<std::string> m_environment;
-    pid_t m_pid{-1};
-};
 
 bool can_connect(const std::string& path)
 {
