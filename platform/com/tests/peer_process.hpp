@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -8,13 +9,28 @@
 namespace tarn1::testing
 {
 
+/// How a Peer_process is started besides its program and arguments.
+struct Peer_options
+{
+    /// The user and group ids of the child (from a process running as root); its own otherwise.
+    std::optional<uid_t> uid;
+    /// The pid the child is to have (a privileged clone3); any free one otherwise.
+    std::optional<pid_t> pid;
+    /// NAME=VALUE entries added to (or replacing) the child's environment.
+    std::vector<std::string> environment;
+};
+
 /// A helper program run in a child process (fork and exec) with its standard input and output
 /// connected to the test: the test writes command lines and waits for answer lines.
 class Peer_process
 {
   public:
-    /// Starts program with arguments; TARN1_COM_DIR is set to com_dir in the child.
-    Peer_process(const std::string& program, const std::vector<std::string>& arguments, const std::string& com_dir);
+    /// Starts program with arguments; TARN1_COM_DIR is set to com_dir in the child. Throws
+    /// std::system_error when the child cannot be made (a taken pid, a pid without privilege).
+    Peer_process(const std::string& program,
+                 const std::vector<std::string>& arguments,
+                 const std::string& com_dir,
+                 const Peer_options& options = {});
     /// Kills the child if it still runs and reaps it.
     ~Peer_process();
 
