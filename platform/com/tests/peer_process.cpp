@@ -146,38 +146,60 @@ bool Peer_process::wait_for_line(const std::string& text, std::chrono::milliseco
                 return true;
             }
         }
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0 || m_from_child < 0)
+        if (!read_more(deadline) && (m_from_child < 0 || std::chrono::steady_clock::now() >= deadline))
         {
             return false;
         }
-        pollfd poll_fd{m_from_child, POLLIN, 0};
-        if (::poll(&poll_fd, 1, static_cast<int>(left.count())) <= 0)
+    }
+}
+
+bool Peer_process::wait_for_line_count(std::size_t count, std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (m_lines.size() < count)
+    {
+        if (!read_more(deadline) && (m_from_child < 0 || std::chrono::steady_clock::now() >= deadline))
         {
-            continue;
-        }
-        char buffer[1024];
-        const ssize_t got = ::read(m_from_child, buffer, sizeof buffer);
-        if (got <= 0)
-        {
-            ::close(m_from_child);
-            m_from_child = -1;
-            continue;
-        }
-        for (ssize_t i = 0; i < got; ++i)
-        {
-            if (buffer[i] == '\n')
-            {
-                m_lines.push_back(m_partial);
-                m_partial.clear();
-            }
-            else
-            {
-                m_partial.push_back(buffer[i]);
-            }
+            return false;
         }
     }
+    return true;
+}
+
+bool Peer_process::read_more(std::chrono::steady_clock::time_point deadline)
+{
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0 || m_from_child < 0)
+    {
+        return false;
+    }
+    pollfd poll_fd{m_from_child, POLLIN, 0};
+    if (::poll(&poll_fd, 1, static_cast<int>(left.count())) <= 0)
+    {
+        return false;
+    }
+    char buffer[1024];
+    const ssize_t got = ::read(m_from_child, buffer, sizeof buffer);
+    if (got <= 0)
+    {
+        ::close(m_from_child);
+        m_from_child = -1;
+        return false;
+    }
+    for (ssize_t i = 0; i < got; ++i)
+    {
+        if (buffer[i] == '\n')
+        {
+            m_lines.push_back(m_partial);
+            m_partial.clear();
+        }
+        else
+        {
+            m_partial.push_back(buffer[i]);
+        }
+    }
+    return true;
 }
 
 void Peer_process::kill()

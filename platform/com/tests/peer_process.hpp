@@ -40,6 +40,8 @@ class Peer_process
     void send_line(const std::string& line);
     /// Waits until the child printed a line equal to text; false after timeout or when it ended.
     bool wait_for_line(const std::string& text, std::chrono::milliseconds timeout);
+    /// Waits until the child has printed at least count lines; false after timeout or when it ended.
+    bool wait_for_line_count(std::size_t count, std::chrono::milliseconds timeout);
     /// Every line printed so far.
     const std::vector<std::string>& lines() const noexcept { return m_lines; }
     /// SIGKILL and reap.
@@ -50,6 +52,9 @@ class Peer_process
 
   private:
     void reap();
+    /// Takes what the child printed, waiting until deadline for something; false when nothing
+    /// came or the child closed its output.
+    bool read_more(std::chrono::steady_clock::time_point deadline);
 
     pid_t m_pid{-1};
     int m_to_child{-1};
