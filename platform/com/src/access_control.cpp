@@ -237,11 +237,56 @@ Access_gate::Access_gate(
 
 void Access_gate::submit(Frame frame)
 {
-    m_waiting.push_back(std::move(frame));
-    if (!m_asking)
+    if (!m_waiting.empty() || m_asking)
     {
-        drain();
+        m_waiting.push_back(std::move(frame));
+        return;
     }
+    // Nothing waits before it: decided at once when the cache knows, without queueing.
+    const auto allowed = decide(frame.header, Clock::now());
+    if (!allowed)
+    {
+        m_waiting.push_back(std::move(frame));
+        return;
+    }
+    m_deliver(frame, *allowed);
+}
+
+std::optional<bool> Access_gate::decide(const someip::Message_header& header, Clock::time_point now)
+{
+    Access_key keys[2];
+    const std::size_t count = checks_for(header, m_peer, m_port.numeric_id, keys);
+    for (std::size_t i = 0; i < count; ++i)
+    {
+        auto verdict = m_cache.find(keys[i], now);
+        if (!verdict && !m_alive(m_peer))
+        {
+            // The pid no longer names the process that connected: no decision about that pid may
+            // reach this connection.
+            m_cache.store(keys[i], Verdict::kPeerGone, now);
+            verdict = Verdict::kPeerGone;
+        }
+        if (!verdict)
+        {
+            m_asking = true;
+            const Access_key key = keys[i];
+            m_control->iam().check(Access_control::request_of(key),
+                                   now + m_control->timeout(),
+                                   [weak = weak_from_this(), key](std::optional<Decision> decision)
+                                   {
+                                       if (auto gate = weak.lock())
+                                       {
+                                           gate->on_answer(key, decision);
+                                       }
+                                   });
+            return std::nullopt;
+        }
+        if (!m_control->admits(keys[i], *verdict, m_port))
+        {
+            return false;
+        }
+    }
+    return true;
 }
 
 void Access_gate::drain()
@@ -251,39 +296,14 @@ void Access_gate::drain()
     const auto now = Clock::now();
     while (!m_waiting.empty())
     {
-        Access_key keys[2];
-        const std::size_t count = checks_for(m_waiting.front().header, m_peer, m_port.numeric_id, keys);
-        bool allowed = true;
-        for (std::size_t i = 0; i < count && allowed; ++i)
+        const auto allowed = decide(m_waiting.front().header, now);
+        if (!allowed)
         {
-            auto verdict = m_cache.find(keys[i], now);
-            if (!verdict && !m_alive(m_peer))
-            {
-                // The pid no longer names the process that connected: no decision about that pid
-                // may reach this connection.
-                m_cache.store(keys[i], Verdict::kPeerGone, now);
-                verdict = Verdict::kPeerGone;
-            }
-            if (!verdict)
-            {
-                m_asking = true;
-                const Access_key key = keys[i];
-                m_control->iam().check(Access_control::request_of(key),
-                                       now + m_control->timeout(),
-                                       [weak = weak_from_this(), key](std::optional<Decision> decision)
-                                       {
-                                           if (auto gate = weak.lock())
-                                           {
-                                               gate->on_answer(key, decision);
-                                           }
-                                       });
-                return;
-            }
-            allowed = m_control->admits(keys[i], *verdict, m_port);
+            return;
         }
         const Frame frame = std::move(m_waiting.front());
         m_waiting.pop_front();
-        m_deliver(frame, allowed);
+        m_deliver(frame, *allowed);
     }
 }
 

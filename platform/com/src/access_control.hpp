@@ -173,6 +173,9 @@ class Access_gate : public std::enable_shared_from_this<Access_gate>
     const Peer_identity& peer() const noexcept { return m_peer; }
 
   private:
+    /// Whether the frame of header may pass, from the cache; none when a decision is missing, which
+    /// it then asks the daemon for.
+    std::optional<bool> decide(const someip::Message_header& header, Clock::time_point now);
     /// Hands on the waiting frames in order until one needs the daemon's answer, which it asks for.
     void drain();
     void on_answer(const Access_key& key, std::optional<vela::iam::Decision> decision);
