@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
 #include <poll.h>
 #include <sys/epoll.h>
@@ -349,6 +350,33 @@ void Iam_client::on_deadline(std::uint64_t /*tag*/)
 std::optional<Decision> Iam_client::check_now(const vela::iam::Check_request_posix& request,
                                               std::chrono::milliseconds timeout)
 {
+    if (!m_loop.in_loop_thread())
+    {
+        // The checks of the process share one connection (each connection the daemon sees end is
+        // a line of its log); the I/O thread answers while this thread waits.
+        struct Waiter
+        {
+            std::mutex mutex;
+            std::condition_variable answered;
+            bool done{false};
+            std::optional<Decision> decision;
+        };
+        const auto waiter = std::make_shared<Waiter>();
+        check(request,
+              Clock::now() + timeout,
+              [waiter](std::optional<Decision> decision)
+              {
+                  std::lock_guard<std::mutex> lock(waiter->mutex);
+                  waiter->decision = decision;
+                  waiter->done = true;
+                  waiter->answered.notify_all();
+              });
+        std::unique_lock<std::mutex> lock(waiter->mutex);
+        // The deadline is the I/O thread's to keep; the margin covers a loop that is busy then.
+        waiter->answered.wait_for(lock, timeout + s_wait_margin, [&] { return waiter->done; });
+        return waiter->decision;
+    }
+    // The I/O thread cannot wait for itself: it asks over a connection of its own.
     const std::string text = request_text(request);
     const auto deadline = Clock::now() + timeout;
     const int fd = connect_to(m_path);

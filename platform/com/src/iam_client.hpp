@@ -30,8 +30,8 @@ class Iam_client_interface
     /// I/O thread, with the daemon's decision, or with none once deadline has passed without one.
     /// Any thread.
     virtual void check(const vela::iam::Check_request_posix& request, Clock::time_point deadline, Done done) = 0;
-    /// Asks about request over a connection of its own and waits at most timeout for the decision;
-    /// none when it did not come. Any thread; the I/O thread is not needed for it.
+    /// Asks about request and waits at most timeout for the decision; none when it did not come.
+    /// Any thread (on the I/O thread, which cannot wait for itself, over a connection of its own).
     virtual std::optional<vela::iam::Decision> check_now(const vela::iam::Check_request_posix& request,
                                                          std::chrono::milliseconds timeout) = 0;
     /// Drops what waits without answering it and lets go of the socket; before the loop ends.
@@ -59,6 +59,8 @@ class Iam_client final : public Iam_client_interface,
     static constexpr std::size_t s_max_queued = 1024;
     /// The daemon's answers are a few dozen bytes; a longer one is no answer.
     static constexpr std::size_t s_max_answer = 1024;
+    /// How much longer than its timeout check_now waits for the I/O thread to report the outcome.
+    static constexpr std::chrono::milliseconds s_wait_margin{1000};
 
     Iam_client(Io_loop& loop, std::string socket_path);
     ~Iam_client() override;
