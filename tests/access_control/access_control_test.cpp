@@ -152,6 +152,11 @@ struct Call_case
     std::string log;
 };
 
+void PrintTo(const Call_case& param, std::ostream* out)
+{
+    *out << param.name;
+}
+
 class Access_control_call_test : public Access_control_test, public ::testing::WithParamInterface<Call_case>
 {
 };
@@ -250,6 +255,11 @@ struct Offer_case
     std::string answer;
     bool published;
 };
+
+void PrintTo(const Offer_case& param, std::ostream* out)
+{
+    *out << param.name;
+}
 
 class Access_control_offer_test : public Access_control_test, public ::testing::WithParamInterface<Offer_case>
 {

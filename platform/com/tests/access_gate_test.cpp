@@ -37,6 +37,11 @@ struct Key_case
     std::function<void(Access_key&)> change;
 };
 
+void PrintTo(const Key_case& param, std::ostream* out)
+{
+    *out << param.name;
+}
+
 class Decision_cache_key_test : public ::testing::TestWithParam<Key_case>
 {
 };
@@ -74,6 +79,11 @@ struct Lifetime_case
     Verdict verdict;
     Clock::duration lifetime;
 };
+
+void PrintTo(const Lifetime_case& param, std::ostream* out)
+{
+    *out << param.name;
+}
 
 class Decision_cache_lifetime_test : public ::testing::TestWithParam<Lifetime_case>
 {
@@ -257,6 +267,11 @@ struct Refusal_case
     std::string log;
 };
 
+void PrintTo(const Refusal_case& param, std::ostream* out)
+{
+    *out << param.name;
+}
+
 class Access_gate_refusal_test : public Access_gate_test, public ::testing::WithParamInterface<Refusal_case>
 {
 };
@@ -382,6 +397,11 @@ struct Offer_case
     std::optional<Decision> answer;
     bool offers;
 };
+
+void PrintTo(const Offer_case& param, std::ostream* out)
+{
+    *out << param.name;
+}
 
 class Access_control_offer_test : public ::testing::TestWithParam<Offer_case>
 {

@@ -164,8 +164,11 @@ int main(int argc, char** argv)
         }
         else if (command == "subscribe")
         {
+            // Said before any value can be printed.
+            std::lock_guard<std::mutex> lock(output);
             port.subscribe_event(0, 8);
-            answer = "subscribing";
+            std::cout << "subscribing" << std::endl;
+            continue;
         }
         else if (command == "raw")
         {

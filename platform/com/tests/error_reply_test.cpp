@@ -21,6 +21,11 @@ struct Error_case
     std::uint8_t return_code;
 };
 
+void PrintTo(const Error_case& param, std::ostream* out)
+{
+    *out << param.name;
+}
+
 class Error_reply_test : public tarn1::testing::Local_service_test, public ::testing::WithParamInterface<Error_case>
 {
 };

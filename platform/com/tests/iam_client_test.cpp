@@ -363,6 +363,11 @@ struct Waiting_case
     std::optional<Decision> decision;
 };
 
+void PrintTo(const Waiting_case& param, std::ostream* out)
+{
+    *out << param.name;
+}
+
 class Iam_client_waiting_test : public Iam_client_test, public ::testing::WithParamInterface<Waiting_case>
 {
 };
