@@ -226,6 +226,15 @@ Pport_core::Accept_result Pport_core::accept_connections(int listen_fd)
         m_accept_failing = false;
         const Peer_credentials peer = Connection::credentials_of(fd);
         const uid_t uid = counted_uid(peer);
+        const auto& access = m_runtime->access();
+        // Read before the port's lock is taken: the start time comes from /proc. Unknown credentials
+        // make an identity of no process, which every check refuses.
+        const Peer_identity identity = access && peer.known
+                                           ? Peer_identity{static_cast<std::int32_t>(peer.pid),
+                                                           process_start_time(static_cast<std::int32_t>(peer.pid)),
+                                                           static_cast<std::uint32_t>(peer.uid),
+                                                           static_cast<std::uint32_t>(peer.gid)}
+                                           : Peer_identity{};
         std::unique_lock<std::mutex> lock(m_mutex);
         if (!m_offered || m_listen_fd != listen_fd)
         {
@@ -259,9 +268,9 @@ Pport_core::Accept_result Pport_core::accept_connections(int listen_fd)
                                                        peer,
                                                        Connection::Reading::kEdge);
         Peer state;
-        if (const auto& access = m_runtime->access())
+        if (access)
         {
-            state.gate = make_gate(access, connection);
+            state.gate = make_gate(access, identity, connection);
         }
         m_connections.emplace(connection, std::move(state));
         if (uid != 0)
@@ -288,15 +297,9 @@ Pport_core::Accept_result Pport_core::accept_connections(int listen_fd)
 }
 
 std::shared_ptr<Access_gate> Pport_core::make_gate(const std::shared_ptr<Access_control>& access,
+                                                   const Peer_identity& identity,
                                                    const std::shared_ptr<Connection>& connection)
 {
-    const Peer_credentials& peer = connection->peer();
-    // Unknown credentials make an identity of no process, which every check refuses.
-    const Peer_identity identity = peer.known ? Peer_identity{static_cast<std::int32_t>(peer.pid),
-                                                              process_start_time(static_cast<std::int32_t>(peer.pid)),
-                                                              static_cast<std::uint32_t>(peer.uid),
-                                                              static_cast<std::uint32_t>(peer.gid)}
-                                              : Peer_identity{0, 0, 0, 0};
     return std::make_shared<Access_gate>(access,
                                          identity,
                                          Port_names{m_service.to_string(), m_instance.to_string(), m_numeric_id},

@@ -39,6 +39,7 @@ namespace kest::com::internal
 using Clock = std::chrono::steady_clock;
 class Access_control;
 class Access_gate;
+struct Peer_identity;
 
 /// What a process does with the denials of its access checks.
 enum class Access_mode
@@ -481,8 +482,9 @@ class Pport_core : public Connection_owner, public std::enable_shared_from_this<
         std::shared_ptr<Access_gate> gate;
     };
 
-    /// The access gate of a new connection. Under m_mutex.
+    /// The access gate of a new connection whose peer is identity. Under m_mutex.
     std::shared_ptr<Access_gate> make_gate(const std::shared_ptr<Access_control>& access,
+                                           const Peer_identity& identity,
                                            const std::shared_ptr<Connection>& connection);
     /// What the frame asks for, done: a call dispatched, a subscription taken, a field's getter
     /// answered. I/O thread.
