@@ -2,7 +2,6 @@
 
 #include "ara/log/logging.h"
 #include "kest/com/exceptions.h"
-#include "log_limits.hpp"
 #include "process_info.hpp"
 
 #include <algorithm>
@@ -199,7 +198,11 @@ bool Access_control::admits(const Access_key& key, Verdict verdict, const Port_n
         return true;
     }
     const bool audit = m_mode == Access_mode::kAudit;
-    if (const auto logged = log_limit(Limited_log::kAccessDenied).check(key.hash()); logged.pass)
+    // Per user and resource: a user's many processes, or one making new connections, write no more.
+    Access_key resource = key;
+    resource.peer.pid = 0;
+    resource.peer.start_time = 0;
+    if (const auto logged = m_denials.check(resource.hash()); logged.pass)
     {
         ara::log::LogWarn() << (audit ? "com: access denied (audit mode, allowed anyway): pid "
                                       : "com: access denied: pid ")

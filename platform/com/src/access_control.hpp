@@ -3,6 +3,7 @@
 #include "iam_client.hpp"
 #include "kest/com/someip/message_header.h"
 #include "runtime.hpp"
+#include "tarn1/log_limit/log_rate_limiter.hpp"
 #include "vela/com/runtime/types.h"
 #include "vela/iam/messages.hpp"
 
@@ -130,7 +131,7 @@ class Access_control
     /// a denial is logged and the offer goes ahead. The offering thread.
     void check_offer(const Port_names& port);
     /// Whether what verdict says about key lets the frame pass: allowances pass; a refusal is
-    /// logged (at most once per second per peer and resource) and passes only in audit mode.
+    /// logged (at most once per second per peer uid and resource) and passes only in audit mode.
     /// Any thread.
     bool admits(const Access_key& key, Verdict verdict, const Port_names& port);
     /// The IAM request of key.
@@ -140,6 +141,8 @@ class Access_control
     const Access_mode m_mode;
     const std::chrono::milliseconds m_timeout;
     std::shared_ptr<Iam_client_interface> m_iam;
+    // The denial log: one line per second per peer uid and resource, 256 of them remembered.
+    tarn1::log_limit::Log_rate_limiter m_denials{std::chrono::seconds(1), 1, 256};
 };
 
 /// The access decisions of one consumer connection of a provided port. Each frame is decided in

@@ -27,9 +27,6 @@ enum class Limited_log
     kCallbackFailed,
     /// The IAM daemon could not be asked or did not answer; keyed by the kind of failure.
     kIamFailed,
-    /// An access check refused (or, in audit mode, would have refused) something; keyed by the
-    /// peer and what it asked for.
-    kAccessDenied,
     /// A consumer found an instance's socket served by another process than its entry names, or was
     /// refused a subscription; keyed by the entry's pid and the event.
     kProviderRefused,
