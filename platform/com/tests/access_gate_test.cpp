@@ -166,6 +166,12 @@ class Access_gate_test : public ::testing::Test
 
     void make_gate(Access_mode mode, std::int32_t pid, bool alive = true)
     {
+        sut = gate(std::make_shared<Access_control>(mode, 200ms, m_iam), Peer_identity{pid, 99, 1000, 1000}, alive);
+    }
+
+    /// A gate of control for peer, whose process is alive or not.
+    std::shared_ptr<Access_gate> gate(std::shared_ptr<Access_control> control, Peer_identity peer, bool alive = true)
+    {
         ON_CALL(*m_iam, check(_, _, _))
             .WillByDefault(
                 [this](const vela::iam::Check_request_posix& request, Clock::time_point, auto done)
@@ -173,10 +179,9 @@ class Access_gate_test : public ::testing::Test
                     m_asked.push_back(request);
                     m_answers.push_back(std::move(done));
                 });
-        // The uid is the pid's number, so that no two tests share a peer of the denial log's limit.
-        m_peer = Peer_identity{pid, 99, static_cast<std::uint32_t>(pid), 1000};
-        sut = std::make_shared<Access_gate>(
-            std::make_shared<Access_control>(mode, 200ms, m_iam),
+        m_peer = peer;
+        return std::make_shared<Access_gate>(
+            std::move(control),
             m_peer,
             Port_names{"tarn1::test::Echo", "gate", s_service},
             [this](const Access_gate::Frame& frame, bool allowed) {
@@ -279,10 +284,7 @@ class Access_gate_refusal_test : public Access_gate_test, public ::testing::With
 
 TEST_P(Access_gate_refusal_test, AnswerOfTheDaemonDecidesAndRefusalsAreLogged)
 {
-    // a peer of its own per case, so that no case meets another's log limit
-    make_gate(GetParam().mode,
-              5100 + static_cast<std::int32_t>(GetParam().mode) * 10 +
-                  static_cast<std::int32_t>(GetParam().answer.value_or(Decision{7})));
+    make_gate(GetParam().mode, 5100);
 
     sut->submit(frame(Message_type::kRequest, 5, 1));
     answer(GetParam().answer);
@@ -300,12 +302,7 @@ TEST_P(Access_gate_refusal_test, AnswerOfTheDaemonDecidesAndRefusalsAreLogged)
     }
     else
     {
-        std::string expected = GetParam().log;
-        for (auto at = expected.find("PID"); at != std::string::npos; at = expected.find("PID"))
-        {
-            expected.replace(at, 3, std::to_string(m_peer.pid));
-        }
-        EXPECT_EQ(warnings, std::vector<std::string>{expected});
+        EXPECT_EQ(warnings, std::vector<std::string>{GetParam().log});
     }
 }
 
@@ -318,30 +315,30 @@ INSTANTIATE_TEST_SUITE_P(
                      Access_mode::kEnforce,
                      Decision::denied,
                      false,
-                     "com: access denied: pid PID (uid PID, gid 1000) may not use tarn1::test::Echo instance gate"},
+                     "com: access denied: pid 5100 (uid 1000, gid 1000) may not use tarn1::test::Echo instance gate"},
         Refusal_case{"EnforceErrorAnswer",
                      Access_mode::kEnforce,
                      Decision::error,
                      false,
-                     "com: access denied: pid PID (uid PID, gid 1000) may not use tarn1::test::Echo instance gate"
+                     "com: access denied: pid 5100 (uid 1000, gid 1000) may not use tarn1::test::Echo instance gate"
                      " (the IAM daemon answered error)"},
         Refusal_case{"EnforceNoAnswer",
                      Access_mode::kEnforce,
                      std::nullopt,
                      false,
-                     "com: access denied: pid PID (uid PID, gid 1000) may not use tarn1::test::Echo instance gate"
+                     "com: access denied: pid 5100 (uid 1000, gid 1000) may not use tarn1::test::Echo instance gate"
                      " (no answer from the IAM daemon)"},
         Refusal_case{"AuditDenied",
                      Access_mode::kAudit,
                      Decision::denied,
                      true,
-                     "com: access denied (audit mode, allowed anyway): pid PID (uid PID, gid 1000) may not use "
+                     "com: access denied (audit mode, allowed anyway): pid 5100 (uid 1000, gid 1000) may not use "
                      "tarn1::test::Echo instance gate"},
         Refusal_case{"AuditNoAnswer",
                      Access_mode::kAudit,
                      std::nullopt,
                      true,
-                     "com: access denied (audit mode, allowed anyway): pid PID (uid PID, gid 1000) may not use "
+                     "com: access denied (audit mode, allowed anyway): pid 5100 (uid 1000, gid 1000) may not use "
                      "tarn1::test::Echo instance gate (no answer from the IAM daemon)"}),
     [](const ::testing::TestParamInfo<Refusal_case>& param) { return param.param.name; });
 
@@ -358,7 +355,7 @@ TEST_F(Access_gate_test, DeniedMethodIsLoggedByItsIdAndOtherMethodsStillPass)
     EXPECT_EQ(m_delivered,
               (std::vector<Delivered>{{Message_type::kRequest, 1, false}, {Message_type::kRequest, 2, true}}));
     EXPECT_EQ(m_log.texts(ara::log::LogLevel::kWarn),
-              std::vector<std::string>{"com: access denied: pid 5200 (uid 5200, gid 1000) may not call method 2 of "
+              std::vector<std::string>{"com: access denied: pid 5200 (uid 1000, gid 1000) may not call method 2 of "
                                        "tarn1::test::Echo instance gate"});
 }
 
@@ -377,8 +374,26 @@ TEST_F(Access_gate_test, RepeatedRefusalsOfOnePeerAndResourceAreLoggedOnce)
     EXPECT_EQ(m_delivered.size(), 6U);
     EXPECT_EQ(m_asked.size(), 2U);
     EXPECT_EQ(m_log.texts(ara::log::LogLevel::kWarn),
-              std::vector<std::string>{"com: access denied: pid 5300 (uid 5300, gid 1000) may not subscribe to event "
+              std::vector<std::string>{"com: access denied: pid 5300 (uid 1000, gid 1000) may not subscribe to event "
                                        "4 of tarn1::test::Echo instance gate"});
+}
+
+TEST_F(Access_gate_test, RefusalsOfTwoProcessesOfOneUserAreLoggedOnce)
+{
+    const auto control = std::make_shared<Access_control>(Access_mode::kEnforce, 200ms, m_iam);
+    const auto first = gate(control, Peer_identity{5500, 99, 1000, 1000});
+    const auto second = gate(control, Peer_identity{5501, 99, 1000, 1000});
+
+    first->submit(frame(Message_type::kRequest, 0, 1));
+    answer(Decision::denied);
+    second->submit(frame(Message_type::kRequest, 0, 2));
+    answer(Decision::denied);
+
+    EXPECT_EQ(m_delivered,
+              (std::vector<Delivered>{{Message_type::kRequest, 1, false}, {Message_type::kRequest, 2, false}}));
+    EXPECT_EQ(m_log.texts(ara::log::LogLevel::kWarn),
+              std::vector<std::string>{"com: access denied: pid 5500 (uid 1000, gid 1000) may not use "
+                                       "tarn1::test::Echo instance gate"});
 }
 
 TEST_F(Access_gate_test, PeerWhoseProcessHasEndedIsRefusedWithoutAskingTheDaemon)
@@ -390,7 +405,7 @@ TEST_F(Access_gate_test, PeerWhoseProcessHasEndedIsRefusedWithoutAskingTheDaemon
     EXPECT_EQ(m_delivered, (std::vector<Delivered>{{Message_type::kRequest, 1, false}}));
     EXPECT_TRUE(m_asked.empty());
     EXPECT_EQ(m_log.texts(ara::log::LogLevel::kWarn),
-              std::vector<std::string>{"com: access denied: pid 5400 (uid 5400, gid 1000) may not use "
+              std::vector<std::string>{"com: access denied: pid 5400 (uid 1000, gid 1000) may not use "
                                        "tarn1::test::Echo instance gate (the process has ended)"});
 }
 
