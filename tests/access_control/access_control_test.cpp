@@ -17,10 +17,14 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <optional>
+#include <sstream>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -403,24 +407,29 @@ TEST_F(Access_control_test, RecycledPidDoesNotInheritACachedAllowance)
     EXPECT_EQ(answer, "denied");
 }
 
-TEST_F(Access_control_test, EntryNamingAnotherProcessForASocketCountsAsNotAvailable)
+/// Writes an entry of the test service's instance that claims the socket at endpoint for init.
+void forge_entry(const std::string& com_dir, const std::string& instance, const std::string& endpoint)
 {
-    offer(Provider_settings{false});
-    // an entry that names this process's socket but claims it for init
     std::ifstream init_stat("/proc/1/stat");
     std::string stat_line;
     std::getline(init_stat, stat_line);
     std::istringstream fields(stat_line.substr(stat_line.rfind(')') + 2));
-    std::string field;
+    std::string start_time;
     for (int index = 3; index <= 22; ++index)
     {
-        fields >> field;
+        fields >> start_time;
     }
-    std::ofstream(m_com_dir + "/p1-9999.svc") << "service=" << EchoInterface::service_identifier() << "\n"
-                                              << "instance=forged\n"
-                                              << "endpoint=" << m_handle.endpoint << "\n"
-                                              << "pid=1\n"
-                                              << "start_time=" << field << "\n";
+    std::ofstream(com_dir + "/p1-" + instance + ".svc") << "service=" << EchoInterface::service_identifier() << "\n"
+                                                        << "instance=" << instance << "\n"
+                                                        << "endpoint=" << endpoint << "\n"
+                                                        << "pid=1\n"
+                                                        << "start_time=" << start_time << "\n";
+}
+
+TEST_F(Access_control_test, EntryNamingAnotherProcessForASocketCountsAsNotAvailable)
+{
+    offer(Provider_settings{false});
+    forge_entry(m_com_dir, "forged", m_handle.endpoint);
     Peer_options options;
     options.uid = s_app;
     options.environment = {"TARN1_COM_IAM_SOCKET=" + m_iam.socket()};
@@ -435,6 +444,31 @@ TEST_F(Access_control_test, EntryNamingAnotherProcessForASocketCountsAsNotAvaila
 
     EXPECT_EQ(answer, "unavailable");
     EXPECT_EQ(logged, "logged 1");
+}
+
+TEST_F(Access_control_test, ForgedEntryAheadOfTheRealOneDoesNotHideIt)
+{
+    offer(Provider_settings{false});
+    // a socket of this process, listed before the real one (entries are taken in endpoint order)
+    const std::string decoy = m_com_dir + "/a.sock";
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, decoy.c_str(), sizeof address.sun_path - 1);
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 4), 0);
+    ::chmod(decoy.c_str(), 0666);
+    forge_entry(m_com_dir, "acl", decoy);
+    Peer_options options;
+    options.uid = s_app;
+    options.environment = {"TARN1_COM_IAM_SOCKET=" + m_iam.socket()};
+    Peer_process consumer(COM_TEST_CALLER, {"acl"}, m_com_dir, options);
+    ASSERT_TRUE(consumer.wait_for_line("ready", s_deadline));
+
+    const bool served = eventually([&] { return ask(consumer, "call 0 01") == "ok 01"; }, s_deadline);
+    ::close(listener);
+
+    EXPECT_TRUE(served);
 }
 
 } // namespace
