@@ -1,7 +1,7 @@
 #pragma once
 
 #include "iam/iam_clients.hpp"
-#include "iam/messages.hpp"
+#include "vela/iam/messages.hpp"
 
 #include <cstdint>
 #include <memory>

@@ -1,7 +1,7 @@
 #include "iam/session.hpp"
 
 #include "iam/iam_logger.hpp"
-#include "iam/messages.hpp"
+#include "vela/iam/messages.hpp"
 
 #include <asio/buffer.hpp>
 #include <asio/write.hpp>

@@ -12,7 +12,7 @@
 //   iam_bench [--daemon PATH] [--round-trips N] [--seconds S] [--connections C] [--idle I]
 
 #include "ara/log/logging.h"
-#include "iam/messages.hpp"
+#include "vela/iam/messages.hpp"
 #include "iam/request_handler.hpp"
 
 #include <asio/buffer.hpp>

@@ -1,4 +1,4 @@
-#include "iam/messages.hpp"
+#include "vela/iam/messages.hpp"
 
 #include <boost/archive/text_iarchive.hpp>
 #include <gtest/gtest.h>

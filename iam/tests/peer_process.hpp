@@ -1,6 +1,6 @@
 #pragma once
 
-#include "iam/messages.hpp"
+#include "vela/iam/messages.hpp"
 
 #include <chrono>
 #include <cstdint>

@@ -4,7 +4,7 @@
 // spin, a well-behaved client gets its decision in its usual time (once the sessions let new ones
 // in), and what the daemon holds and logs stays bounded. docs/robustness.md lists the bounds.
 
-#include "iam/messages.hpp"
+#include "vela/iam/messages.hpp"
 #include "tests/robustness/bounds.hpp"
 #include "tests/robustness/hostile_peers.hpp"
 #include "tests/robustness/process_probe.hpp"

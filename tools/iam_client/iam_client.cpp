@@ -7,7 +7,7 @@
 //
 // Exit status: 0 allowed, 1 denied, 2 error, 3 bad arguments or no answer.
 
-#include "iam/messages.hpp"
+#include "vela/iam/messages.hpp"
 #include "iam/server.hpp"
 
 #include <cerrno>

@@ -102,6 +102,14 @@ void Console_model::on_event(const Event& event)
     {
         m_keyboard = text.substr(9);
     }
+    else if (event.kind == "sim" && starts_with(text, "access control of Statewarden: "))
+    {
+        m_access = text.substr(31);
+    }
+    else if (event.kind == "app" && starts_with(text, "as uid "))
+    {
+        m_last_foreign_app = text.substr(3);
+    }
     else if (event.kind == "sim" && starts_with(text, "log "))
     {
         m_log = text.substr(4);
@@ -137,6 +145,7 @@ std::string Console_model::render(std::size_t width, const std::string& input) c
     line("restart file   " + joined_tail(m_commands, " "));
     line("power-off pipe " + joined_tail(m_poweroff, " | "));
     line("keyboard       " + m_keyboard);
+    line("access control " + m_access + "; other users' apps (:as 1000 d+, :as 1001 d+): last " + m_last_foreign_app);
     line("log file       " + m_log + " (tarn1_sim_log follows it)");
     line("UDP NM         " + m_nm + ", NetworkState " + m_network_state);
     line("  requests     last RequestNetwork " + m_last_request + ", last ReleaseNetwork " + m_last_release);

@@ -36,6 +36,8 @@ class Console_model final
     std::string m_statewarden{"not started"};
     std::string m_iam{"not started"};
     std::string m_keyboard{"-"};
+    std::string m_access{"-"};
+    std::string m_last_foreign_app{"-"};
     std::string m_log{"-"};
     std::deque<std::string> m_recent;
 };

@@ -3,6 +3,8 @@
 //   tarn1_sim [options]                     interactive console
 //   tarn1_sim [options] --script FILE       runs a scenario; exit status 0 passed, 1 failed, 2 usage,
 //                                           77 skipped (a "skip if" line matched)
+//   tarn1_sim --app-call VERB SERVICE ...   (the simulator itself, run as an application of another
+//                                           user: one request, its outcome as an "app" line)
 //
 // The simulator starts itself again inside a private mount and UTS namespace (as root with
 // unshare, otherwise in a user namespace as well) whose fixed paths (/etc/adaptive, /dev/input,
@@ -47,6 +49,7 @@ const char* const s_inside_variable = "TARN1_SIM_INSIDE";
 
 const char* const s_usage =
     "usage: tarn1_sim [--script FILE] [--config FILE] [--log FILE] [--keyboard fifo|uinput|auto] [--verbose]\n"
+    "                 [--access enforce|audit|off]\n"
     "                 [--statewarden PATH] [--iam-daemon PATH] [--iam-client PATH] [--preload PATH]\n"
     "                 [--alias-rules PATH] [--policy PATH] [--vm-paths PATH]\n"
     "Without --script: an interactive console (type help). Defaults are taken next to this program\n"
@@ -316,6 +319,8 @@ int run_inside(std::map<std::string, std::string>& options, bool verbose)
             return 2;
         }
         com_dir = folder;
+        // Applications of other users offer and find services here too.
+        ::chmod(folder, 01777);
         ::setenv("TARN1_COM_DIR", folder, 1);
     }
     const struct Com_dir_remover
@@ -331,6 +336,16 @@ int run_inside(std::map<std::string, std::string>& options, bool verbose)
         }
     } com_dir_remover{com_dir};
     ::setenv("TARN1_COM_CALL_TIMEOUT_MS", "3000", 0);
+    // The simulator's own services (the UDP NM) and applications are checked like everyone's.
+    if (options["--access"] != "off")
+    {
+        ::setenv("TARN1_COM_IAM_SOCKET", tarn1::simulator::Vm::s_iam_socket, 1);
+        ::setenv("TARN1_COM_IAM_MODE", options["--access"].c_str(), 1);
+    }
+    else
+    {
+        ::unsetenv("TARN1_COM_IAM_SOCKET");
+    }
     // The daemons log each cycle at verbose and debug level; ARA_LOG_LEVEL=debug shows those too.
     ::setenv("ARA_LOG_LEVEL", "info", 0);
 
@@ -378,6 +393,8 @@ int run_inside(std::map<std::string, std::string>& options, bool verbose)
                                                   options["--preload"],
                                                   options["--alias-rules"],
                                                   options["--policy"],
+                                                  self_path(),
+                                                  options["--access"],
                                                   tarn1::simulator::parse_keyboard_request(options["--keyboard"])
                                                       .value_or(tarn1::simulator::Keyboard_request::automatic),
                                                   keyboard_places,
@@ -430,10 +447,37 @@ int run_inside(std::map<std::string, std::string>& options, bool verbose)
     return 0;
 }
 
+/// The simulator run as an application of another user: one request through the middleware; its
+/// outcome is printed as an "app" line for the simulator that started it.
+int run_app_call(int argc, char** argv)
+{
+    Journal journal;
+    journal.set_listener(
+        [](const tarn1::simulator::Event& event)
+        {
+            if (event.kind == "app")
+            {
+                std::cout << "app " << event.text << std::endl;
+            }
+        });
+    tarn1::simulator::Vm vm(tarn1::simulator::Vm_options{}, journal);
+    std::string error;
+    if (argc < 4 || !vm.app_call(argv[2], argv[3], std::vector<std::string>(argv + 4, argv + argc), error))
+    {
+        std::cout << "app " << (argc >= 4 ? std::string(argv[2]) + " " + argv[3] + ": " + error : "usage") << std::endl;
+        return 2;
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc >= 2 && std::strcmp(argv[1], "--app-call") == 0)
+    {
+        return run_app_call(argc, argv);
+    }
     std::map<std::string, std::string> options;
     bool verbose = false;
     std::vector<std::string> flags;
@@ -447,7 +491,8 @@ int main(int argc, char** argv)
                                            "--preload",
                                            "--alias-rules",
                                            "--policy",
-                                           "--vm-paths"};
+                                           "--vm-paths",
+                                           "--access"};
     for (int i = 1; i < argc; ++i)
     {
         const std::string argument = argv[i];
@@ -493,6 +538,7 @@ int main(int argc, char** argv)
     const std::map<std::string, std::string> defaults{
         {"--config", share + "/statewarden.json"},
         {"--keyboard", "auto"},
+        {"--access", "enforce"},
         {"--statewarden", bin + "/Statewarden"},
         {"--iam-daemon", bin + "/tarn1_iam_daemon"},
         {"--iam-client", bin + "/iam_client"},
@@ -508,7 +554,8 @@ int main(int argc, char** argv)
     for (auto& [name, value] : options)
     {
         // The preload value may be a list (the sanitizer runtime in front).
-        if (name == "--log" || name == "--keyboard" || (name == "--preload" && value.find(':') != std::string::npos))
+        if (name == "--log" || name == "--keyboard" || name == "--access" ||
+            (name == "--preload" && value.find(':') != std::string::npos))
         {
             continue;
         }
@@ -518,6 +565,11 @@ int main(int argc, char** argv)
             return 2;
         }
         value = absolute(value);
+    }
+    if (options["--access"] != "enforce" && options["--access"] != "audit" && options["--access"] != "off")
+    {
+        std::cerr << "tarn1_sim: --access takes enforce, audit or off, not " << options["--access"] << "\n";
+        return 2;
     }
     if (!tarn1::simulator::parse_keyboard_request(options["--keyboard"]))
     {

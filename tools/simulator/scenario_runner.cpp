@@ -3,6 +3,7 @@
 #include "tools/simulator/command_alias.hpp"
 #include "tools/simulator/scenario_line.hpp"
 
+#include <algorithm>
 #include <csignal>
 #include <ctime>
 #include <iomanip>
@@ -69,6 +70,7 @@ const char* help_text()
            "  hostname NAME             host name seen by the daemons\n"
            "  poweroff-reader on|off    a power-management reader on /run/adaptive/poweroff\n"
            "  iam-daemon on|off         start the IAM daemon too (default on)\n"
+           "  access enforce|audit|off  how Statewarden checks access with the IAM daemon (default enforce)\n"
            "  start                     start the daemons\n"
            "Hypervisor:\n"
            "  press N|S|P|R|POWER ...   key strokes on the virtual input device\n"
@@ -80,6 +82,7 @@ const char* help_text()
            "  request comalive INST CABHEX AC    release comalive INST CABHEX\n"
            "  request cwu INST VALUE    release cwu INST\n"
            "  request dsa TYPE\n"
+           "  as UID REQUEST...         the request from an application of user UID (as 1000 d+)\n"
            "Notification clients:\n"
            "  client add NAME [now|late DELAY|error|never]   (diag::dcm, diag::dem, any application)\n"
            "  client NAME now|late DELAY|error|never         client remove NAME\n"
@@ -208,6 +211,20 @@ bool Scenario_runner::execute_words(const std::vector<std::string>& words, std::
         }
         return true;
     }
+    if (command == "access")
+    {
+        if (count != 2 || (words[1] != "enforce" && words[1] != "audit" && words[1] != "off"))
+        {
+            return usage("access enforce|audit|off");
+        }
+        if (m_vm.started())
+        {
+            error = "access must come before start";
+            return false;
+        }
+        m_vm.set_access(words[1]);
+        return true;
+    }
     if (command == "start")
     {
         return m_vm.start(error);
@@ -282,6 +299,23 @@ bool Scenario_runner::execute_words(const std::vector<std::string>& words, std::
             return usage(command + " ecualive|comalive|cwu|dsa ...");
         }
         return m_vm.app_call(command, words[1], std::vector<std::string>(words.begin() + 2, words.end()), error);
+    }
+    if (command == "as")
+    {
+        const bool numeric = count >= 2 && !words[1].empty() && words[1].size() < 10 &&
+                             words[1].find_first_not_of("0123456789") == std::string::npos;
+        const unsigned long uid = numeric ? std::stoul(words[1]) : 0;
+        const auto request =
+            expand_alias(std::vector<std::string>(words.begin() + std::min<std::size_t>(count, 2), words.end()));
+        if (uid == 0 || request.size() < 2 || (request[0] != "request" && request[0] != "release"))
+        {
+            return usage("as UID request|release SERVICE ... (UID not 0; short forms allowed: as 1000 d+)");
+        }
+        return m_vm.app_call_as(static_cast<unsigned>(uid),
+                                request[0],
+                                request[1],
+                                std::vector<std::string>(request.begin() + 2, request.end()),
+                                error);
     }
     if (command == "client")
     {

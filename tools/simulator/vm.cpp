@@ -17,6 +17,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <grp.h>
 #include <linux/input.h>
 #include <optional>
 #include <poll.h>
@@ -26,6 +27,7 @@
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <system_error>
+#include <thread>
 #include <unistd.h>
 
 namespace tarn1::simulator
@@ -461,26 +463,49 @@ bool Vm::start(std::string& error)
     }
     m_file_watcher = std::thread([this] { watch_files(); });
 
-    const std::vector<std::string> common{"ARA_LOG_CONSOLE=1", "ARA_LOG_DLT=0"};
-    if (m_with_iam)
+    if (!start_iam_daemon(error))
     {
-        auto environment = common;
-        environment.push_back("TARN1_IAM_ALIAS_RULES=" + m_options.alias_rules);
-        environment.push_back("TARN1_IAM_POLICY=" + m_options.policy);
-        m_iam = std::make_unique<Child_process>("tarn1_iam_daemon", "iamlog", m_journal);
-        if (!m_iam->start({m_options.iam_daemon}, environment, error))
-        {
-            return false;
-        }
+        return false;
     }
-    auto environment = common;
+    auto environment = std::vector<std::string>{"ARA_LOG_CONSOLE=1", "ARA_LOG_DLT=0"};
     environment.push_back("LD_PRELOAD=" + m_options.preload);
+    // Without an IAM daemon there is nobody to ask: access control stays off.
+    const bool checked = m_with_iam && m_options.access != "off";
+    environment.push_back(std::string("TARN1_COM_IAM_SOCKET=") + (checked ? s_iam_socket : ""));
+    environment.push_back("TARN1_COM_IAM_MODE=" + (checked ? m_options.access : std::string("enforce")));
+    m_journal.add("sim", std::string("access control of Statewarden: ") + (checked ? m_options.access : "off"));
     m_statewarden = std::make_unique<Child_process>("Statewarden", "log", m_journal);
     if (!m_statewarden->start({m_options.statewarden}, environment, error))
     {
         return false;
     }
     m_started = true;
+    return true;
+}
+
+bool Vm::start_iam_daemon(std::string& error)
+{
+    if (!m_with_iam || m_iam)
+    {
+        return true;
+    }
+    m_iam = std::make_unique<Child_process>("tarn1_iam_daemon", "iamlog", m_journal);
+    if (!m_iam->start({m_options.iam_daemon},
+                      {"ARA_LOG_CONSOLE=1",
+                       "ARA_LOG_DLT=0",
+                       "TARN1_IAM_ALIAS_RULES=" + m_options.alias_rules,
+                       "TARN1_IAM_POLICY=" + m_options.policy},
+                      error))
+    {
+        return false;
+    }
+    // It reports readiness once its socket listens; a probe would leave an ended session in its log.
+    if (m_journal.wait_seen("iamlog", "report_ready", std::chrono::steady_clock::now() + 5s))
+    {
+        return true;
+    }
+    // The daemons start anyway: what the missing daemon means is what the scenario looks at.
+    m_journal.add("sim", "no readiness report of the IAM daemon within 5 s");
     return true;
 }
 
@@ -565,6 +590,11 @@ bool Vm::nm_offer(std::string& error)
     if (m_nm)
     {
         error = "the NM simulator is already offered";
+        return false;
+    }
+    // The offer is checked with the IAM daemon, which therefore comes first.
+    if (!start_iam_daemon(error))
+    {
         return false;
     }
     try
@@ -700,6 +730,88 @@ bool Vm::app_call(const std::string& verb,
         return true;
     }
     m_journal.add("app", what + ": ok");
+    return true;
+}
+
+bool Vm::app_call_as(unsigned uid,
+                     const std::string& verb,
+                     const std::string& service,
+                     const std::vector<std::string>& arguments,
+                     std::string& error)
+{
+    std::vector<std::string> argv{m_options.self, "--app-call", verb, service};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    std::vector<char*> args;
+    args.reserve(argv.size() + 1);
+    for (auto& arg : argv)
+    {
+        args.push_back(arg.data());
+    }
+    args.push_back(nullptr);
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0)
+    {
+        error = system_error("pipe");
+        return false;
+    }
+    // Made before the fork: between fork and exec only async-signal-safe calls are allowed.
+    const std::string refused = "app cannot run as uid " + std::to_string(uid) +
+                                " here (setresuid failed: the simulator of an ordinary user maps only root; run it "
+                                "as root)\n";
+    const std::string prefix = "as uid " + std::to_string(uid) + ": ";
+    const pid_t pid = ::fork();
+    if (pid < 0)
+    {
+        error = system_error("fork");
+        ::close(ends[0]);
+        ::close(ends[1]);
+        return false;
+    }
+    if (pid == 0)
+    {
+        ::dup2(ends[1], STDOUT_FILENO);
+        const int null = ::open("/dev/null", O_RDWR);
+        ::dup2(null, STDIN_FILENO);
+        ::dup2(null, STDERR_FILENO);
+        if (::setgroups(0, nullptr) != 0 || ::setresgid(uid, uid, uid) != 0 || ::setresuid(uid, uid, uid) != 0)
+        {
+            (void)!::write(STDOUT_FILENO, refused.data(), refused.size());
+            ::_exit(126);
+        }
+        ::execv(args[0], args.data());
+        ::_exit(127);
+    }
+    ::close(ends[1]);
+    std::string output;
+    char buffer[1024];
+    ssize_t count = 0;
+    while ((count = ::read(ends[0], buffer, sizeof buffer)) > 0 || (count < 0 && errno == EINTR))
+    {
+        output.append(buffer, static_cast<std::size_t>(std::max<ssize_t>(count, 0)));
+    }
+    ::close(ends[0]);
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR)
+    {
+    }
+    bool reported = false;
+    std::size_t start = 0;
+    for (std::size_t end = output.find('\n'); end != std::string::npos; end = output.find('\n', start))
+    {
+        const std::string line = output.substr(start, end - start);
+        start = end + 1;
+        if (line.rfind("app ", 0) == 0)
+        {
+            m_journal.add("app", prefix + line.substr(4));
+            reported = true;
+        }
+    }
+    if (!reported)
+    {
+        m_journal.add("app",
+                      prefix + verb + " " + service + ": no outcome (exit status " +
+                          std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status)) + ")");
+    }
     return true;
 }
 

@@ -28,6 +28,10 @@ struct Vm_options
     std::string preload;
     std::string alias_rules;
     std::string policy;
+    /// This program, run again as the application of another user (--app-call).
+    std::string self;
+    /// How Statewarden checks access: "enforce", "audit" or "off".
+    std::string access{"enforce"};
     /// The hypervisor's keyboard: the FIFO stand-in, a real uinput keyboard, or the choice.
     Keyboard_request keyboard{Keyboard_request::automatic};
     Keyboard_places keyboard_places;
@@ -59,6 +63,7 @@ class Vm final : public Vm_interface
     bool set_hostname(const std::string& name, std::string& error) override;
     void set_poweroff_reader(bool present) override { m_poweroff_reader = present; }
     void set_iam_daemon(bool present) override { m_with_iam = present; }
+    void set_access(const std::string& mode) override { m_options.access = mode; }
 
     /// Creates the devices, the power-off pipe and the watchers and starts the daemons.
     bool start(std::string& error) override;
@@ -79,6 +84,11 @@ class Vm final : public Vm_interface
                   const std::string& service,
                   const std::vector<std::string>& arguments,
                   std::string& error) override;
+    bool app_call_as(unsigned uid,
+                     const std::string& verb,
+                     const std::string& service,
+                     const std::vector<std::string>& arguments,
+                     std::string& error) override;
 
     // Notification clients.
     void client_add(const std::string& name, Client_mode mode, std::chrono::milliseconds delay) override;
@@ -104,8 +114,14 @@ class Vm final : public Vm_interface
     /// The newest status word, "" before the first.
     std::string status() const;
 
+    /// The IAM daemon's socket in the simulated VM, which the middleware of its processes asks.
+    static constexpr const char* s_iam_socket = "/var/run/adaptive/tarn1_iam/iam";
+
   private:
     bool make_keyboard(std::string& error);
+    /// Starts the IAM daemon unless it runs or is left out, and waits until its socket takes
+    /// connections: the offers of every process are checked with it.
+    bool start_iam_daemon(std::string& error);
     void watch_files();
     void read_poweroff();
 

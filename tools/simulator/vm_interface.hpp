@@ -31,6 +31,9 @@ class Vm_interface
     virtual bool set_hostname(const std::string& name, std::string& error) = 0;
     virtual void set_poweroff_reader(bool present) = 0;
     virtual void set_iam_daemon(bool present) = 0;
+    /// How Statewarden checks access: "enforce", "audit" or "off" (TARN1_COM_IAM_MODE; off leaves
+    /// TARN1_COM_IAM_SOCKET unset).
+    virtual void set_access(const std::string& mode) = 0;
 
     /// Creates the devices, the power-off pipe and the watchers and starts the daemons.
     virtual bool start(std::string& error) = 0;
@@ -50,6 +53,13 @@ class Vm_interface
                           const std::string& service,
                           const std::vector<std::string>& arguments,
                           std::string& error) = 0;
+    /// The same request made by an application of another user: a process of its own with uid as
+    /// its user and group id. The journal gets "as uid UID: " and the outcome.
+    virtual bool app_call_as(unsigned uid,
+                             const std::string& verb,
+                             const std::string& service,
+                             const std::vector<std::string>& arguments,
+                             std::string& error) = 0;
 
     /// Notification clients on the client library, and raw ones that misbehave on the wire:
     /// "partial" sends its hello and then half a frame and nothing more, "huge" declares a frame far

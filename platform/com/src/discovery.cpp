@@ -1,6 +1,7 @@
 #include "ara/log/logging.h"
 #include "kest/com/exceptions.h"
 #include "log_limits.hpp"
+#include "process_info.hpp"
 #include "runtime.hpp"
 
 #include <algorithm>
@@ -37,38 +38,6 @@ constexpr int s_max_inotify_reads = 64;
 bool ends_with(const std::string& text, const std::string& suffix)
 {
     return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
-/// Start time of a process in clock ticks after boot (field 22 of /proc/<pid>/stat); 0 if gone.
-std::uint64_t process_start_time(std::int32_t pid)
-{
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    if (!std::getline(stat, line))
-    {
-        return 0;
-    }
-    // The command name (field 2) may hold blanks and parentheses; fields resume after the last ')'.
-    const auto close = line.rfind(')');
-    if (close == std::string::npos)
-    {
-        return 0;
-    }
-    std::istringstream rest(line.substr(close + 2));
-    std::string field;
-    // A zombie has ended: its entries are stale although the pid still answers.
-    if (!(rest >> field) || field == "Z" || field == "X")
-    {
-        return 0;
-    }
-    for (int index = 4; index <= 22 && rest >> field; ++index)
-    {
-        if (index == 22)
-        {
-            return std::stoull(field);
-        }
-    }
-    return 0;
 }
 
 bool provider_alive(const cpp_binding::Service_handle& handle)

@@ -20,8 +20,10 @@ tarn1::log_limit::Log_rate_limiter& log_limit(Limited_log kind)
         new Log_rate_limiter(1s, 1, 64),
         new Log_rate_limiter(1s, 1, 4),
         new Log_rate_limiter(1s, 10, 2),
+        new Log_rate_limiter(1s, 1, 4),
+        new Log_rate_limiter(1s, 1, 64),
     };
-    static_assert(sizeof s_limits / sizeof s_limits[0] == static_cast<std::size_t>(Limited_log::kCallbackFailed) + 1,
+    static_assert(sizeof s_limits / sizeof s_limits[0] == static_cast<std::size_t>(Limited_log::kProviderRefused) + 1,
                   "one limiter per kind");
     return *s_limits[static_cast<std::size_t>(kind)];
 }

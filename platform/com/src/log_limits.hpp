@@ -25,6 +25,11 @@ enum class Limited_log
     kDiscoveryFull,
     /// A callback on a worker thread threw; keyed 0 for std::exception, 1 for anything else.
     kCallbackFailed,
+    /// The IAM daemon could not be asked or did not answer; keyed by the kind of failure.
+    kIamFailed,
+    /// A consumer found an instance's socket served by another process than its entry names, or was
+    /// refused a subscription; keyed by the entry's pid and the event.
+    kProviderRefused,
 };
 
 /// The process's limiter of one kind; created on first use, never destroyed (a worker may still

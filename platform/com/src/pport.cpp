@@ -1,9 +1,11 @@
 #include "kest/com/cpp_binding/pport.h"
 
+#include "access_control.hpp"
 #include "ara/log/logging.h"
 #include "kest/com/cpp_binding/field_handler.h"
 #include "kest/com/exceptions.h"
 #include "log_limits.hpp"
+#include "process_info.hpp"
 #include "runtime.hpp"
 
 #include <algorithm>
@@ -23,29 +25,7 @@ namespace
 
 std::uint64_t own_start_time()
 {
-    static const std::uint64_t s_start_time = []
-    {
-        std::FILE* stat = std::fopen("/proc/self/stat", "r");
-        if (stat == nullptr)
-        {
-            return std::uint64_t{0};
-        }
-        char line[1024] = {};
-        const std::size_t got = std::fread(line, 1, sizeof line - 1, stat);
-        std::fclose(stat);
-        const std::string text(line, got);
-        const auto close = text.rfind(')');
-        if (close == std::string::npos)
-        {
-            return std::uint64_t{0};
-        }
-        std::size_t position = close + 2;
-        for (int field = 3; field < 22; ++field)
-        {
-            position = text.find(' ', position) + 1;
-        }
-        return static_cast<std::uint64_t>(std::strtoull(text.c_str() + position, nullptr, 10));
-    }();
+    static const std::uint64_t s_start_time = process_start_time(::getpid());
     return s_start_time;
 }
 
@@ -111,6 +91,11 @@ Pport_core::~Pport_core()
 
 void Pport_core::start_offer()
 {
+    if (const auto& access = m_runtime->access(); access && !is_offered())
+    {
+        // Asked before anything is published: a refused offer leaves no trace in discovery.
+        access->check_offer(Port_names{m_service.to_string(), m_instance.to_string(), m_numeric_id});
+    }
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_offered)
     {
@@ -241,6 +226,15 @@ Pport_core::Accept_result Pport_core::accept_connections(int listen_fd)
         m_accept_failing = false;
         const Peer_credentials peer = Connection::credentials_of(fd);
         const uid_t uid = counted_uid(peer);
+        const auto& access = m_runtime->access();
+        // Read before the port's lock is taken: the start time comes from /proc. Unknown credentials
+        // make an identity of no process, which every check refuses.
+        const Peer_identity identity = access && peer.known
+                                           ? Peer_identity{static_cast<std::int32_t>(peer.pid),
+                                                           process_start_time(static_cast<std::int32_t>(peer.pid)),
+                                                           static_cast<std::uint32_t>(peer.uid),
+                                                           static_cast<std::uint32_t>(peer.gid)}
+                                           : Peer_identity{};
         std::unique_lock<std::mutex> lock(m_mutex);
         if (!m_offered || m_listen_fd != listen_fd)
         {
@@ -273,7 +267,12 @@ Pport_core::Accept_result Pport_core::accept_connections(int listen_fd)
                                                        "pid " + std::to_string(peer.pid),
                                                        peer,
                                                        Connection::Reading::kEdge);
-        m_connections.emplace(connection, Peer{});
+        Peer state;
+        if (access)
+        {
+            state.gate = make_gate(access, identity, connection);
+        }
+        m_connections.emplace(connection, std::move(state));
         if (uid != 0)
         {
             ++m_connections_per_uid[uid];
@@ -295,6 +294,25 @@ Pport_core::Accept_result Pport_core::accept_connections(int listen_fd)
         }
     }
     return Accept_result::kMore;
+}
+
+std::shared_ptr<Access_gate> Pport_core::make_gate(const std::shared_ptr<Access_control>& access,
+                                                   const Peer_identity& identity,
+                                                   const std::shared_ptr<Connection>& connection)
+{
+    return std::make_shared<Access_gate>(access,
+                                         identity,
+                                         Port_names{m_service.to_string(), m_instance.to_string(), m_numeric_id},
+                                         [port = weak_from_this(), weak = std::weak_ptr<Connection>(connection)](
+                                             const Access_gate::Frame& frame, bool allowed)
+                                         {
+                                             const auto self = port.lock();
+                                             const auto open = weak.lock();
+                                             if (self && open)
+                                             {
+                                                 self->deliver(open, frame.header, frame.payload, allowed);
+                                             }
+                                         });
 }
 
 std::vector<std::shared_ptr<Connection>> Pport_core::connections() const
@@ -342,6 +360,72 @@ void Pport_core::send_notification(Connection& connection,
 void Pport_core::on_frame(const std::shared_ptr<Connection>& connection,
                           const someip::Message_header& header,
                           const vela::com::runtime::Serialized_payload& payload)
+{
+    using someip::Message_type;
+    std::shared_ptr<Access_gate> gate;
+    if (m_runtime->access())
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const auto found = m_connections.find(connection);
+        if (found == m_connections.end())
+        {
+            // Withdrawn: the connection is closing.
+            return;
+        }
+        gate = found->second.gate;
+    }
+    if (!gate)
+    {
+        handle_frame(connection, header, payload);
+        return;
+    }
+    switch (header.message_type)
+    {
+    case Message_type::kRequest:
+    case Message_type::kRequestNoReturn:
+    case Message_type::kSubscribe:
+    case Message_type::kUnsubscribe:
+        // Held while it waits for its decision like a request waiting for its handler, so that a
+        // peer cannot make the gate hold more than the connection's bounds.
+        connection->hold_request(payload.size());
+        gate->submit(Access_gate::Frame{header, payload});
+        return;
+    default:
+        handle_frame(connection, header, payload);
+        return;
+    }
+}
+
+void Pport_core::deliver(const std::shared_ptr<Connection>& connection,
+                         const someip::Message_header& header,
+                         const vela::com::runtime::Serialized_payload& payload,
+                         bool allowed)
+{
+    connection->release_request(payload.size());
+    if (allowed)
+    {
+        handle_frame(connection, header, payload);
+        return;
+    }
+    if (header.message_type == someip::Message_type::kRequest)
+    {
+        reply(connection, header, someip::return_code::kAccessDenied, nullptr);
+    }
+    else if (header.message_type == someip::Message_type::kSubscribe)
+    {
+        // No acknowledgement and no notifications; the error names the event in the method-id field.
+        someip::Message_header refusal = header;
+        refusal.message_type = someip::Message_type::kError;
+        refusal.return_code = someip::return_code::kAccessDenied;
+        refusal.length = someip::kLength_offset;
+        connection->send(refusal, nullptr, 0);
+    }
+    // A request without reply that is refused is dropped unexecuted.
+}
+
+void Pport_core::handle_frame(const std::shared_ptr<Connection>& connection,
+                              const someip::Message_header& header,
+                              const vela::com::runtime::Serialized_payload& payload)
 {
     using someip::Message_type;
     switch (header.message_type)

@@ -3,6 +3,7 @@
 #include "ara/log/logging.h"
 #include "kest/com/exceptions.h"
 #include "log_limits.hpp"
+#include "process_info.hpp"
 #include "runtime.hpp"
 
 #include <cerrno>
@@ -68,37 +69,39 @@ void Rport_core::shutdown()
     m_strand.close();
 }
 
-void Rport_core::connect_to(const cpp_binding::Service_handle& handle)
+bool Rport_core::connect_to(const cpp_binding::Service_handle& handle)
 {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (handle.endpoint.size() >= sizeof address.sun_path)
     {
-        return;
+        return false;
     }
     std::memcpy(address.sun_path, handle.endpoint.c_str(), handle.endpoint.size() + 1);
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0)
     {
-        return;
+        return false;
     }
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
     {
         ara::log::LogDebug() << "com: cannot connect to " << handle.endpoint << ": " << std::strerror(errno);
         ::close(fd);
-        return;
+        return false;
     }
-    auto connection = std::make_shared<Connection>(m_runtime->loop(),
-                                                   fd,
-                                                   weak_from_this(),
-                                                   handle.endpoint,
-                                                   Connection::credentials_of(fd),
-                                                   Connection::Reading::kOnce);
+    const Peer_credentials provider = Connection::credentials_of(fd);
+    if (m_runtime->access() && !served_by_entry(handle, provider))
+    {
+        ::close(fd);
+        return false;
+    }
+    auto connection = std::make_shared<Connection>(
+        m_runtime->loop(), fd, weak_from_this(), handle.endpoint, provider, Connection::Reading::kOnce);
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_shut_down || m_connection)
         {
-            return;
+            return true;
         }
         m_connection = connection;
         ++m_connection_serial;
@@ -114,6 +117,27 @@ void Rport_core::connect_to(const cpp_binding::Service_handle& handle)
     }
     ara::log::LogDebug() << "com: connected to " << handle.service_id.to_string() << " instance "
                          << handle.instance_id.to_string();
+    return true;
+}
+
+bool Rport_core::served_by_entry(const cpp_binding::Service_handle& handle, const Peer_credentials& provider)
+{
+    // The kernel says who listens on the socket; only the process the entry names (the same pid,
+    // started at the same time) is the provider.
+    if (provider.known && provider.pid == handle.pid && process_start_time(handle.pid) == handle.start_time)
+    {
+        return true;
+    }
+    if (const auto verdict = log_limit(Limited_log::kProviderRefused).check(static_cast<std::uint32_t>(handle.pid));
+        verdict.pass)
+    {
+        ara::log::LogWarn() << "com: " << handle.service_id.to_string() << " instance "
+                            << handle.instance_id.to_string() << " counts as not available: its socket "
+                            << handle.endpoint << " is served by pid " << static_cast<std::int32_t>(provider.pid)
+                            << ", not by the offering process (pid " << handle.pid << ", start time "
+                            << handle.start_time << ")" << verdict;
+    }
+    return false;
 }
 
 void Rport_core::send_subscription(Connection& connection, std::uint16_t event_id, someip::Message_type type)
@@ -278,6 +302,12 @@ void Rport_core::on_frame(const std::shared_ptr<Connection>& connection,
     case Message_type::kResponse:
     case Message_type::kError:
     {
+        if (header.message_type == Message_type::kError && header.session_id == 0)
+        {
+            // Calls never use session 0: this refuses the subscription to the event it names.
+            report_refused_subscription(header.method_id, header.return_code);
+            return;
+        }
         std::optional<Pending> pending;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
@@ -297,6 +327,10 @@ void Rport_core::on_frame(const std::shared_ptr<Connection>& connection,
                  header.return_code == someip::return_code::kUnknownService)
         {
             pending->promise.set_exception(make_error<Service_not_available_exception>());
+        }
+        else if (header.return_code == someip::return_code::kAccessDenied)
+        {
+            pending->promise.set_exception(make_error<Access_denied_exception>());
         }
         else
         {
@@ -363,6 +397,25 @@ void Rport_core::report_undecodable(std::uint16_t event_id, std::size_t payload_
         ara::log::LogWarn() << "com: dropping an undecodable notification of " << service << " instance " << instance
                             << " event " << event_id << ": " << static_cast<std::uint64_t>(payload_bytes)
                             << " payload bytes" << verdict;
+    }
+}
+
+void Rport_core::report_refused_subscription(std::uint16_t event_id, std::uint8_t return_code)
+{
+    std::string service;
+    std::string instance;
+    std::uint64_t key = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        service = m_handle.service_id.to_string();
+        instance = m_handle.instance_id.to_string();
+        key = (m_connection_serial << 16) | event_id;
+    }
+    if (const auto verdict = m_undecodable_log.check(key | (std::uint64_t{1} << 63)); verdict.pass)
+    {
+        ara::log::LogWarn() << "com: the subscription to event " << event_id << " of " << service << " instance "
+                            << instance << " was refused"
+                            << (return_code == someip::return_code::kAccessDenied ? ": access denied" : "") << verdict;
     }
 }
 
@@ -468,12 +521,13 @@ void Rport_core::on_entries_changed(const std::vector<cpp_binding::Service_handl
         }
         wanted = m_handle;
     }
-    const auto matching = filter_handles(offered, wanted.service_id, wanted.instance_id);
-    if (matching.empty())
+    for (const auto& handle : filter_handles(offered, wanted.service_id, wanted.instance_id))
     {
-        return;
+        if (connect_to(handle))
+        {
+            return;
+        }
     }
-    connect_to(matching.front());
 }
 
 void Rport_core::subscribe(std::uint16_t event_id, std::size_t max_samples)

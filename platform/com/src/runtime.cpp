@@ -1,5 +1,6 @@
 #include "runtime.hpp"
 
+#include "access_control.hpp"
 #include "ara/log/logging.h"
 #include "kest/com/exceptions.h"
 #include "kest/com/runtime/component_singleton.h"
@@ -48,6 +49,26 @@ Settings Settings::from_environment()
         static_cast<std::size_t>(number_from_environment("TARN1_COM_MAX_CONNECTIONS", s_default_max_connections));
     settings.max_connections_per_uid = static_cast<std::size_t>(
         number_from_environment("TARN1_COM_MAX_CONNECTIONS_PER_UID", s_default_max_connections_per_uid));
+    if (const char* socket = std::getenv("TARN1_COM_IAM_SOCKET"); socket != nullptr && *socket != '\0')
+    {
+        settings.iam_socket = socket;
+    }
+    if (const char* mode = std::getenv("TARN1_COM_IAM_MODE"); mode != nullptr && *mode != '\0')
+    {
+        const std::string text = mode;
+        if (text == "audit")
+        {
+            settings.iam_mode = Access_mode::kAudit;
+        }
+        else if (text != "enforce")
+        {
+            // A mistyped mode must not open what enforcing would keep shut.
+            settings.iam_mode_unknown = text;
+        }
+    }
+    settings.iam_timeout = std::chrono::milliseconds(std::min<std::uint64_t>(
+        number_from_environment("TARN1_COM_IAM_TIMEOUT_MS", static_cast<std::uint64_t>(s_default_iam_timeout.count())),
+        static_cast<std::uint64_t>(s_max_iam_timeout.count())));
     return settings;
 }
 
@@ -109,10 +130,27 @@ Runtime::Runtime()
         m_loop.stop();
         throw;
     }
+    if (!m_settings.iam_socket.empty())
+    {
+        m_access = std::make_shared<Access_control>(
+            m_settings.iam_mode, m_settings.iam_timeout, std::make_shared<Iam_client>(m_loop, m_settings.iam_socket));
+        ara::log::LogInfo() << "com: access control on ("
+                            << (m_settings.iam_mode == Access_mode::kAudit ? "audit" : "enforce")
+                            << " mode), IAM daemon at " << m_settings.iam_socket;
+        if (!m_settings.iam_mode_unknown.empty())
+        {
+            ara::log::LogWarn() << "com: TARN1_COM_IAM_MODE=" << m_settings.iam_mode_unknown
+                                << " is neither enforce nor audit; enforcing";
+        }
+    }
 }
 
 Runtime::~Runtime()
 {
+    if (m_access)
+    {
+        m_access->iam().stop();
+    }
     m_discovery->stop();
     m_pool.stop();
     m_pool.join();

@@ -38,6 +38,18 @@ namespace kest::com::internal
 {
 
 using Clock = std::chrono::steady_clock;
+class Access_control;
+class Access_gate;
+struct Peer_identity;
+
+/// What a process does with the denials of its access checks.
+enum class Access_mode
+{
+    /// A denial, an error answer or no answer refuses the operation.
+    kEnforce,
+    /// Denials are logged at warning level and the operation goes ahead.
+    kAudit,
+};
 
 /// The process's middleware settings, read once from the environment.
 struct Settings
@@ -53,14 +65,25 @@ struct Settings
     static constexpr std::size_t s_default_max_connections = 256;
     static constexpr std::size_t s_default_max_connections_per_uid = 64;
 
+    // How long one access check may wait for the IAM daemon's answer.
+    static constexpr std::chrono::milliseconds s_default_iam_timeout{200};
+    static constexpr std::chrono::milliseconds s_max_iam_timeout{10000};
+
     std::string directory{s_default_directory};
     std::chrono::milliseconds call_timeout{s_default_call_timeout};
     std::size_t workers{s_default_workers};
     std::size_t max_connections{s_default_max_connections};
     std::size_t max_connections_per_uid{s_default_max_connections_per_uid};
+    /// The IAM daemon's socket; access control is on when it is set.
+    std::string iam_socket;
+    Access_mode iam_mode{Access_mode::kEnforce};
+    /// The TARN1_COM_IAM_MODE text when it named no mode (enforcing then), for the log.
+    std::string iam_mode_unknown;
+    std::chrono::milliseconds iam_timeout{s_default_iam_timeout};
 
-    /// TARN1_COM_DIR, TARN1_COM_CALL_TIMEOUT_MS, TARN1_COM_WORKERS, TARN1_COM_MAX_CONNECTIONS and
-    /// TARN1_COM_MAX_CONNECTIONS_PER_UID override the defaults.
+    /// TARN1_COM_DIR, TARN1_COM_CALL_TIMEOUT_MS, TARN1_COM_WORKERS, TARN1_COM_MAX_CONNECTIONS,
+    /// TARN1_COM_MAX_CONNECTIONS_PER_UID, TARN1_COM_IAM_SOCKET, TARN1_COM_IAM_MODE and
+    /// TARN1_COM_IAM_TIMEOUT_MS override the defaults.
     static Settings from_environment();
 };
 
@@ -433,6 +456,8 @@ class Runtime
     static_thread_pool& pool() noexcept { return m_pool; }
     Discovery& discovery() noexcept { return *m_discovery; }
     std::uint64_t next_id() noexcept { return ++m_ids; }
+    /// The process's access control; null when it is off (TARN1_COM_IAM_SOCKET unset).
+    const std::shared_ptr<Access_control>& access() const noexcept { return m_access; }
     /// True on the I/O thread or a worker of the default pool.
     bool is_runtime_thread() const { return m_loop.in_loop_thread() || m_pool.running_in_this_thread(); }
 
@@ -444,6 +469,7 @@ class Runtime
     Io_loop m_loop;
     static_thread_pool m_pool;
     std::shared_ptr<Discovery> m_discovery;
+    std::shared_ptr<Access_control> m_access;
     std::atomic<std::uint64_t> m_ids{0};
 };
 
@@ -503,8 +529,25 @@ class Pport_core : public Connection_owner, public std::enable_shared_from_this<
     struct Peer
     {
         std::size_t subscriptions{0};
+        /// The connection's access decisions, when access control is on.
+        std::shared_ptr<Access_gate> gate;
     };
 
+    /// The access gate of a new connection whose peer is identity. Under m_mutex.
+    std::shared_ptr<Access_gate> make_gate(const std::shared_ptr<Access_control>& access,
+                                           const Peer_identity& identity,
+                                           const std::shared_ptr<Connection>& connection);
+    /// What the frame asks for, done: a call dispatched, a subscription taken, a field's getter
+    /// answered. I/O thread.
+    void handle_frame(const std::shared_ptr<Connection>& connection,
+                      const someip::Message_header& header,
+                      const vela::com::runtime::Serialized_payload& payload);
+    /// A frame its access gate has decided: handled when allowed, answered "access denied" when
+    /// not. I/O thread.
+    void deliver(const std::shared_ptr<Connection>& connection,
+                 const someip::Message_header& header,
+                 const vela::com::runtime::Serialized_payload& payload,
+                 bool allowed);
     void reply(const std::shared_ptr<Connection>& connection,
                const someip::Message_header& request,
                std::uint8_t code,
@@ -619,7 +662,14 @@ class Rport_core : public Connection_owner,
         bool handler_posted{false};
     };
 
-    void connect_to(const cpp_binding::Service_handle& handle);
+    /// Connects to the instance of handle unless connected already; false when it cannot (or, with
+    /// access control on, when another process than the entry's serves the socket).
+    bool connect_to(const cpp_binding::Service_handle& handle);
+    /// Whether the process that serves a socket is the one its entry names; logs why not.
+    static bool served_by_entry(const cpp_binding::Service_handle& handle, const Peer_credentials& provider);
+    /// Logs that the provider refused the subscription to event_id (at most once per second per
+    /// event and connection). I/O thread.
+    void report_refused_subscription(std::uint16_t event_id, std::uint8_t return_code);
     void send_subscription(Connection& connection, std::uint16_t event_id, someip::Message_type type);
     void run_receive_handler(std::uint16_t event_id);
     void fail_all_pending(const std::string& reason);
@@ -646,6 +696,7 @@ class Rport_core : public Connection_owner,
     bool m_reservation_check_armed{false};
     std::unordered_map<std::uint16_t, Pending> m_pending;
     std::map<std::uint16_t, Event> m_events;
+    // Undecodable notifications and refused subscriptions, per event and connection.
     tarn1::log_limit::Log_rate_limiter m_undecodable_log{std::chrono::seconds(1), 1, 16};
 };
 

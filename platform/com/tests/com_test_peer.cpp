@@ -6,10 +6,12 @@
 //   method 2  replies after the delay in ms given as u32 argument
 //   event 0   a field ("Level"), initial value 00; "set HEX" updates it
 // Commands: "withdraw", "offer", "set HEX", "quit", "logged TEXT". Prints "offered", "withdrawn",
-// "set" when done, and "logged N" with the number of log messages so far that contain TEXT.
+// "set" when done, and "logged N" with the number of log messages so far that contain TEXT. An offer
+// that access control refuses prints "offer refused: " and the exception's text.
 #include "ara/com/internal/skeleton/skeleton.h"
 #include "ara/log/testing/log_capture.h"
 #include "kest/com/cpp_binding/method_impl_base.h"
+#include "kest/com/exceptions.h"
 #include "kest/com/runtime/component_singleton.h"
 #include "kest/com/someip/serializer.h"
 #include "platform/com/tests/echo_interface.hpp"
@@ -82,6 +84,19 @@ class Echo_skeleton : public ara::com::internal::skeleton::Skeleton<tarn1::testi
     Method_impl_base m_delayed;
 };
 
+void offer(Echo_skeleton& skeleton)
+{
+    try
+    {
+        skeleton.OfferService();
+        std::cout << "offered" << std::endl;
+    }
+    catch (const kest::com::Access_denied_exception& error)
+    {
+        std::cout << "offer refused: " << error.what() << std::endl;
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -103,8 +118,7 @@ int main(int argc, char** argv)
     ara::log::testing::Log_capture log;
     kest::com::runtime::Component_singleton runtime(false, "peer");
     Echo_skeleton skeleton(argv[1]);
-    skeleton.OfferService();
-    std::cout << "offered" << std::endl;
+    offer(skeleton);
     std::string line;
     while (std::getline(std::cin, line))
     {
@@ -115,8 +129,7 @@ int main(int argc, char** argv)
         }
         else if (line == "offer")
         {
-            skeleton.OfferService();
-            std::cout << "offered" << std::endl;
+            offer(skeleton);
         }
         else if (line.rfind("set ", 0) == 0)
         {

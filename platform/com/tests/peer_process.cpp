@@ -5,17 +5,55 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <grp.h>
+#include <linux/sched.h>
 #include <poll.h>
 #include <stdexcept>
+#include <sys/syscall.h>
 #include <sys/wait.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace tarn1::testing
 {
 
+namespace
+{
+
+/// A child like fork's, with the given pid when there is one.
+pid_t start_child(const std::optional<pid_t>& pid)
+{
+    if (!pid)
+    {
+        return ::fork();
+    }
+    pid_t wanted[1] = {*pid};
+    clone_args args{};
+    args.exit_signal = SIGCHLD;
+    args.set_tid = reinterpret_cast<std::uint64_t>(wanted);
+    args.set_tid_size = 1;
+    return static_cast<pid_t>(::syscall(SYS_clone3, &args, sizeof args));
+}
+
+bool replaced(const char* entry, const std::vector<std::string>& own)
+{
+    for (const auto& variable : own)
+    {
+        const auto equals = variable.find('=');
+        if (std::strncmp(entry, variable.c_str(), equals + 1) == 0)
+        {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
 Peer_process::Peer_process(const std::string& program,
                            const std::vector<std::string>& arguments,
-                           const std::string& com_dir)
+                           const std::string& com_dir,
+                           const Peer_options& options)
 {
     int to_child[2];
     int from_child[2];
@@ -32,10 +70,11 @@ Peer_process::Peer_process(const std::string& program,
     }
     argv.push_back(nullptr);
     // Prepared before fork: the child of a threaded process may only make async-signal-safe calls.
-    std::vector<std::string> env_strings{"TARN1_COM_DIR=" + com_dir};
+    std::vector<std::string> env_strings = options.environment;
+    env_strings.push_back("TARN1_COM_DIR=" + com_dir);
     for (char** entry = environ; *entry != nullptr; ++entry)
     {
-        if (std::strncmp(*entry, "TARN1_COM_DIR=", 14) != 0)
+        if (!replaced(*entry, env_strings))
         {
             env_strings.emplace_back(*entry);
         }
@@ -46,13 +85,29 @@ Peer_process::Peer_process(const std::string& program,
         envp.push_back(entry.data());
     }
     envp.push_back(nullptr);
-    m_pid = ::fork();
+    const uid_t uid = options.uid.value_or(0);
+    m_pid = start_child(options.pid);
     if (m_pid == 0)
     {
+        // Only system calls from here on: the parent has threads.
+        if (options.uid &&
+            (::setgroups(0, nullptr) != 0 || ::setresgid(uid, uid, uid) != 0 || ::setresuid(uid, uid, uid) != 0))
+        {
+            ::_exit(126);
+        }
         ::dup2(to_child[0], STDIN_FILENO);
         ::dup2(from_child[1], STDOUT_FILENO);
         ::execve(program.c_str(), argv.data(), envp.data());
         ::_exit(127);
+    }
+    if (m_pid < 0)
+    {
+        const int error = errno;
+        for (const int fd : {to_child[0], to_child[1], from_child[0], from_child[1]})
+        {
+            ::close(fd);
+        }
+        throw std::system_error(error, std::system_category(), "cannot start " + program);
     }
     ::close(to_child[0]);
     ::close(from_child[1]);
@@ -91,38 +146,60 @@ bool Peer_process::wait_for_line(const std::string& text, std::chrono::milliseco
                 return true;
             }
         }
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0 || m_from_child < 0)
+        if (!read_more(deadline) && (m_from_child < 0 || std::chrono::steady_clock::now() >= deadline))
         {
             return false;
         }
-        pollfd poll_fd{m_from_child, POLLIN, 0};
-        if (::poll(&poll_fd, 1, static_cast<int>(left.count())) <= 0)
+    }
+}
+
+bool Peer_process::wait_for_line_count(std::size_t count, std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (m_lines.size() < count)
+    {
+        if (!read_more(deadline) && (m_from_child < 0 || std::chrono::steady_clock::now() >= deadline))
         {
-            continue;
-        }
-        char buffer[1024];
-        const ssize_t got = ::read(m_from_child, buffer, sizeof buffer);
-        if (got <= 0)
-        {
-            ::close(m_from_child);
-            m_from_child = -1;
-            continue;
-        }
-        for (ssize_t i = 0; i < got; ++i)
-        {
-            if (buffer[i] == '\n')
-            {
-                m_lines.push_back(m_partial);
-                m_partial.clear();
-            }
-            else
-            {
-                m_partial.push_back(buffer[i]);
-            }
+            return false;
         }
     }
+    return true;
+}
+
+bool Peer_process::read_more(std::chrono::steady_clock::time_point deadline)
+{
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0 || m_from_child < 0)
+    {
+        return false;
+    }
+    pollfd poll_fd{m_from_child, POLLIN, 0};
+    if (::poll(&poll_fd, 1, static_cast<int>(left.count())) <= 0)
+    {
+        return false;
+    }
+    char buffer[1024];
+    const ssize_t got = ::read(m_from_child, buffer, sizeof buffer);
+    if (got <= 0)
+    {
+        ::close(m_from_child);
+        m_from_child = -1;
+        return false;
+    }
+    for (ssize_t i = 0; i < got; ++i)
+    {
+        if (buffer[i] == '\n')
+        {
+            m_lines.push_back(m_partial);
+            m_partial.clear();
+        }
+        else
+        {
+            m_partial.push_back(buffer[i]);
+        }
+    }
+    return true;
 }
 
 void Peer_process::kill()

@@ -55,6 +55,16 @@ TEST_F(Console_model_test, DaemonEndAndRemovedClientAreShown)
     EXPECT_FALSE(shows("nav:"));
 }
 
+TEST_F(Console_model_test, AccessModeAndTheLastApplicationOfAnotherUserAreShown)
+{
+    add("sim", "access control of Statewarden: audit");
+    add("app", "as uid 1000: request dsa 1: failed: access denied");
+    add("app", "request dsa 1: ok");
+
+    EXPECT_TRUE(shows("access control audit; "));
+    EXPECT_TRUE(shows("last uid 1000: request dsa 1: failed: access denied"));
+}
+
 TEST_F(Console_model_test, KeyboardInUseAndLogFileAreShown)
 {
     add("sim", "log /tmp/tarn1_sim.20261208-060000.42.log");

@@ -84,6 +84,25 @@ TEST_F(Scenario_runner_test, ShortFormsReachTheVmAsTheirLongCommands)
     EXPECT_TRUE(sut.execute("k P", error));
 }
 
+TEST_F(Scenario_runner_test, RequestOfAnotherUserReachesTheVmWithItsUidAndExpandedShortForm)
+{
+    EXPECT_CALL(vm, app_call_as(1000u, "request", "dsa", ElementsAre("1"), _)).WillOnce(Return(true));
+    EXPECT_CALL(vm, app_call_as(60001u, "release", "comalive", ElementsAre("Inst", "01"), _)).WillOnce(Return(true));
+
+    EXPECT_TRUE(sut.execute("as 1000 d+", error));
+    EXPECT_TRUE(sut.execute("as 60001 release comalive Inst 01", error));
+}
+
+TEST_F(Scenario_runner_test, AccessModeIsSetBeforeStartOnly)
+{
+    EXPECT_CALL(vm, set_access("audit"));
+
+    EXPECT_TRUE(sut.execute("access audit", error));
+    ON_CALL(vm, started()).WillByDefault(Return(true));
+    EXPECT_FALSE(sut.execute("access off", error));
+    EXPECT_EQ("access must come before start", error);
+}
+
 TEST_F(Scenario_runner_test, SetUpAfterStartIsRefused)
 {
     ON_CALL(vm, started()).WillByDefault(Return(true));
@@ -128,7 +147,11 @@ INSTANTIATE_TEST_SUITE_P(Lines,
                                            Bad_line{"NegativeExpectWithoutFor", "expect no status running"},
                                            Bad_line{"ExpectBadDelay", "expect status running within soon"},
                                            Bad_line{"SkipWithoutIf", "skip log placeholder"},
-                                           Bad_line{"UnterminatedQuote", "expect log \"half"}),
+                                           Bad_line{"UnterminatedQuote", "expect log \"half"},
+                                           Bad_line{"AccessModeUnknown", "access sometimes"},
+                                           Bad_line{"AsRoot", "as 0 d+"},
+                                           Bad_line{"AsWithoutUid", "as d+"},
+                                           Bad_line{"AsSomethingElse", "as 1000 press P"}),
                          [](const ::testing::TestParamInfo<Bad_line>& param) { return std::string(param.param.name); });
 
 TEST_F(Scenario_runner_test, RunStopsAtTheFirstFailedExpectationAndNamesItsLine)

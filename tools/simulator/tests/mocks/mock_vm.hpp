@@ -14,6 +14,7 @@ class Mock_vm : public Vm_interface
     MOCK_METHOD(bool, set_hostname, (const std::string&, std::string&), (override));
     MOCK_METHOD(void, set_poweroff_reader, (bool), (override));
     MOCK_METHOD(void, set_iam_daemon, (bool), (override));
+    MOCK_METHOD(void, set_access, (const std::string&), (override));
     MOCK_METHOD(bool, start, (std::string&), (override));
     MOCK_METHOD(bool, started, (), (const, override));
     MOCK_METHOD(bool, press, (const std::string&, std::string&), (override));
@@ -23,6 +24,10 @@ class Mock_vm : public Vm_interface
     MOCK_METHOD(bool,
                 app_call,
                 (const std::string&, const std::string&, const std::vector<std::string>&, std::string&),
+                (override));
+    MOCK_METHOD(bool,
+                app_call_as,
+                (unsigned, const std::string&, const std::string&, const std::vector<std::string>&, std::string&),
                 (override));
     MOCK_METHOD(void, client_add, (const std::string&, Client_mode, std::chrono::milliseconds), (override));
     MOCK_METHOD(bool,

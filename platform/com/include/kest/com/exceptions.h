@@ -37,6 +37,17 @@ class Transport_exception : public Infrastructure_exception
     }
 };
 
+/// Access control refused the operation: a call or subscription the provider's access check did
+/// not allow (return code 0x20, "access denied"), or an offer this process may not make.
+class Access_denied_exception : public Infrastructure_exception
+{
+  public:
+    explicit Access_denied_exception(const std::string& what = "access denied")
+        : Infrastructure_exception(what)
+    {
+    }
+};
+
 /// An argument handed to the middleware is unusable (bad mode, value too large to serialize, ...).
 class Invalid_argument_exception : public std::invalid_argument
 {

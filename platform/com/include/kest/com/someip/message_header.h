@@ -36,6 +36,8 @@ constexpr std::uint8_t kUnknownService = 0x02;
 constexpr std::uint8_t kUnknownMethod = 0x03;
 constexpr std::uint8_t kNotReady = 0x04;
 constexpr std::uint8_t kWrongInterfaceVersion = 0x08;
+/// Access control refused the request or subscription.
+constexpr std::uint8_t kAccessDenied = 0x20;
 /// Answer of the generated skeletons to a request whose arguments cannot be decoded.
 constexpr std::uint8_t kDecodingFailed = 0x80;
 } // namespace return_code

@@ -1,4 +1,4 @@
-#include "iam/bounded_text_iarchive.hpp"
+#include "bounded_text_iarchive.hpp"
 
 #include <boost/archive/impl/archive_serializer_map.ipp>
 #include <boost/archive/impl/basic_text_iarchive.ipp>

@@ -1,6 +1,6 @@
-#include "iam/messages.hpp"
+#include "vela/iam/messages.hpp"
 
-#include "iam/bounded_text_iarchive.hpp"
+#include "bounded_text_iarchive.hpp"
 
 #include <boost/archive/text_iarchive.hpp>
 #include <boost/archive/text_oarchive.hpp>
