@@ -20,6 +20,10 @@ struct State_change_request
     Filter filter;
     Completion_callback callback;
     std::chrono::steady_clock::time_point deadline;
+    /// When the request was made; latencies count from here.
+    std::chrono::steady_clock::time_point requested;
+    /// Learns each client's answer; may be empty.
+    std::shared_ptr<Request_observer> observer;
 };
 
 /// Orders client records by descriptor.
@@ -40,6 +44,10 @@ struct Client_state
     std::uint32_t request_id{1};
     std::string requested_state;
     std::string current_state;
+    /// The observer of the request this client had not answered at its deadline, until the client
+    /// answers it late or is asked something else.
+    std::shared_ptr<Request_observer> late_observer;
+    std::chrono::steady_clock::time_point late_requested;
 };
 
 using Client_map = std::map<const utilities::Socket*, Client_state, Socket_comparator>;
@@ -67,8 +75,10 @@ struct Client_states_shared
 
 class Client_states_impl final : public Client_states
 {
-public:
-    Client_states_impl(std::string default_state, Client_status_callback client_status_callback, Server_options options);
+  public:
+    Client_states_impl(std::string default_state,
+                       Client_status_callback client_status_callback,
+                       Server_options options);
     ~Client_states_impl() override;
 
     Client_states_impl(const Client_states_impl&) = delete;
@@ -80,8 +90,13 @@ public:
                               Filter filter,
                               Completion_callback callback,
                               const std::chrono::seconds& timeout) override;
+    void request_state_change_observed(const std::string& state,
+                                       Filter filter,
+                                       Completion_callback callback,
+                                       const std::chrono::seconds& timeout,
+                                       std::shared_ptr<Request_observer> observer) override;
 
-private:
+  private:
     Client_states_shared m_shared;
     // Sends on m_wakeup: the caller threads (request_state_change) and the destructor. Taken
     // after the pending-request mutex.
