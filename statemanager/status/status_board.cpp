@@ -334,13 +334,17 @@ std::string Status_board::summary(const Transition_report& report)
 std::string Status_board::shown_text(const std::string& text, std::size_t max_bytes)
 {
     static const char s_hex[] = "0123456789abcdef";
-    const std::size_t shown = std::min(text.size(), max_bytes);
     std::string result;
-    result.reserve(shown + 3);
-    for (std::size_t index = 0; index < shown; ++index)
+    result.reserve(std::min(text.size(), max_bytes) + 3);
+    for (std::size_t index = 0; index < text.size(); ++index)
     {
         const auto byte = static_cast<unsigned char>(text[index]);
-        if (byte >= 0x20 && byte < 0x7F && byte != '\\' && byte != '"')
+        const bool plain = byte >= 0x20 && byte < 0x7F && byte != '\\' && byte != '"';
+        if (result.size() + (plain ? 1 : 4) > max_bytes)
+        {
+            return result + "...";
+        }
+        if (plain)
         {
             result += static_cast<char>(byte);
             continue;
@@ -348,10 +352,6 @@ std::string Status_board::shown_text(const std::string& text, std::size_t max_by
         result += "\\x";
         result += s_hex[byte >> 4U];
         result += s_hex[byte & 0x0FU];
-    }
-    if (shown < text.size())
-    {
-        result += "...";
     }
     return result;
 }

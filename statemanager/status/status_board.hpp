@@ -26,9 +26,10 @@ namespace vela::ap::statemanager::status
 /// asks anyone. The status service reads copies of it.
 ///
 /// Bounds (a client of the notification socket names itself, and an NM peer chooses the length of
-/// its NetworkState): 64 reports, 16 steps and 128 client rows per report, client names of at most
-/// 64 bytes and answered states of at most 16 bytes shown (longer ones cut and marked "..."; bytes
-/// outside printable ASCII as \xNN), NetworkState and NM patterns of at most 32 bytes, 1024 holders.
+/// its NetworkState): 64 reports, 16 steps and 128 client rows per report, client names shown in at
+/// most 48 bytes and answered states in at most 16 (bytes outside printable ASCII as \xNN, longer
+/// texts cut and marked "..."), NetworkState and NM patterns of at most 32 bytes, 1024 holders. So
+/// the whole history fits one middleware frame.
 class Status_board final : public Holder_recorder_interface,
                            public Machine_recorder_interface,
                            public Round_recorder_interface,
@@ -38,7 +39,7 @@ class Status_board final : public Holder_recorder_interface,
     static constexpr std::size_t s_history_size = 64;
     static constexpr std::size_t s_max_steps = 16;
     static constexpr std::size_t s_max_rows = 128;
-    static constexpr std::size_t s_max_name_bytes = 64;
+    static constexpr std::size_t s_max_name_bytes = 48;
     static constexpr std::size_t s_max_state_bytes = 16;
     static constexpr std::size_t s_max_nm_bytes = 32;
     static constexpr std::size_t s_max_holders = 1024;
@@ -81,8 +82,8 @@ class Status_board final : public Holder_recorder_interface,
     /// The one-line summary logged for a report: from, to, cause, total ms and the slowest client.
     static std::string summary(const Transition_report& report);
 
-    /// text as a report or log shows a peer's text: printable ASCII as it is, other bytes as
-    /// \xNN, cut after max_bytes of the original and marked "...".
+    /// text as a report or log shows a peer's text: printable ASCII as it is, other bytes (and the
+    /// backslash and the double quote) as \xNN, at most max_bytes of that, then "..." when cut.
     static std::string shown_text(const std::string& text, std::size_t max_bytes);
 
   private:

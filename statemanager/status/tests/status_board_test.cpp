@@ -222,6 +222,7 @@ TEST_F(Status_board_test, ClientTextsAreBoundedAndRowsBeyondTheBoundCounted)
     }
     many[0].name = std::string(100, 'x') + "\n";
     many[1].answered_state = "k\x01";
+    many[2].answered_state = "kPrepSD\x7f\x7f\x7f";
     sut.step_completed(step(1, Client_group::apps, many));
 
     change(s_preparing, s_prepared_sd);
@@ -229,8 +230,10 @@ TEST_F(Status_board_test, ClientTextsAreBoundedAndRowsBeyondTheBoundCounted)
     const auto report = sut.history().back();
     ASSERT_EQ(report.clients.size(), Status_board::s_max_rows);
     EXPECT_EQ(report.clients_omitted, 5U);
-    EXPECT_EQ(report.clients[0].name, std::string(64, 'x') + "...");
+    EXPECT_EQ(report.clients[0].name, std::string(Status_board::s_max_name_bytes, 'x') + "...");
     EXPECT_EQ(report.clients[1].answered_state, "k\\x01");
+    // an escape that would not fit is left out whole
+    EXPECT_EQ(report.clients[2].answered_state, "kPrepSD\\x7f\\x7f...");
 }
 
 TEST_F(Status_board_test, PostRunEndsByKnockOutOnlyWhileAnApplicationStillHoldsTheEcu)
