@@ -35,6 +35,22 @@ bool starts_with(const std::string& text, const std::string& prefix)
     return text.compare(0, prefix.size(), prefix) == 0;
 }
 
+std::vector<std::string> split(const std::string& text, const std::string& separator)
+{
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    for (;;)
+    {
+        const auto end = text.find(separator, start);
+        parts.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+        if (end == std::string::npos)
+        {
+            return parts;
+        }
+        start = end + separator.size();
+    }
+}
+
 } // namespace
 
 void Console_model::on_event(const Event& event)
@@ -98,6 +114,20 @@ void Console_model::on_event(const Event& event)
             m_clients[name] = rest == "added" ? "kOn" : rest;
         }
     }
+    else if (event.kind == "holders")
+    {
+        m_holders = text == "none" ? std::vector<std::string>{} : split(text, " | ");
+    }
+    else if (event.kind == "report")
+    {
+        m_last_report = text;
+    }
+    else if (event.kind == "round")
+    {
+        // A round comes right after the report of the change it ended.
+        m_round_title = m_last_report;
+        m_round = split(text, " | ");
+    }
     else if (event.kind == "sim" && starts_with(text, "keyboard "))
     {
         m_keyboard = text.substr(9);
@@ -115,7 +145,7 @@ void Console_model::on_event(const Event& event)
         const auto blank = text.find(' ');
         (starts_with(text, "Statewarden") ? m_statewarden : m_iam) = "ended, " + text.substr(blank + 1);
     }
-    if (event.kind != "log" && event.kind != "iamlog")
+    if (event.kind != "log" && event.kind != "iamlog" && event.kind != "holders" && event.kind != "round")
     {
         m_recent.push_back(event.kind + " " + text);
         if (m_recent.size() > s_recent_lines)
@@ -149,6 +179,19 @@ std::string Console_model::render(std::size_t width, const std::string& input) c
     {
         line((client == m_clients.begin() ? "clients        " : "               ") + client->first + ": " +
              client->second);
+    }
+    if (m_holders.empty())
+    {
+        line("holders        none: no application keeps the machine awake");
+    }
+    for (std::size_t index = 0; index < m_holders.size(); ++index)
+    {
+        line((index == 0 ? "holders        " : "               ") + m_holders[index]);
+    }
+    line("last round     " + (m_round_title.empty() ? std::string("-") : m_round_title));
+    for (const auto& client : m_round)
+    {
+        line("               " + client);
     }
     line(std::string(width < 80 ? width : 80, '-'));
     for (const auto& event : m_recent)
