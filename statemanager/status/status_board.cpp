@@ -158,12 +158,7 @@ void Status_board::transition(const Transition_facts& facts)
         report.entry_us = clamp32(std::chrono::duration_cast<std::chrono::microseconds>(entry).count());
         report.time_in_from_ms = ms_of(in_from);
         report.duration_ms = ms_of(waits_for(facts.from, cause) ? entry + in_from : entry);
-        report.steps = std::move(m_steps);
-        report.clients = std::move(m_rows);
-        report.clients_omitted = m_rows_omitted;
-        m_steps.clear();
-        m_rows.clear();
-        m_rows_omitted = 0;
+        take_steps_locked(facts.entry_started, report);
 
         m_state = report.to;
         m_state_since = facts.entry_started;
@@ -207,6 +202,7 @@ void Status_board::step_completed(const Step_record& step)
         return;
     }
     const auto index = static_cast<std::uint32_t>(m_steps.size());
+    m_step_requested.push_back(step.requested);
     m_steps.push_back(Step_total{step.serial,
                                  step.group,
                                  shown_text(step.state, s_max_state_bytes),
@@ -228,6 +224,39 @@ void Status_board::step_completed(const Step_record& step)
         row.answered_state = shown_text(client.answered_state, s_max_state_bytes);
         m_rows.push_back(std::move(row));
     }
+}
+
+void Status_board::take_steps_locked(Clock::time_point since, Transition_report& report)
+{
+    // A step that completes at once (no client of its group) may be recorded before the change
+    // that asked for it: it belongs to the new state, not to the one that was left.
+    std::vector<Step_total> kept_steps;
+    std::vector<Clock::time_point> kept_requested;
+    std::vector<std::uint32_t> new_index(m_steps.size());
+    std::vector<bool> stays(m_steps.size());
+    for (std::size_t index = 0; index < m_steps.size(); ++index)
+    {
+        stays[index] = m_step_requested[index] >= since;
+        auto& target = stays[index] ? kept_steps : report.steps;
+        new_index[index] = static_cast<std::uint32_t>(target.size());
+        target.push_back(m_steps[index]);
+        if (stays[index])
+        {
+            kept_requested.push_back(m_step_requested[index]);
+        }
+    }
+    std::vector<Client_row> kept_rows;
+    for (auto& row : m_rows)
+    {
+        const bool stay = stays[row.step];
+        row.step = new_index[row.step];
+        (stay ? kept_rows : report.clients).push_back(std::move(row));
+    }
+    report.clients_omitted = m_rows_omitted;
+    m_rows_omitted = 0;
+    m_steps = std::move(kept_steps);
+    m_step_requested = std::move(kept_requested);
+    m_rows = std::move(kept_rows);
 }
 
 void Status_board::late_answer(std::uint64_t serial,

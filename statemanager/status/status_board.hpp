@@ -88,6 +88,9 @@ class Status_board final : public Holder_recorder_interface,
 
   private:
     State_value state_value_locked() const;
+    /// Moves the steps requested before since, and their rows, into report; the later ones (the
+    /// new state's entry asked for them) stay for the next report.
+    void take_steps_locked(std::chrono::steady_clock::time_point since, Transition_report& report);
     /// The row of client name in the step with this serial, among the pending steps and the
     /// reports; nullptr when it is gone.
     Client_row* find_row(std::uint64_t serial, const std::string& name);
@@ -108,8 +111,9 @@ class Status_board final : public Holder_recorder_interface,
     Nm_view m_nm;
     std::uint32_t m_knockout_left{0};
     std::uint32_t m_knockout_initial{0};
-    // The steps completed while the current state is current, and their rows.
+    // The steps completed since the last change, when each was requested, and their rows.
     std::vector<Step_total> m_steps;
+    std::vector<std::chrono::steady_clock::time_point> m_step_requested;
     std::vector<Client_row> m_rows;
     std::uint32_t m_rows_omitted{0};
     std::deque<Transition_report> m_history;

@@ -180,6 +180,32 @@ TEST_F(Status_board_test, RoundEndReportCarriesItsStepsRowsAndTheWaitInItsDurati
     EXPECT_TRUE(sut.history().back().clients.empty());
 }
 
+TEST_F(Status_board_test, StepAskedForByTheNewStatesEntryWaitsForTheNextReport)
+{
+    const auto entry_started = Clock::now();
+    const auto round_ended = entry_started + 2s;
+    // the standby's first step: nobody in its group, so it completed before the change was noted
+    sut.step_completed(Step_record{1, Client_group::dcm, "kPrepSD", 0, entry_started + 10us, entry_started + 20us, {}});
+    sut.transition(
+        Transition_facts{s_running, s_preparing, Virtio_command::PrepareSD, entry_started, entry_started + 1ms});
+    sut.step_completed(Step_record{2,
+                                   Client_group::apps,
+                                   "kPrepSD",
+                                   0,
+                                   entry_started + 2ms,
+                                   entry_started + 5ms,
+                                   {row("navigation", Client_answer::state, 3, "kPrepSD")}});
+
+    sut.transition(Transition_facts{s_preparing, s_prepared_sd, Virtio_command::Non, round_ended, round_ended});
+
+    const auto history = sut.history();
+    EXPECT_TRUE(history[0].steps.empty());
+    ASSERT_EQ(history[1].steps.size(), 2U);
+    EXPECT_EQ(history[1].steps[0].group, Client_group::dcm);
+    ASSERT_EQ(history[1].clients.size(), 1U);
+    EXPECT_EQ(history[1].clients[0].step, 1U);
+}
+
 TEST_F(Status_board_test, LateAnswerIsAddedToItsRowOnceAlsoAfterTheReport)
 {
     change(s_running, s_preparing, Virtio_command::PrepareSD);
