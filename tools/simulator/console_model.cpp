@@ -132,6 +132,10 @@ void Console_model::on_event(const Event& event)
     {
         m_keyboard = text.substr(9);
     }
+    else if (event.kind == "sim" && starts_with(text, "com "))
+    {
+        m_com = text.substr(4);
+    }
     else if (event.kind == "sim" && starts_with(text, "log "))
     {
         m_log = text.substr(4);
@@ -168,6 +172,10 @@ std::string Console_model::render(std::size_t width, const std::string& input) c
     line("power-off pipe " + joined_tail(m_poweroff, " | "));
     line("keyboard       " + m_keyboard);
     line("log file       " + m_log + " (tarn1_sim_log follows it)");
+    if (!m_com.empty())
+    {
+        line("another shell  TARN1_COM_DIR=" + m_com + " statewarden_ctl status|watch|history [--svg FILE]");
+    }
     line("UDP NM         " + m_nm + ", NetworkState " + m_network_state);
     line("  requests     last RequestNetwork " + m_last_request + ", last ReleaseNetwork " + m_last_release);
     line("  user data    " + m_user_data);

@@ -42,6 +42,7 @@ class Console_model final
     std::string m_iam{"not started"};
     std::string m_keyboard{"-"};
     std::string m_log{"-"};
+    std::string m_com;
     std::deque<std::string> m_recent;
 };
 

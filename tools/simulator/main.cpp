@@ -44,6 +44,8 @@ namespace
 using tarn1::simulator::Journal;
 
 const char* const s_inside_variable = "TARN1_SIM_INSIDE";
+// Always names the discovery folder of the newest run (a link).
+const char* const s_latest_com_dir = "/tmp/tarn1_sim_com";
 
 const char* const s_usage =
     "usage: tarn1_sim [--script FILE] [--config FILE] [--log FILE] [--keyboard fifo|uinput|auto] [--verbose]\n"
@@ -317,6 +319,12 @@ int run_inside(std::map<std::string, std::string>& options, bool verbose)
         }
         com_dir = folder;
         ::setenv("TARN1_COM_DIR", folder, 1);
+        // One name for the newest interactive run's folder, for tools in another terminal.
+        std::string warning;
+        if (options["--script"].empty() && !tarn1::simulator::point_link(folder, s_latest_com_dir, warning))
+        {
+            std::cerr << "tarn1_sim: " << warning << "\n";
+        }
     }
     const struct Com_dir_remover
     {
@@ -361,8 +369,13 @@ int run_inside(std::map<std::string, std::string>& options, bool verbose)
         });
     if (interactive)
     {
+        // statewarden_ctl follows the link; com_tool takes the folder itself.
+        const std::string folder = std::getenv("TARN1_COM_DIR");
+        const std::string com = com_dir.empty() ? folder : s_latest_com_dir;
+        journal.add("sim", "com " + com);
         std::cout << "tarn1 simulator: all logs in " << options["--log"] << " (tarn1_sim_log follows it);\n"
-                  << "    services: TARN1_COM_DIR=" << std::getenv("TARN1_COM_DIR") << " com_tool list\n";
+                  << "    who keeps it awake: TARN1_COM_DIR=" << com << " statewarden_ctl status\n"
+                  << "    services: TARN1_COM_DIR=" << folder << " com_tool list\n";
     }
 
     // vm_paths.sh keeps the machine's own /sys and /dev reachable and says where.

@@ -14,6 +14,7 @@
 #include <fstream>
 #include <memory>
 #include <optional>
+#include <sys/stat.h>
 
 namespace tarn1::statewarden_ctl
 {
@@ -210,6 +211,16 @@ int run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
         return usage(err);
     }
 
+    // Without its discovery folder nothing runs there; the middleware would make one.
+    struct stat folder
+    {
+    };
+    if (::stat(discovery_folder().c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode))
+    {
+        err << s_program << "Statewarden is not running: the discovery folder " << discovery_folder()
+            << " does not exist (set TARN1_COM_DIR to the folder it uses)\n";
+        return s_not_running;
+    }
     try
     {
         Service_finder finder;

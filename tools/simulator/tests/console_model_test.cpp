@@ -61,7 +61,9 @@ TEST_F(Console_model_test, HoldersAndTheLastRoundsLatenciesAreShown)
     EXPECT_TRUE(shows("  report 12:00:09.000 prepared4sd > resuming (key R) 1 ms"));
 
     add("holders", "none");
+    add("sim", "com /tmp/tarn1_sim_com");
     EXPECT_TRUE(shows("holders        none"));
+    EXPECT_TRUE(shows("another shell  TARN1_COM_DIR=/tmp/tarn1_sim_com statewarden_ctl status"));
 }
 
 TEST_F(Console_model_test, DaemonEndAndRemovedClientAreShown)

@@ -16,6 +16,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <sstream>
+#include <sys/stat.h>
 
 namespace tarn1::statewarden_ctl
 {
@@ -201,6 +202,25 @@ TEST_F(Statewarden_ctl_test, NoDaemonIsToldApartFromADaemonWithoutTheStatusServi
     EXPECT_EQ(without.status, s_not_offered);
     EXPECT_NE(without.err.find("does not offer its status service"), std::string::npos) << without.err;
     EXPECT_TRUE(without.out.empty());
+}
+
+TEST(Statewarden_ctl_folder_test, MissingDiscoveryFolderMeansNotRunningAndIsNotMade)
+{
+    tarn1::testing::Temp_dir dir;
+    const std::string folder = dir.file("com");
+    ::setenv("TARN1_COM_DIR", folder.c_str(), 1);
+
+    const Outcome outcome = run_tool({"status"});
+
+    ::unsetenv("TARN1_COM_DIR");
+    EXPECT_EQ(outcome.status, s_not_running);
+    EXPECT_EQ(outcome.err,
+              "statewarden_ctl: Statewarden is not running: the discovery folder " + folder +
+                  " does not exist (set TARN1_COM_DIR to the folder it uses)\n");
+    struct stat made
+    {
+    };
+    EXPECT_NE(::stat(folder.c_str(), &made), 0);
 }
 
 TEST_F(Statewarden_ctl_test, WaitingFindsAServiceOfferedMeanwhile)
