@@ -92,38 +92,6 @@ INSTANTIATE_TEST_SUITE_P(
                       Answer_case{"Disconnecting", status::Client_answer::dropped, false, "dropped"}),
     [](const ::testing::TestParamInfo<Answer_case>& param_info) { return std::string(param_info.param.name); });
 
-TEST(Status_json_test, HistoryIsAnArrayOfReportsOldestFirst)
-{
-    status::Transition_report first;
-    first.serial = 1;
-    first.from = 0;
-    first.to = 1;
-    first.cause = "NM services found";
-    first.duration_ms = 120;
-    status::Transition_report second = first;
-    second.serial = 2;
-    second.from = 5;
-    second.to = 6;
-    second.cause = "standby round ended";
-    second.steps = {status::Step_total{4, status::Client_group::dcm, "kPrepSD", 0, 100, 12, 1}};
-    second.clients = {row("diag::dcm", status::Client_group::dcm, status::Client_answer::state)};
-
-    const auto sut = nlohmann::json::parse(json_line(history_json({first, second})));
-
-    ASSERT_TRUE(sut.is_array());
-    ASSERT_EQ(sut.size(), 2U);
-    EXPECT_EQ(sut[0].at("from"), "startingup");
-    EXPECT_EQ(sut[0].at("to"), "running");
-    EXPECT_EQ(sut[0].at("cause"), "NM services found");
-    EXPECT_EQ(sut[0].at("duration_ms"), 120);
-    EXPECT_TRUE(sut[0].at("clients").empty());
-    EXPECT_EQ(sut[1].at("from"), "preparing");
-    EXPECT_EQ(sut[1].at("to"), "prepared4sd");
-    EXPECT_EQ(sut[1].at("clients").at(0).at("name"), "diag::dcm");
-    EXPECT_EQ(sut[1].at("clients").at(0).at("group"), "dcm");
-    EXPECT_EQ(sut[1].at("steps").at(0).at("status"), "success");
-}
-
 TEST(Status_json_test, BytesThatAreNotUtf8DoNotBreakTheOutput)
 {
     status::Transition_report report;
