@@ -49,6 +49,60 @@ using Completion_callback = std::function<void(Callback_status, const Result_map
 /// True selects the named client as a receiver of a request.
 using Filter = std::function<bool(const std::string&)>;
 
+/// How a selected client's part in one request ended.
+enum class Client_outcome : std::uint8_t
+{
+    answered = 0,  ///< answered with the request's id before the deadline; the code says how
+    timed_out = 1, ///< had not answered at the deadline
+    dropped = 2    ///< its connection ended, or was closed by the server, before it answered
+};
+
+/// What one selected client did with one request.
+struct Client_record
+{
+    std::string name;
+    Client_outcome outcome{Client_outcome::timed_out};
+    /// The code of the answer; timed_out without one.
+    Component_client_return_type code{Component_client_return_type::timed_out};
+    /// The state the answer named, as the client sent it; empty without an answer.
+    std::string state;
+    /// From the request_state_change call to the answer, the deadline or the end of the connection.
+    std::chrono::milliseconds latency{0};
+};
+
+/// One completed request with every client it selected, in the order they were asked.
+struct Request_record
+{
+    std::string state;
+    Callback_status status{Callback_status::success};
+    /// When request_state_change was called, and when the request completed.
+    std::chrono::steady_clock::time_point requested;
+    std::chrono::steady_clock::time_point completed;
+    std::vector<Client_record> clients;
+};
+
+/// Learns, besides the result map, how each client of a request answered and when. Given to
+/// request_state_change_observed; its operations run on the server thread.
+class Request_observer
+{
+  public:
+    virtual ~Request_observer() = default;
+
+    /// Once per request that completes, right before its completion callback (with the same locks
+    /// held, so it must not call back into the server). Not for requests dropped without a callback.
+    virtual void request_completed(const Request_record& record) = 0;
+
+    /// A client that had not answered at the deadline answered afterwards, before it was asked
+    /// anything else: the record's outcome is answered and its latency counts from the request.
+    /// At most once per such client, any time after request_completed, or never.
+    virtual void late_answer(const Client_record& record) = 0;
+
+  protected:
+    Request_observer() = default;
+    Request_observer(const Request_observer&) = default;
+    Request_observer& operator=(const Request_observer&) = default;
+};
+
 /// The server thread has ended (it could not bind its socket, or it crashed), so a request
 /// cannot be handed to it. No completion callback will come for that request.
 class Exception_server_stopped : public std::runtime_error
@@ -80,6 +134,18 @@ class Client_states
                                       Filter filter,
                                       Completion_callback callback,
                                       const std::chrono::seconds& timeout) = 0;
+    /// request_state_change whose observer also learns each selected client's answer and latency,
+    /// and answers that come after the deadline. Without an observer (or in a server that keeps no
+    /// records) it is request_state_change. Caller's thread; throws what request_state_change throws.
+    virtual void request_state_change_observed(const std::string& state,
+                                               Filter filter,
+                                               Completion_callback callback,
+                                               const std::chrono::seconds& timeout,
+                                               std::shared_ptr<Request_observer> observer)
+    {
+        (void)observer;
+        request_state_change(state, std::move(filter), std::move(callback), timeout);
+    }
 };
 
 /// Where and how the server listens, and how much a client may make it hold.

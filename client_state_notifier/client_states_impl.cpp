@@ -179,9 +179,17 @@ class Server
     // Accept failures are the server's own condition, whoever caused them: one line a second.
     tarn1::log_limit::Log_rate_limiter m_accept_failure_limiter{std::chrono::seconds(1), 1, 1};
 
+    /// Called right before the current request's completion callback, when it has an observer.
+    void tell_observer(Callback_status status);
+    /// The record of the named client in the current request, when its observer keeps records.
+    Client_record* record_of(const std::string& name);
+
     std::unique_ptr<State_change_request> m_current;
     Pending_names m_pending_names;
     Result_map m_results;
+    /// One per client the current request selected, in the order they were asked; kept only when
+    /// the request has an observer.
+    std::vector<Client_record> m_records;
     utilities::Bytes m_send_buffer;
     utilities::Frame_view m_view;
 };
@@ -287,6 +295,22 @@ void Server::finish(bool crashed) noexcept
         {
             log(ara::log::LogLevel::kWarn)
                 << "completing request for " << request->state << " with error: server thread has ended";
+            if (request == m_current.get())
+            {
+                for (const auto& name : m_pending_names)
+                {
+                    if (auto* record = record_of(name))
+                    {
+                        record->outcome = Client_outcome::dropped;
+                    }
+                }
+                tell_observer(Callback_status::error);
+            }
+            else if (request->observer)
+            {
+                request->observer->request_completed(
+                    Request_record{request->state, Callback_status::error, request->requested, Clock::now(), {}});
+            }
             request->callback(Callback_status::error, (request == m_current.get()) ? m_results : Result_map{});
         }
         catch (const std::exception& error)
@@ -551,7 +575,8 @@ void Server::register_client(Connection& connection)
         m_client_status_callback(name, Client_status::name_already_connected, reported);
     }
     const Socket* key = connection.socket;
-    Client_state record{std::move(connection.unregistered), std::move(name), 1, default_state, std::move(reported)};
+    Client_state record{
+        std::move(connection.unregistered), std::move(name), 1, default_state, std::move(reported), nullptr, {}};
     auto& client = m_shared.clients.emplace(key, std::move(record)).first->second;
     connection.client = &client;
     --m_waiting;
@@ -573,6 +598,8 @@ void Server::register_client(Connection& connection)
 
 void Server::send_request(Connection& connection, const std::string& state)
 {
+    // Asked something else: an answer to an older request would carry an old id from now on.
+    connection.client->late_observer.reset();
     utilities::write_state_change_request(m_send_buffer, connection.client->request_id, state);
     try
     {
@@ -598,6 +625,7 @@ void Server::process_state_change_request()
     }
     m_pending_names.clear();
     m_results.clear();
+    m_records.clear();
     const auto& state = m_current->state;
     log(ara::log::LogLevel::kDebug) << "sending state change request to clients. new state = " << state;
 
@@ -611,6 +639,12 @@ void Server::process_state_change_request()
         }
         client.requested_state = state;
         ++client.request_id;
+        client.late_observer.reset();
+        if (m_current->observer && m_pending_names.count(client.name) == 0)
+        {
+            m_records.push_back(
+                Client_record{client.name, Client_outcome::timed_out, Component_client_return_type::timed_out, "", {}});
+        }
         m_pending_names.insert(client.name);
         ++selected;
         utilities::write_state_change_request(m_send_buffer, client.request_id, state);
@@ -631,6 +665,7 @@ void Server::process_state_change_request()
     }
     if (selected == 0)
     {
+        tell_observer(Callback_status::success);
         m_current->callback(Callback_status::success, Result_map{});
         m_current.reset();
         return;
@@ -735,6 +770,26 @@ void Server::handle_response(Connection& connection)
     {
         m_results[client.name] = code;
         m_pending_names.erase(pending);
+        if (auto* record = record_of(client.name))
+        {
+            record->outcome = Client_outcome::answered;
+            record->code = code;
+            record->state = state.get_string();
+            record->latency =
+                std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - m_current->requested);
+        }
+    }
+    else if (client.late_observer)
+    {
+        // The answer to a request that had already timed out for this client.
+        const auto observer = std::move(client.late_observer);
+        client.late_observer.reset();
+        observer->late_answer(
+            Client_record{client.name,
+                          Client_outcome::answered,
+                          code,
+                          state.get_string(),
+                          std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - client.late_requested)});
     }
     if (code == Component_client_return_type::success)
     {
@@ -805,7 +860,15 @@ void Server::delete_hangup_clients()
             log(ara::log::LogLevel::kInfo) << "client disconnected: " << utilities::log_text(name) << verdict;
         }
         m_results.erase(name);
-        m_pending_names.erase(name);
+        if (m_pending_names.erase(name) != 0)
+        {
+            if (auto* record = record_of(name))
+            {
+                record->outcome = Client_outcome::dropped;
+                record->latency =
+                    std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - m_current->requested);
+            }
+        }
         m_shared.clients.erase(connection.socket);
         --m_registered;
         if (const auto of_uid = m_registered_per_uid.find(connection.peer.uid); of_uid != m_registered_per_uid.end())
@@ -827,7 +890,9 @@ void Server::call_callback_after_all_clients_responded()
         return;
     }
     log(ara::log::LogLevel::kDebug) << "calling callback after all clients responded in time";
-    m_current->callback(get_overall_status(m_results), m_results);
+    const auto status = get_overall_status(m_results);
+    tell_observer(status);
+    m_current->callback(status, m_results);
     m_current.reset();
 }
 
@@ -838,10 +903,59 @@ void Server::process_timeout()
     {
         results[name] = Component_client_return_type::timed_out;
     }
+    if (m_current->observer)
+    {
+        const auto now = Clock::now();
+        for (const auto& name : m_pending_names)
+        {
+            if (auto* record = record_of(name))
+            {
+                record->latency = std::chrono::duration_cast<std::chrono::milliseconds>(now - m_current->requested);
+            }
+        }
+        // Those still awaited may answer later; their observer hears of it.
+        std::lock_guard<std::mutex> lock(m_shared.clients_mutex);
+        for (auto& entry : m_shared.clients)
+        {
+            if (m_pending_names.count(entry.second.name) != 0)
+            {
+                entry.second.late_observer = m_current->observer;
+                entry.second.late_requested = m_current->requested;
+            }
+        }
+    }
     m_pending_names.clear();
     log(ara::log::LogLevel::kDebug) << "calling callback after some clients timed out";
+    tell_observer(Callback_status::timeout);
     auto request = std::move(m_current);
     request->callback(Callback_status::timeout, results);
+}
+
+void Server::tell_observer(Callback_status status)
+{
+    if (!m_current || !m_current->observer)
+    {
+        return;
+    }
+    Request_record record{m_current->state, status, m_current->requested, Clock::now(), std::move(m_records)};
+    m_records.clear();
+    m_current->observer->request_completed(record);
+}
+
+Client_record* Server::record_of(const std::string& name)
+{
+    if (!m_current || !m_current->observer)
+    {
+        return nullptr;
+    }
+    for (auto& record : m_records)
+    {
+        if (record.name == name)
+        {
+            return &record;
+        }
+    }
+    return nullptr;
 }
 
 void Server::close_late_hellos(Clock::time_point now)
@@ -970,12 +1084,22 @@ void Client_states_impl::request_state_change(const std::string& state,
                                               Completion_callback callback,
                                               const std::chrono::seconds& timeout)
 {
+    request_state_change_observed(state, std::move(filter), std::move(callback), timeout, nullptr);
+}
+
+void Client_states_impl::request_state_change_observed(const std::string& state,
+                                                       Filter filter,
+                                                       Completion_callback callback,
+                                                       const std::chrono::seconds& timeout,
+                                                       std::shared_ptr<Request_observer> observer)
+{
     if (!filter || !callback)
     {
         throw std::bad_function_call();
     }
+    const auto now = Clock::now();
     auto request = std::make_unique<State_change_request>(
-        State_change_request{state, std::move(filter), std::move(callback), Clock::now() + timeout});
+        State_change_request{state, std::move(filter), std::move(callback), now + timeout, now, std::move(observer)});
 
     std::lock_guard<std::mutex> lock(m_shared.pending_request_mutex);
     if (m_shared.server_stopped)

@@ -21,6 +21,10 @@ struct State_change_request
     Filter filter;
     Completion_callback callback;
     std::chrono::steady_clock::time_point deadline;
+    /// When the request was made; latencies count from here.
+    std::chrono::steady_clock::time_point requested;
+    /// Learns each client's answer; may be empty.
+    std::shared_ptr<Request_observer> observer;
 };
 
 /// Orders client records by descriptor.
@@ -41,6 +45,10 @@ struct Client_state
     std::uint32_t request_id{1};
     std::string requested_state;
     std::string current_state;
+    /// The observer of the request this client had not answered at its deadline, until the client
+    /// answers it late or is asked something else.
+    std::shared_ptr<Request_observer> late_observer;
+    std::chrono::steady_clock::time_point late_requested;
 };
 
 using Client_map = std::map<const utilities::Socket*, Client_state, Socket_comparator>;
@@ -86,6 +94,11 @@ class Client_states_impl final : public Client_states
                               Filter filter,
                               Completion_callback callback,
                               const std::chrono::seconds& timeout) override;
+    void request_state_change_observed(const std::string& state,
+                                       Filter filter,
+                                       Completion_callback callback,
+                                       const std::chrono::seconds& timeout,
+                                       std::shared_ptr<Request_observer> observer) override;
 
   private:
     Client_states_shared m_shared;

@@ -5,6 +5,7 @@
 #include "ara/log/logging.h"
 #include "ara/phm/phm_client.h"
 #include "ara/phm/supervision_entity.h"
+#include "kest/com/exceptions.h"
 #include "kest/com/runtime/component_singleton.h"
 #include "statemanager/config/config_chooser.hpp"
 #include "statemanager/config/state_manager_config.hpp"
@@ -15,7 +16,10 @@
 #include "statemanager/service_handler/service_handler.hpp"
 #include "statemanager/services/state_manager_com_alive_interface.hpp"
 #include "statemanager/services/state_manager_cwu_interface.hpp"
+#include "statemanager/services/status_service.hpp"
 #include "statemanager/state_manager.hpp"
+#include "statemanager/status/recording_nm_interface.hpp"
+#include "statemanager/status/status_board.hpp"
 #include "statemanager/virtio/virtio_interface.hpp"
 
 #include <atomic>
@@ -110,11 +114,14 @@ int main()
         install(SIGINT, "Could not register SIGINT handler");
         install(SIGTERM, "Could not register SIGTERM handler");
 
+        // The read-only status: recorded where things happen, read by the status service.
+        const auto status_board = std::make_shared<sm::status::Status_board>(config.is_nm_usage_allowed());
+
         // Read once: a silent NM side holds each call, and the main loop with it, at most this long.
         // NOLINTNEXTLINE(concurrency-mt-unsafe): nothing in this process changes the environment.
         const char* const call_timeout = std::getenv(sm::Nm_interface::s_call_timeout_variable);
-        std::unique_ptr<sm::Nm_interface_abstract> nm_interface =
-            std::make_unique<sm::Nm_interface>(sm::Nm_interface::call_timeout_from(call_timeout));
+        std::unique_ptr<sm::Nm_interface_abstract> nm_interface = std::make_unique<sm::status::Recording_nm_interface>(
+            std::make_unique<sm::Nm_interface>(sm::Nm_interface::call_timeout_from(call_timeout)), status_board);
         std::vector<std::unique_ptr<sm::State_manager_com_alive_interface_abstract>> com_alive;
         for (const std::string& instance : config.get_apps_comalive())
         {
@@ -126,7 +133,7 @@ int main()
             cwu.push_back(std::make_unique<sm::State_manager_cwu_interface>(instance));
         }
         const std::shared_ptr<sm::Service_handler_interface> service_handler = std::make_shared<sm::Service_handler>(
-            config, std::move(nm_interface), std::move(com_alive), std::move(cwu));
+            config, std::move(nm_interface), std::move(com_alive), std::move(cwu), status_board);
 
         const std::shared_ptr<sm::Em_interface_abstract> em_interface = std::make_shared<sm::Em_interface>();
         std::unique_ptr<sm::virtio::Virtio_interface_abstract> virtio_interface =
@@ -138,8 +145,27 @@ int main()
         std::unique_ptr<sm::phm::Supervision_manager_interface> supervision_manager =
             std::make_unique<sm::phm::Supervision_manager>(std::move(supervision_entity));
 
+        // Offered from the start, also while Starting up waits for the NM services; a status service
+        // that cannot be offered leaves the daemon as it is.
+        auto status_service = std::make_unique<sm::services::Status_service>(status_board);
+        try
+        {
+            status_service->OfferService();
+        }
+        catch (const kest::com::Infrastructure_exception& error)
+        {
+            ara::log::LogError() << "infrastructure exception " << error.what();
+        }
+        status_board->set_publisher(status_service.get());
+
         g_state_manager = std::make_unique<sm::State_manager>(
-            config, service_handler, em_interface, std::move(virtio_interface), std::move(supervision_manager));
+            config,
+            service_handler,
+            em_interface,
+            std::move(virtio_interface),
+            std::move(supervision_manager),
+            sm::State_manager::default_state_factory_builder(status_board, status_board),
+            status_board);
         s_signal_target.store(g_state_manager.get());
 
         if (g_state_manager->init())
@@ -151,6 +177,9 @@ int main()
             ara::log::LogError() << "Failed to initialize Statewarden!";
         }
         ara::log::LogInfo() << "Statewarden daemon shutting down";
+        // No state change is published any more; the status service goes with the other services.
+        status_board->set_publisher(nullptr);
+        status_service.reset();
 
         // The state manager refers to the configuration, the PHM client and the runtime object:
         // it goes before any of them.

@@ -29,21 +29,25 @@ State_manager::State_manager(const config::State_manager_config_abstract& config
                              const std::shared_ptr<Em_interface_abstract>& em_interface,
                              std::unique_ptr<virtio::Virtio_interface_abstract> virtio_interface,
                              std::unique_ptr<phm::Supervision_manager_interface> supervision,
-                             State_factory_builder state_factory_builder)
+                             State_factory_builder state_factory_builder,
+                             std::shared_ptr<status::Machine_recorder_interface> recorder)
     : m_config(config)
     , m_service_handler(service_handler)
     , m_em_interface(em_interface)
     , m_virtio_interface(std::move(virtio_interface))
     , m_supervision(std::move(supervision))
     , m_state_factory_builder(std::move(state_factory_builder))
+    , m_recorder(std::move(recorder))
 {
 }
 
-State_manager::State_factory_builder State_manager::default_state_factory_builder()
+State_manager::State_factory_builder
+State_manager::default_state_factory_builder(std::shared_ptr<status::Machine_recorder_interface> machine_recorder,
+                                             std::shared_ptr<status::Round_recorder_interface> round_recorder)
 {
-    return [](const config::State_manager_config_abstract& config,
-              const std::shared_ptr<Service_handler_interface>& service_handler,
-              const std::shared_ptr<Em_interface_abstract>& em_interface)
+    return [machine_recorder, round_recorder](const config::State_manager_config_abstract& config,
+                                              const std::shared_ptr<Service_handler_interface>& service_handler,
+                                              const std::shared_ptr<Em_interface_abstract>& em_interface)
     {
         // Under systemd the status line follows the state words.
         return std::make_unique<states::State_factory>(
@@ -52,7 +56,9 @@ State_manager::State_factory_builder State_manager::default_state_factory_builde
             em_interface,
             states::State_factory::s_poweroff_path,
             state_notifier::default_client_states_factory(),
-            std::make_shared<tarn1::service_manager::Systemd_service_manager>());
+            std::make_shared<tarn1::service_manager::Systemd_service_manager>(),
+            machine_recorder,
+            round_recorder);
     };
 }
 
@@ -150,8 +156,16 @@ void State_manager::run_cyclic_task()
     ara::log::LogInfo() << "Statewarden transition from" << m_states[m_current_state]->get_name() << " to "
                         << m_states[target]->get_name();
     const bool keep_command = survives_transition(command, m_current_state, target);
+    const states::State_id from = m_current_state;
     m_current_state = target;
+    // Timed only for the status report: two clock reads per transition, none per cycle.
+    const auto entry_started = m_recorder ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point{};
     m_states[m_current_state]->entering_state();
+    if (m_recorder)
+    {
+        m_recorder->transition(
+            status::Transition_facts{from, target, command, entry_started, std::chrono::steady_clock::now()});
+    }
 
     if (m_current_state == states::s_shutting_down && !m_states[m_current_state]->is_forced_shutdown())
     {

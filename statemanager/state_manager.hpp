@@ -8,6 +8,8 @@
 #include "statemanager/states/state_factory.hpp"
 #include "statemanager/states/state_ids.hpp"
 #include "statemanager/states/state_interface.hpp"
+#include "statemanager/status/machine_recorder_interface.hpp"
+#include "statemanager/status/round_recorder_interface.hpp"
 #include "statemanager/virtio/virtio_interface_abstract.hpp"
 
 #include <array>
@@ -25,24 +27,26 @@ namespace vela::ap::statemanager
 /// application state to execution management.
 class State_manager final
 {
-public:
+  public:
     /// Builds the factory that init() uses to create the states and what they share.
-    using State_factory_builder = std::function<std::unique_ptr<states::State_factory_abstract>(
-        const config::State_manager_config_abstract&,
-        const std::shared_ptr<Service_handler_interface>&,
-        const std::shared_ptr<Em_interface_abstract>&)>;
+    using State_factory_builder =
+        std::function<std::unique_ptr<states::State_factory_abstract>(const config::State_manager_config_abstract&,
+                                                                      const std::shared_ptr<Service_handler_interface>&,
+                                                                      const std::shared_ptr<Em_interface_abstract>&)>;
 
     /// The directory of the hypervisor's virtual input devices.
     static constexpr const char* s_input_directory = "/dev/input";
 
     /// Stores the collaborators; the states are created by init(). The virtual input may be
-    /// empty; then each cycle waits one period and sees no command.
+    /// empty; then each cycle waits one period and sees no command. recorder, when given, learns
+    /// every state change once the new state's entry actions are done.
     State_manager(const config::State_manager_config_abstract& config,
                   const std::shared_ptr<Service_handler_interface>& service_handler,
                   const std::shared_ptr<Em_interface_abstract>& em_interface,
                   std::unique_ptr<virtio::Virtio_interface_abstract> virtio_interface,
                   std::unique_ptr<phm::Supervision_manager_interface> supervision,
-                  State_factory_builder state_factory_builder = default_state_factory_builder());
+                  State_factory_builder state_factory_builder = default_state_factory_builder(nullptr, nullptr),
+                  std::shared_ptr<status::Machine_recorder_interface> recorder = nullptr);
     ~State_manager() = default;
 
     State_manager(const State_manager&) = delete;
@@ -68,10 +72,13 @@ public:
     /// termination signal owes the log are written by run() once the loop has ended.
     void shutdown_from_signal() noexcept;
 
-    /// The factory of the daemon's own states.
-    static State_factory_builder default_state_factory_builder();
+    /// The factory of the daemon's own states; the recorders, when given, learn the knock-out
+    /// counter and each notification step.
+    static State_factory_builder
+    default_state_factory_builder(std::shared_ptr<status::Machine_recorder_interface> machine_recorder = nullptr,
+                                  std::shared_ptr<status::Round_recorder_interface> round_recorder = nullptr);
 
-private:
+  private:
     /// True when the command at the head of the queue must stay queued across this transition
     /// instead of being removed: only a Shutdown while Preparing passes to PreparedSD on its own.
     static bool survives_transition(virtio::Virtio_command command, states::State_id from, states::State_id to);
@@ -91,6 +98,7 @@ private:
     // Set by a signal handler, taken by the main thread after the loop to write the deferred log.
     std::atomic<bool> m_signal_received{false};
     State_factory_builder m_state_factory_builder;
+    std::shared_ptr<status::Machine_recorder_interface> m_recorder;
 
     static_assert(std::atomic<bool>::is_always_lock_free, "the run flag is written from signal handlers");
 };

@@ -7,6 +7,8 @@ packages=(
     cmake g++ make pkg-config
     nlohmann-json3-dev libasio-dev libboost-serialization-dev libboost-system-dev
     libgtest-dev libgmock-dev
+    # the timeline picture's test reads it as XML
+    libexpat1-dev
     libdlt-dev dlt-daemon dlt-tools
     libsystemd-dev
     util-linux procps

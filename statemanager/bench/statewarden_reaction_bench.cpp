@@ -3,7 +3,11 @@
 //    word in the VM status file ("preparing" for P, "resuming" for R), over many presses;
 //  - idle cost: the daemon's CPU time and wake-ups while it stands in Running with no input.
 //
-//   statewarden_reaction_bench [presses] [idle_seconds] [period_ms]   (defaults: 200, 60, 100)
+//   statewarden_reaction_bench [presses] [idle_seconds] [period_ms] [statewarden]
+//                                                (defaults: 200, 60, 100, the daemon of this build)
+//
+// Another build's daemon given as the last argument is measured the same way, so two builds can
+// be compared in one sitting.
 //
 // The daemon runs with NM usage disabled in a private mount namespace (tools/vm_paths.sh) whose
 // /dev/input is this program's folder of stand-in devices; it needs root or CAP_SYS_ADMIN.
@@ -13,22 +17,21 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
-#include <string>
-#include <vector>
-
-#include <csignal>
 #include <dirent.h>
 #include <fcntl.h>
+#include <fstream>
 #include <poll.h>
+#include <sstream>
+#include <string>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 namespace
 {
@@ -73,7 +76,7 @@ bool write_file(const std::string& path, const std::string& content)
 /// Follows the VM status file: the words the daemon appends, woken by inotify.
 class Status_follower final
 {
-public:
+  public:
     explicit Status_follower(const std::string& path)
         : m_fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC))
         , m_inotify(::inotify_init1(IN_CLOEXEC | IN_NONBLOCK))
@@ -129,7 +132,7 @@ public:
 
     const std::string& text() const { return m_text; }
 
-private:
+  private:
     void read_new()
     {
         char buffer[4096];
@@ -241,9 +244,10 @@ int main(int argc, char** argv)
     const unsigned long presses = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 200;
     const unsigned long idle_seconds = argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 60;
     const unsigned long period_ms = argc > 3 ? std::strtoul(argv[3], nullptr, 10) : 100;
+    const std::string statewarden = argc > 4 ? argv[4] : TARN1_STATEWARDEN_PATH;
     if (presses == 0 || period_ms == 0)
     {
-        std::fprintf(stderr, "usage: %s [presses>0] [idle_seconds] [period_ms>0]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s [presses>0] [idle_seconds] [period_ms>0] [statewarden]\n", argv[0]);
         return 2;
     }
 
@@ -282,6 +286,8 @@ int main(int argc, char** argv)
         ::setenv("ARA_LOG_LEVEL", "info", 1);
         ::setenv("ARA_LOG_CONSOLE", "1", 1);
         ::setenv("ARA_LOG_DLT", "0", 1);
+        // Its services are offered in a discovery folder of its own.
+        ::setenv("TARN1_COM_DIR", (dir + "/com").c_str(), 1);
         // unshare and the shells exec one another: the daemon keeps this process id.
         ::execlp("unshare",
                  "unshare",
@@ -293,7 +299,7 @@ int main(int argc, char** argv)
                  "sh",
                  "-c",
                  "mount --bind \"$TARN1_INPUT_DIR\" /dev/input && LD_PRELOAD=\"$TARN1_PRELOAD\" exec \"$0\"",
-                 TARN1_STATEWARDEN_PATH,
+                 statewarden.c_str(),
                  static_cast<char*>(nullptr));
         ::_exit(127);
     }
@@ -366,8 +372,9 @@ int main(int argc, char** argv)
     {
         sum += value;
     }
-    std::printf("Statewarden reaction, key-down written -> status word in the VM status file (%zu presses, P and R in turn)\n",
-                reaction_ms.size());
+    std::printf(
+        "Statewarden reaction, key-down written -> status word in the VM status file (%zu presses, P and R in turn)\n",
+        reaction_ms.size());
     std::printf("  p50 %.3f ms   p99 %.3f ms   max %.3f ms   mean %.3f ms\n",
                 percentile(reaction_ms, 0.50),
                 percentile(reaction_ms, 0.99),
@@ -377,12 +384,13 @@ int main(int argc, char** argv)
     {
         const double cpu_seconds = static_cast<double>(cpu_after - cpu_before) / 1e9;
         std::printf("Statewarden idle in Running for %.1f s, main-function period %lu ms\n", idle_elapsed, period_ms);
-        std::printf("  CPU %.3f s = %.4f %%   wake-ups: main thread %.1f/s (one per period: %.1f/s), all threads %.1f/s\n",
-                    cpu_seconds,
-                    100.0 * cpu_seconds / idle_elapsed,
-                    static_cast<double>(wakeups_after.second - wakeups_before.second) / idle_elapsed,
-                    1000.0 / static_cast<double>(period_ms),
-                    static_cast<double>(wakeups_after.first - wakeups_before.first) / idle_elapsed);
+        std::printf(
+            "  CPU %.3f s = %.4f %%   wake-ups: main thread %.1f/s (one per period: %.1f/s), all threads %.1f/s\n",
+            cpu_seconds,
+            100.0 * cpu_seconds / idle_elapsed,
+            static_cast<double>(wakeups_after.second - wakeups_before.second) / idle_elapsed,
+            1000.0 / static_cast<double>(period_ms),
+            static_cast<double>(wakeups_after.first - wakeups_before.first) / idle_elapsed);
     }
     std::printf("  daemon exit status %d; log and status file in %s\n",
                 WIFEXITED(exit_status) ? WEXITSTATUS(exit_status) : 128 + WTERMSIG(exit_status),

@@ -80,9 +80,8 @@ void Nm_data_aggregator::release_cwu(const std::string& app_id)
 {
     Application_stats& application = m_applications[app_id];
     application.set_cwu_flag(false);
-    const bool still_held = std::any_of(m_applications.begin(), m_applications.end(), [](const auto& entry) {
-        return entry.second.is_cwu_active();
-    });
+    const bool still_held = std::any_of(
+        m_applications.begin(), m_applications.end(), [](const auto& entry) { return entry.second.is_cwu_active(); });
     if (!still_held)
     {
         if (cwu_bit_inside())
@@ -120,15 +119,14 @@ Bit_vector Nm_data_aggregator::aggregate_ac_bits() const
 
 bool Nm_data_aggregator::is_com_alive() const
 {
-    return std::any_of(m_applications.begin(), m_applications.end(), [](const auto& entry) {
-        return entry.second.is_app_active();
-    });
+    return std::any_of(
+        m_applications.begin(), m_applications.end(), [](const auto& entry) { return entry.second.is_app_active(); });
 }
 
 void Nm_data_aggregator::apply_user_data_bits(const Bit_vector& bits, std::size_t offset, std::size_t size)
 {
-    ara::log::LogInfo() << "Applying user data bits size: " << static_cast<std::uint64_t>(bits.size())
-                        << " at offset " << static_cast<std::uint64_t>(offset);
+    ara::log::LogInfo() << "Applying user data bits size: " << static_cast<std::uint64_t>(bits.size()) << " at offset "
+                        << static_cast<std::uint64_t>(offset);
     if (size > bits.size())
     {
         ara::log::LogError() << "Invalid bitvector size, below configured size: " << static_cast<std::uint64_t>(size);
@@ -149,6 +147,12 @@ void Nm_data_aggregator::apply_user_data_bits(const Bit_vector& bits, std::size_
 bool Nm_data_aggregator::cwu_bit_inside() const
 {
     return m_config.cwu_bit_position / 8U < m_user_data.size();
+}
+
+const Application_stats* Nm_data_aggregator::find_application(const std::string& app_id) const
+{
+    const auto found = m_applications.find(app_id);
+    return found == m_applications.end() ? nullptr : &found->second;
 }
 
 } // namespace vela::ap::statemanager::nm

@@ -22,7 +22,7 @@ namespace vela::ap::statemanager::nm
 /// No locking here: the service handler calls every operation under its own mutex.
 class Nm_data_aggregator
 {
-public:
+  public:
     /// Width of the aggregates before init().
     static constexpr std::size_t s_initial_width = 7;
 
@@ -61,8 +61,10 @@ public:
     const Bit_vector& get_application_bits() const { return m_application_bits; }
     /// The NM user data.
     const Bit_vector& get_user_data() const { return m_user_data; }
+    /// What the application holds; nullptr when it was never named.
+    const Application_stats* find_application(const std::string& app_id) const;
 
-private:
+  private:
     /// True when the configured CWU bit lies inside the user data.
     bool cwu_bit_inside() const;
 

@@ -35,12 +35,14 @@ template <typename Service> void offer(Service& service)
 Service_handler::Service_handler(const config::State_manager_config_abstract& config,
                                  std::unique_ptr<Nm_interface_abstract> nm,
                                  std::vector<std::unique_ptr<State_manager_com_alive_interface_abstract>> com_alive,
-                                 std::vector<std::unique_ptr<State_manager_cwu_interface_abstract>> cwu)
+                                 std::vector<std::unique_ptr<State_manager_cwu_interface_abstract>> cwu,
+                                 std::shared_ptr<status::Holder_recorder_interface> recorder)
     : m_config(config)
     , m_nm(std::move(nm))
     , m_dsa(std::make_unique<services::Dsa_interface>(config.get_smw_restart_command_path()))
     , m_com_alive_interfaces(std::move(com_alive))
     , m_cwu_interfaces(std::move(cwu))
+    , m_recorder(std::move(recorder))
 {
     for (const std::string& instance : m_config.get_apps_ecualive())
     {
@@ -213,12 +215,20 @@ void Service_handler::standby()
         ara::log::LogInfo() << "UdpNm usage disabled, no preparing actions performed";
     }
     m_nm_sending_enabled = false;
+    if (m_recorder)
+    {
+        m_recorder->nm_sending_changed(false);
+    }
 }
 
 void Service_handler::end_standby()
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     m_nm_sending_enabled = true;
+    if (m_recorder)
+    {
+        m_recorder->nm_sending_changed(true);
+    }
     if (!m_config.is_nm_usage_allowed())
     {
         ara::log::LogInfo() << "UdpNm usage disabled, no resuming actions performed";
@@ -249,6 +259,7 @@ void Service_handler::ecu_alive_request(const std::string& app_id)
     {
         m_nm->request_network(ecu_alive_pattern);
     }
+    record_ecu_alive(app_id);
 }
 
 void Service_handler::ecu_alive_release(const std::string& app_id)
@@ -263,6 +274,7 @@ void Service_handler::ecu_alive_release(const std::string& app_id)
             m_nm->release_network(ecu_alive_pattern);
         }
     }
+    record_ecu_alive(app_id);
 }
 
 void Service_handler::handle_com_alive_request(const std::string& app_id,
@@ -281,6 +293,7 @@ void Service_handler::handle_com_alive_request(const std::string& app_id,
     // Only what is newly aggregated is requested; bits held already stay requested.
     request_network(m_aggregator->get_application_bits() ^ m_requested_cab_bits);
     set_user_data(m_aggregator->get_user_data());
+    record_aggregated(status::Holder_kind::com_alive, app_id);
 }
 
 void Service_handler::handle_com_alive_release(const std::string& app_id, const std::vector<std::uint8_t>& cab_bits)
@@ -295,6 +308,7 @@ void Service_handler::handle_com_alive_release(const std::string& app_id, const 
     // Only bits that no application holds any more are released.
     release_network(m_aggregator->get_application_bits() ^ m_requested_cab_bits);
     set_user_data(m_aggregator->get_user_data());
+    record_aggregated(status::Holder_kind::com_alive, app_id);
 }
 
 void Service_handler::handle_cwu_request(const std::string& app_id, std::uint8_t ac_value)
@@ -308,6 +322,7 @@ void Service_handler::handle_cwu_request(const std::string& app_id, std::uint8_t
     m_aggregator->set_ac_bit(app_id, ac_value);
     m_aggregator->request_cwu(app_id);
     set_user_data(m_aggregator->get_user_data());
+    record_aggregated(status::Holder_kind::cwu, app_id);
 }
 
 void Service_handler::handle_cwu_release(const std::string& app_id)
@@ -320,6 +335,9 @@ void Service_handler::handle_cwu_release(const std::string& app_id)
     }
     m_aggregator->release_cwu(app_id);
     set_user_data(m_aggregator->get_user_data());
+    record_aggregated(status::Holder_kind::cwu, app_id);
+    // A release of the car wake-up may also have withdrawn the application's AC value.
+    record_aggregated(status::Holder_kind::com_alive, app_id);
 }
 
 void Service_handler::request_network(const std::vector<std::uint8_t>& bits)
@@ -417,6 +435,10 @@ void Service_handler::update_ecu_state(bool active)
         ara::log::LogInfo() << "Ecu state based on NM activity: inactive (sleep mode)";
         m_ecu_state.store(Ecu_state::inactive);
     }
+    if (m_recorder)
+    {
+        m_recorder->ecu_state_changed(static_cast<std::uint8_t>(m_ecu_state.load()));
+    }
 }
 
 void Service_handler::start_offer_services()
@@ -475,6 +497,68 @@ std::string Service_handler::bits_for_log(const std::vector<std::uint8_t>& bits)
     return bitvector2str(
                std::vector<std::uint8_t>(bits.begin(), bits.begin() + static_cast<std::ptrdiff_t>(m_log_bytes))) +
            "... (" + std::to_string(bits.size()) + " bytes)";
+}
+
+void Service_handler::record_ecu_alive(const std::string& app_id) const
+{
+    if (!m_recorder)
+    {
+        return;
+    }
+    for (const auto& service : m_ecu_alive_interfaces)
+    {
+        if (service->get_app_id() == app_id)
+        {
+            m_recorder->holder_changed(status::Holder_kind::ecu_alive, app_id, service->app_keeps_ecu_alive(), {}, 0);
+            return;
+        }
+    }
+}
+
+void Service_handler::record_aggregated(status::Holder_kind kind, const std::string& app_id) const
+{
+    if (!m_recorder || m_aggregator == nullptr)
+    {
+        return;
+    }
+    const nm::Application_stats* stats = m_aggregator->find_application(app_id);
+    if (stats == nullptr)
+    {
+        return;
+    }
+    std::uint8_t ac = 0;
+    const Bit_vector& ac_bits = stats->get_ac_bits();
+    for (std::size_t bit = 0; bit < ac_bits.size() * 8 && ac == 0; ++bit)
+    {
+        if ((ac_bits[bit / 8] & (1U << (bit % 8))) != 0)
+        {
+            ac = static_cast<std::uint8_t>(bit + 1);
+        }
+    }
+    const Bit_vector& bits = stats->get_application_bits();
+    if (kind == status::Holder_kind::cwu)
+    {
+        m_recorder->holder_changed(kind, app_id, stats->is_cwu_active(), {}, ac);
+        return;
+    }
+    // A COM-alive request holds while any of its CAB bits is left; shown at the aggregation width,
+    // longer when the application keeps bits beyond it.
+    std::size_t length = s_aggregation_width;
+    for (std::size_t index = bits.size(); index > length; --index)
+    {
+        if (bits[index - 1] != 0)
+        {
+            length = index;
+            break;
+        }
+    }
+    const bool active = std::any_of(bits.begin(), bits.end(), [](std::uint8_t byte) { return byte != 0; });
+    m_recorder->holder_changed(
+        kind,
+        app_id,
+        active,
+        Bit_vector(bits.begin(), bits.begin() + static_cast<std::ptrdiff_t>(std::min(length, bits.size()))),
+        ac);
 }
 
 std::string Service_handler::bitvector2str(const std::vector<std::uint8_t>& bits)

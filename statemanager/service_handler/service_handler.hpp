@@ -10,6 +10,7 @@
 #include "statemanager/services/ecu_alive_interface_callback.hpp"
 #include "statemanager/services/state_manager_com_alive_interface_abstract.hpp"
 #include "statemanager/services/state_manager_cwu_interface_abstract.hpp"
+#include "statemanager/status/holder_recorder_interface.hpp"
 
 #include <atomic>
 #include <cstdint>
@@ -43,11 +44,13 @@ class Service_handler final : public Service_handler_interface, public services:
     static constexpr std::size_t s_aggregation_width = 4;
 
     /// Creates the DSA service (writing to the configured restart command file) and one ECU-alive
-    /// service per configured instance. Nothing is offered yet.
+    /// service per configured instance. Nothing is offered yet. recorder, when given, learns who
+    /// holds which request, the ECU state and when NM messages stop and start.
     Service_handler(const config::State_manager_config_abstract& config,
                     std::unique_ptr<Nm_interface_abstract> nm,
                     std::vector<std::unique_ptr<State_manager_com_alive_interface_abstract>> com_alive,
-                    std::vector<std::unique_ptr<State_manager_cwu_interface_abstract>> cwu);
+                    std::vector<std::unique_ptr<State_manager_cwu_interface_abstract>> cwu,
+                    std::shared_ptr<status::Holder_recorder_interface> recorder = nullptr);
     ~Service_handler() override;
 
     Service_handler(const Service_handler&) = delete;
@@ -110,6 +113,11 @@ class Service_handler final : public Service_handler_interface, public services:
     /// bitvector2str() of bits, of at most the first m_log_bytes bytes followed by
     /// "... (<size> bytes)" when bits is longer.
     std::string bits_for_log(const std::vector<std::uint8_t>& bits) const;
+    /// Tells the recorder whether app_id holds an ECU-alive request now (an id that is no ECU-alive
+    /// instance, such as the standby calls', is no holder). Under m_mutex.
+    void record_ecu_alive(const std::string& app_id) const;
+    /// Tells the recorder what app_id holds now of kind, as the aggregator books it. Under m_mutex.
+    void record_aggregated(status::Holder_kind kind, const std::string& app_id) const;
 
     /// The network's activity as last notified.
     enum class Ecu_state : std::uint8_t
@@ -127,6 +135,8 @@ class Service_handler final : public Service_handler_interface, public services:
     std::vector<std::unique_ptr<services::Ecu_alive_interface>> m_ecu_alive_interfaces;
     std::vector<std::unique_ptr<State_manager_com_alive_interface_abstract>> m_com_alive_interfaces;
     std::vector<std::unique_ptr<State_manager_cwu_interface_abstract>> m_cwu_interfaces;
+    // Records only; safe on every thread that reaches this handler.
+    std::shared_ptr<status::Holder_recorder_interface> m_recorder;
 
     // Guards the aggregator's contents, the requested CAB bits, the user data and NM sending
     // enabled. Met by the main loop (standby, end_standby, apps_keep_com_alive), the middleware

@@ -2,8 +2,10 @@
 
 #include "ara/log/logging.h"
 
+#include <algorithm>
 #include <exception>
 #include <functional>
+#include <optional>
 #include <stdexcept>
 #include <utility>
 
@@ -33,6 +35,62 @@ bool is_dcm(const std::string& name)
     return name == State_notifier::s_dcm_name;
 }
 
+/// Learns from the server how each client of one step answered. The record arrives on the server
+/// thread right before the step's completion callback, which takes it on the same thread; late
+/// answers go straight to the recorder.
+class Step_observer final : public client_state_notifier::Request_observer
+{
+  public:
+    Step_observer(std::uint64_t serial, std::shared_ptr<status::Round_recorder_interface> recorder)
+        : m_serial(serial)
+        , m_recorder(std::move(recorder))
+    {
+    }
+
+    void request_completed(const client_state_notifier::Request_record& record) override { m_record = record; }
+
+    void late_answer(const client_state_notifier::Client_record& record) override
+    {
+        m_recorder->late_answer(m_serial,
+                                record.name,
+                                static_cast<std::uint8_t>(record.code),
+                                record.state,
+                                static_cast<std::uint32_t>(record.latency.count()));
+    }
+
+    /// The record of the completed step; server thread, in the completion callback.
+    const client_state_notifier::Request_record* record() const { return m_record ? &*m_record : nullptr; }
+
+  private:
+    const std::uint64_t m_serial;
+    const std::shared_ptr<status::Round_recorder_interface> m_recorder;
+    // Server thread only: written by request_completed, read by the completion callback after it.
+    std::optional<client_state_notifier::Request_record> m_record;
+};
+
+status::Client_row row_of(const client_state_notifier::Client_record& client)
+{
+    status::Client_row row;
+    row.name = client.name;
+    row.answered_state = client.state;
+    row.code = static_cast<std::uint8_t>(client.code);
+    row.latency_ms = static_cast<std::uint32_t>(std::max<std::int64_t>(0, client.latency.count()));
+    switch (client.outcome)
+    {
+    case client_state_notifier::Client_outcome::answered:
+        row.answer = client.code == Component_client_return_type::success ? status::Client_answer::state
+                                                                          : status::Client_answer::error;
+        break;
+    case client_state_notifier::Client_outcome::timed_out:
+        row.answer = status::Client_answer::timeout;
+        break;
+    case client_state_notifier::Client_outcome::dropped:
+        row.answer = status::Client_answer::dropped;
+        break;
+    }
+    return row;
+}
+
 } // namespace
 
 Client_states_factory default_client_states_factory()
@@ -53,11 +111,13 @@ Client_states_factory client_states_factory_for(const std::string& socket_path)
 State_notifier::State_notifier(std::chrono::seconds app_timeout,
                                std::chrono::seconds dm_timeout,
                                const Client_states_factory& client_states_factory,
-                               const utilities::Log_limits& log_limits)
+                               const utilities::Log_limits& log_limits,
+                               std::shared_ptr<status::Round_recorder_interface> recorder)
     : m_app_timeout(app_timeout)
     , m_dm_timeout(dm_timeout)
     , m_duplicate_name_log(log_limits)
     , m_unexpected_state_log(log_limits)
+    , m_recorder(std::move(recorder))
 {
     try
     {
@@ -163,11 +223,12 @@ void State_notifier::notify(Group group)
     m_dem_done = false;
     const std::uint64_t serial = ++m_serial;
 
+    const auto observer = m_recorder ? std::make_shared<Step_observer>(serial, m_recorder) : nullptr;
     client_state_notifier::Completion_callback callback =
-        [this, group, serial](Callback_status status, const Result_map& results)
+        [this, group, serial, observer](Callback_status status, const Result_map& results)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        complete(group, serial, status, results);
+        complete(group, serial, status, results, observer ? observer->record() : nullptr);
     };
     try
     {
@@ -175,16 +236,22 @@ void State_notifier::notify(Group group)
         {
             throw std::runtime_error("no state notification server");
         }
-        if (group == Group::applications)
+        const bool applications = group == Group::applications;
+        if (applications)
         {
             // Clients connecting from now on are expected in the target state and are told at once.
             m_client_states->set_default_state(m_target_state);
-            m_client_states->request_state_change(m_target_state, is_application, std::move(callback), m_app_timeout);
+        }
+        client_state_notifier::Filter filter = applications ? is_application : (group == Group::dem) ? is_dem : is_dcm;
+        const std::chrono::seconds timeout = applications ? m_app_timeout : m_dm_timeout;
+        if (observer)
+        {
+            m_client_states->request_state_change_observed(
+                m_target_state, std::move(filter), std::move(callback), timeout, observer);
         }
         else
         {
-            m_client_states->request_state_change(
-                m_target_state, (group == Group::dem) ? is_dem : is_dcm, std::move(callback), m_dm_timeout);
+            m_client_states->request_state_change(m_target_state, std::move(filter), std::move(callback), timeout);
         }
     }
     catch (const std::exception& error)
@@ -193,7 +260,7 @@ void State_notifier::notify(Group group)
         // clients all failed, and the sequence goes on at the next check.
         ara::log::LogError() << "Requesting " << m_target_state << group_text
                              << " failed, the step ends with error: " << error.what();
-        complete(group, serial, Callback_status::error, Result_map{});
+        complete(group, serial, Callback_status::error, Result_map{}, nullptr);
     }
 }
 
@@ -254,7 +321,11 @@ void State_notifier::check_dm_request_status()
     }
 }
 
-void State_notifier::complete(Group group, std::uint64_t serial, Callback_status status, const Result_map& results)
+void State_notifier::complete(Group group,
+                              std::uint64_t serial,
+                              Callback_status status,
+                              const Result_map& results,
+                              const client_state_notifier::Request_record* record)
 {
     static const char* const s_received_texts[] = {"Received DCM client completion notification for ",
                                                    "Received application client completion notification for ",
@@ -270,6 +341,7 @@ void State_notifier::complete(Group group, std::uint64_t serial, Callback_status
     results_of(group) = results;
     log_clients(results);
     done_flag_of(group) = true;
+    record_step(group, serial, status, record);
 
     // A sequence ends with the last step of its order, and only while that is still the target:
     // when resume was asked during the DEM step of a standby, the DEM is asked again with "kOn"
@@ -282,6 +354,47 @@ void State_notifier::complete(Group group, std::uint64_t serial, Callback_status
     {
         m_sequence_active = false;
     }
+}
+
+void State_notifier::record_step(Group group,
+                                 std::uint64_t serial,
+                                 Callback_status status,
+                                 const client_state_notifier::Request_record* record) const
+{
+    if (!m_recorder)
+    {
+        return;
+    }
+    static const status::Client_group s_groups[] = {
+        status::Client_group::dcm, status::Client_group::apps, status::Client_group::dem};
+    status::Step_record step;
+    step.serial = serial;
+    step.group = s_groups[static_cast<std::size_t>(group)];
+    step.status = static_cast<std::uint8_t>(status);
+    const auto now = std::chrono::steady_clock::now();
+    step.requested = record != nullptr ? record->requested : now;
+    step.completed = record != nullptr ? record->completed : now;
+    switch (group)
+    {
+    case Group::dcm:
+        step.state = m_dcm_requested_state;
+        break;
+    case Group::applications:
+        step.state = m_app_requested_state;
+        break;
+    case Group::dem:
+        step.state = m_dem_requested_state;
+        break;
+    }
+    if (record != nullptr)
+    {
+        step.clients.reserve(record->clients.size());
+        for (const auto& client : record->clients)
+        {
+            step.clients.push_back(row_of(client));
+        }
+    }
+    m_recorder->step_completed(step);
 }
 
 void State_notifier::log_client_status(const std::string& name, Client_status status, const std::string& state)

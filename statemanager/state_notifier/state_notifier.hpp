@@ -2,6 +2,7 @@
 
 #include "client_state_notifier/client_states.hpp"
 #include "statemanager/state_notifier/state_notifier_interface.hpp"
+#include "statemanager/status/round_recorder_interface.hpp"
 
 #include <chrono>
 #include <cstdint>
@@ -41,11 +42,13 @@ class State_notifier final : public State_notifier_interface
 
     /// Creates the server with the default state "kOn". A server that cannot be created is
     /// logged; every step then ends at once with status error. log_limits bounds how often the
-    /// clients' erroneous reports are logged.
+    /// clients' erroneous reports are logged. recorder, when given, learns of every step that
+    /// steers a sequence how each client answered and when, and of answers after the deadline.
     State_notifier(std::chrono::seconds app_timeout,
                    std::chrono::seconds dm_timeout,
                    const Client_states_factory& client_states_factory = default_client_states_factory(),
-                   const utilities::Log_limits& log_limits = utilities::Log_limits{});
+                   const utilities::Log_limits& log_limits = utilities::Log_limits{},
+                   std::shared_ptr<status::Round_recorder_interface> recorder = nullptr);
     /// Stops the server (joining its thread) before anything its callbacks touch goes away.
     ~State_notifier() override;
 
@@ -77,11 +80,18 @@ class State_notifier final : public State_notifier_interface
     void notify(Group group);
     void check_application_request_status();
     void check_dm_request_status();
-    /// What a completion callback does once it holds m_mutex; serial names the step it answers.
+    /// What a completion callback does once it holds m_mutex; serial names the step it answers,
+    /// record (when the server kept one) tells how each client answered.
     void complete(Group group,
                   std::uint64_t serial,
                   client_state_notifier::Callback_status status,
-                  const client_state_notifier::Result_map& results);
+                  const client_state_notifier::Result_map& results,
+                  const client_state_notifier::Request_record* record);
+    /// Tells the recorder of a completed step that steers the sequence.
+    void record_step(Group group,
+                     std::uint64_t serial,
+                     client_state_notifier::Callback_status status,
+                     const client_state_notifier::Request_record* record) const;
     static void log_clients(const client_state_notifier::Result_map& results);
     /// The client-status callback (server thread): logs the report unless the limiter holds it back.
     void
@@ -96,6 +106,8 @@ class State_notifier final : public State_notifier_interface
     // Used by the server thread only (the client-status callback); thread safe in themselves.
     utilities::Peer_log_limiter m_duplicate_name_log;
     utilities::Peer_log_limiter m_unexpected_state_log;
+    // Records only; called under m_mutex and from the server thread.
+    std::shared_ptr<status::Round_recorder_interface> m_recorder;
     std::unique_ptr<client_state_notifier::Client_states> m_client_states;
 
     // The main thread (request_standby, request_resume, check_request_status and the getters)

@@ -6,7 +6,7 @@ namespace vela::ap::statemanager::states
 /// The post-run state's cycle counter: counts loop cycles down to 0. Main thread only.
 class Knockout_handler final
 {
-public:
+  public:
     explicit Knockout_handler(unsigned int value)
         : m_knockout_timer(value)
         , m_initial_value(value)
@@ -26,10 +26,12 @@ public:
     }
 
     unsigned int get_knockout_timer_value() const { return m_knockout_timer; }
+    /// The value the timer starts from.
+    unsigned int get_initial_value() const { return m_initial_value; }
 
     bool is_knockout_timer_expired() const { return m_knockout_timer == 0; }
 
-private:
+  private:
     unsigned int m_knockout_timer;
     unsigned int m_initial_value;
 };

@@ -9,10 +9,12 @@ using virtio::Virtio_command;
 
 Post_run_state::Post_run_state(const std::shared_ptr<Service_handler_interface>& service_handler,
                                const std::shared_ptr<smw::Shared_memory_update_interface>& shared_memory_update,
-                               unsigned int knockout_timer)
+                               unsigned int knockout_timer,
+                               std::shared_ptr<status::Machine_recorder_interface> recorder)
     : State_interface(shared_memory_update, s_state_names[s_post_run])
     , m_service_handler(service_handler)
     , m_knockout_handler(knockout_timer)
+    , m_recorder(std::move(recorder))
 {
 }
 
@@ -21,12 +23,23 @@ void Post_run_state::entering_state()
     ara::log::LogInfo() << "Entering post run state";
     m_shared_memory_update->post_run();
     m_knockout_handler.reset_knockout_timer();
+    record_knockout();
 }
 
 void Post_run_state::tick()
 {
     ara::log::LogDebug() << "Post rumn tick action";
     m_knockout_handler.update_knockout_timer();
+    record_knockout();
+}
+
+void Post_run_state::record_knockout() const
+{
+    if (m_recorder)
+    {
+        m_recorder->knockout_changed(m_knockout_handler.get_knockout_timer_value(),
+                                     m_knockout_handler.get_initial_value());
+    }
 }
 
 bool Post_run_state::is_released() const

@@ -4,6 +4,7 @@
 #include "statemanager/smw/shared_memory_update_interface.hpp"
 #include "statemanager/states/knockout_handler.hpp"
 #include "statemanager/states/state_interface.hpp"
+#include "statemanager/status/machine_recorder_interface.hpp"
 
 #include <memory>
 
@@ -16,11 +17,13 @@ namespace vela::ap::statemanager::states
 /// command arrives.
 class Post_run_state final : public State_interface
 {
-public:
-    /// knockout_timer: how many cycles without a transition the applications get.
+  public:
+    /// knockout_timer: how many cycles without a transition the applications get. recorder, when
+    /// given, learns the cycles left at each entry and tick.
     Post_run_state(const std::shared_ptr<Service_handler_interface>& service_handler,
                    const std::shared_ptr<smw::Shared_memory_update_interface>& shared_memory_update,
-                   unsigned int knockout_timer);
+                   unsigned int knockout_timer,
+                   std::shared_ptr<status::Machine_recorder_interface> recorder = nullptr);
 
     /// Writes "postrun" and restarts the knock-out timer.
     void entering_state() override;
@@ -33,12 +36,14 @@ public:
     /// the service handler afresh.
     unsigned int check_transition(const virtio::Virtio_command& command) override;
 
-private:
+  private:
     /// Nobody keeps the ECU alive any more, or the knock-out timer has run out.
     bool is_released() const;
+    void record_knockout() const;
 
     std::shared_ptr<Service_handler_interface> m_service_handler;
     Knockout_handler m_knockout_handler;
+    std::shared_ptr<status::Machine_recorder_interface> m_recorder;
 };
 
 } // namespace vela::ap::statemanager::states

@@ -21,7 +21,9 @@ State_factory::State_factory(const config::State_manager_config_abstract& config
                              const std::shared_ptr<Em_interface_abstract>& em_interface,
                              const std::string& poweroff_path,
                              const state_notifier::Client_states_factory& client_states_factory,
-                             const std::shared_ptr<tarn1::service_manager::Service_manager_interface>& service_manager)
+                             const std::shared_ptr<tarn1::service_manager::Service_manager_interface>& service_manager,
+                             const std::shared_ptr<status::Machine_recorder_interface>& machine_recorder,
+                             const std::shared_ptr<status::Round_recorder_interface>& round_recorder)
     : m_config(config)
     , m_service_handler(service_handler)
     , m_em_interface(em_interface)
@@ -29,8 +31,11 @@ State_factory::State_factory(const config::State_manager_config_abstract& config
           std::make_shared<smw::Shared_memory_update>(config.get_smw_update_status_path(), service_manager))
     , m_state_notifier(std::make_shared<state_notifier::State_notifier>(std::chrono::seconds{config.get_app_timeout()},
                                                                         std::chrono::seconds{config.get_dm_timeout()},
-                                                                        client_states_factory))
+                                                                        client_states_factory,
+                                                                        utilities::Log_limits{},
+                                                                        round_recorder))
     , m_fast_shutdown_handler(std::make_shared<fast_shutdown::Fast_shutdown_handler>(poweroff_path))
+    , m_machine_recorder(machine_recorder)
 {
 }
 
@@ -69,7 +74,7 @@ std::unique_ptr<State_interface> State_factory::create_state(unsigned int id) co
         return std::make_unique<Nm_controlled_state>(m_service_handler, m_shared_memory_update);
     case s_post_run:
         return std::make_unique<Post_run_state>(
-            m_service_handler, m_shared_memory_update, m_config.get_knockout_timer());
+            m_service_handler, m_shared_memory_update, m_config.get_knockout_timer(), m_machine_recorder);
     case s_shutting_down:
         return std::make_unique<Shutting_down_state>(
             m_shared_memory_update, m_em_interface, m_config.get_pm_timeout(), m_fast_shutdown_handler);

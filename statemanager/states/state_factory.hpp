@@ -8,6 +8,8 @@
 #include "statemanager/state_notifier/state_notifier.hpp"
 #include "statemanager/state_notifier/state_notifier_interface.hpp"
 #include "statemanager/states/state_interface.hpp"
+#include "statemanager/status/machine_recorder_interface.hpp"
+#include "statemanager/status/round_recorder_interface.hpp"
 #include "tarn1/service_manager/service_manager_interface.hpp"
 
 #include <memory>
@@ -43,14 +45,17 @@ class State_factory : public State_factory_abstract
     /// Opens the VM status file of the configuration and the power-off command pipe at
     /// poweroff_path, and creates the state notifier, whose server client_states_factory creates
     /// (default: on the notification socket). The status words also go to service_manager when
-    /// one is given.
+    /// one is given. The post-run state tells machine_recorder its knock-out counter, the notifier
+    /// tells round_recorder how each client answered, when they are given.
     State_factory(const config::State_manager_config_abstract& config,
                   const std::shared_ptr<Service_handler_interface>& service_handler,
                   const std::shared_ptr<Em_interface_abstract>& em_interface,
                   const std::string& poweroff_path = s_poweroff_path,
                   const state_notifier::Client_states_factory& client_states_factory =
                       state_notifier::default_client_states_factory(),
-                  const std::shared_ptr<tarn1::service_manager::Service_manager_interface>& service_manager = nullptr);
+                  const std::shared_ptr<tarn1::service_manager::Service_manager_interface>& service_manager = nullptr,
+                  const std::shared_ptr<status::Machine_recorder_interface>& machine_recorder = nullptr,
+                  const std::shared_ptr<status::Round_recorder_interface>& round_recorder = nullptr);
 
     /// The same with the shared collaborators given instead of created (for tests and for
     /// builds that bring their own).
@@ -72,6 +77,7 @@ class State_factory : public State_factory_abstract
     std::shared_ptr<smw::Shared_memory_update_interface> m_shared_memory_update;
     std::shared_ptr<state_notifier::State_notifier_interface> m_state_notifier;
     std::shared_ptr<fast_shutdown::Fast_shutdown_handler_interface> m_fast_shutdown_handler;
+    std::shared_ptr<status::Machine_recorder_interface> m_machine_recorder;
 };
 
 } // namespace vela::ap::statemanager::states

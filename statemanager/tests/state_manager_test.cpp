@@ -1,19 +1,18 @@
-#include "statemanager/state_manager.hpp"
-
 #include "ara/log/testing/log_capture.h"
 #include "statemanager/config/state_manager_config.hpp"
+#include "statemanager/state_manager.hpp"
+#include "statemanager/status/tests/mocks/mock_recorders.hpp"
 #include "statemanager/tests/mocks/mock_service_handler.hpp"
 #include "statemanager/tests/mocks/mock_state.hpp"
 #include "statemanager/tests/mocks/mock_supervision_manager.hpp"
 #include "statemanager/tests/mocks/mock_virtio_interface.hpp"
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <future>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 #include <mutex>
 #include <ostream>
 #include <string>
@@ -24,20 +23,20 @@ namespace
 {
 
 using ::testing::_;
-using ::testing::NiceMock;
-using ::testing::Return;
 using testing::Fake_state_factory;
 using testing::Mock_service_handler;
 using testing::Mock_state;
 using testing::Mock_supervision_manager;
 using testing::Mock_virtio_interface;
+using ::testing::NiceMock;
+using ::testing::Return;
 using virtio::Virtio_command;
 
 constexpr unsigned int s_stay = states::s_no_transition;
 
 class State_manager_test : public ::testing::Test
 {
-protected:
+  protected:
     State_manager_test()
     {
         m_config.set_main_function_period(10);
@@ -52,7 +51,8 @@ protected:
         ON_CALL(*m_virtio, get_command(_)).WillByDefault(Return(Virtio_command::Non));
     }
 
-    std::unique_ptr<State_manager> make_sut(bool with_virtual_input = true)
+    std::unique_ptr<State_manager> make_sut(bool with_virtual_input = true,
+                                            std::shared_ptr<status::Machine_recorder_interface> recorder = nullptr)
     {
         std::unique_ptr<virtio::Virtio_interface_abstract> virtio_interface;
         if (with_virtual_input)
@@ -67,9 +67,9 @@ protected:
             std::move(m_supervision_storage),
             [this](const config::State_manager_config_abstract&,
                    const std::shared_ptr<Service_handler_interface>&,
-                   const std::shared_ptr<Em_interface_abstract>&) {
-                return std::make_unique<Fake_state_factory>(m_state_storage, m_requested_ids);
-            });
+                   const std::shared_ptr<Em_interface_abstract>&)
+            { return std::make_unique<Fake_state_factory>(m_state_storage, m_requested_ids); },
+            std::move(recorder));
     }
 
     std::size_t position_of(const std::string& text) const
@@ -150,6 +150,33 @@ TEST_F(State_manager_test, CommandStaysQueuedUntilATransitionConsumesIt)
     EXPECT_EQ(m_capture.count("Statewarden transition fromStarting up to Running", ara::log::LogLevel::kInfo), 1U);
 }
 
+TEST_F(State_manager_test, TransitionIsRecordedOnceItsEntryIsDoneWithItsCommand)
+{
+    const auto recorder = std::make_shared<::testing::StrictMock<status::testing::Mock_machine_recorder>>();
+    const auto sut = make_sut(true, recorder);
+    ASSERT_TRUE(sut->init());
+    EXPECT_CALL(*m_virtio, get_command(_))
+        .WillOnce(Return(Virtio_command::PrepareSD))
+        .WillOnce(Return(Virtio_command::Non));
+    EXPECT_CALL(*m_state[states::s_starting_up], check_transition(Virtio_command::PrepareSD))
+        .WillOnce(Return(states::s_preparing));
+    status::Transition_facts facts;
+    {
+        ::testing::InSequence in_order;
+        EXPECT_CALL(*m_state[states::s_preparing], entering_state());
+        EXPECT_CALL(*recorder, transition(_)).WillOnce(::testing::SaveArg<0>(&facts));
+    }
+
+    sut->run_cyclic_task();
+    // staying records nothing (a strict mock)
+    sut->run_cyclic_task();
+
+    EXPECT_EQ(facts.from, states::s_starting_up);
+    EXPECT_EQ(facts.to, states::s_preparing);
+    EXPECT_EQ(facts.command, Virtio_command::PrepareSD);
+    EXPECT_LE(facts.entry_started, facts.entry_finished);
+}
+
 /// What check_transition of the starting-up state answers, and where the loop must be then.
 struct Transition_case
 {
@@ -165,9 +192,7 @@ void PrintTo(const Transition_case& value, std::ostream* os)
     *os << value.label;
 }
 
-class State_manager_transition_test
-    : public State_manager_test
-    , public ::testing::WithParamInterface<Transition_case>
+class State_manager_transition_test : public State_manager_test, public ::testing::WithParamInterface<Transition_case>
 {
 };
 
@@ -190,18 +215,18 @@ TEST_P(State_manager_transition_test, TransitionEntersTargetAndEndsLoopOnlyForNo
     EXPECT_EQ(m_capture.count("Statewarden not initialized") == 0, GetParam().loop_goes_on);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Targets,
-    State_manager_transition_test,
-    ::testing::Values(Transition_case{"ToRunning", 1, 1, false, true},
-                      Transition_case{"ToPreparing", 5, 5, false, true},
-                      Transition_case{"ReenteringItself", 0, 0, false, true},
-                      Transition_case{"NormalShutdown", 4, 4, false, false},
-                      Transition_case{"ForcedShutdown", 4, 4, true, true},
-                      Transition_case{"NineTakenAsShutdown", 9, 4, false, false},
-                      Transition_case{"LargestTakenAsShutdown", 0xFFFFFFFFU, 4, false, false},
-                      Transition_case{"AboveEightForcedShutdown", 12, 4, true, true}),
-    [](const ::testing::TestParamInfo<Transition_case>& param) { return std::string{param.param.label}; });
+INSTANTIATE_TEST_SUITE_P(Targets,
+                         State_manager_transition_test,
+                         ::testing::Values(Transition_case{"ToRunning", 1, 1, false, true},
+                                           Transition_case{"ToPreparing", 5, 5, false, true},
+                                           Transition_case{"ReenteringItself", 0, 0, false, true},
+                                           Transition_case{"NormalShutdown", 4, 4, false, false},
+                                           Transition_case{"ForcedShutdown", 4, 4, true, true},
+                                           Transition_case{"NineTakenAsShutdown", 9, 4, false, false},
+                                           Transition_case{"LargestTakenAsShutdown", 0xFFFFFFFFU, 4, false, false},
+                                           Transition_case{"AboveEightForcedShutdown", 12, 4, true, true}),
+                         [](const ::testing::TestParamInfo<Transition_case>& param)
+                         { return std::string{param.param.label}; });
 
 /// A transition with a command at the head of the queue, and whether it removes that command.
 struct Consume_case
@@ -218,9 +243,7 @@ void PrintTo(const Consume_case& value, std::ostream* os)
     *os << value.label;
 }
 
-class State_manager_consume_test
-    : public State_manager_test
-    , public ::testing::WithParamInterface<Consume_case>
+class State_manager_consume_test : public State_manager_test, public ::testing::WithParamInterface<Consume_case>
 {
 };
 
@@ -289,13 +312,16 @@ TEST_F(State_manager_test, ShutdownDuringTheWaitEndsTheLoopAfterThatCycle)
     std::condition_variable changed;
     bool waiting = false;
     bool released = false;
-    EXPECT_CALL(*m_virtio, get_command(_)).WillOnce([&](unsigned int) {
-        std::unique_lock<std::mutex> lock(mutex);
-        waiting = true;
-        changed.notify_all();
-        changed.wait(lock, [&] { return released; });
-        return Virtio_command::Non;
-    });
+    EXPECT_CALL(*m_virtio, get_command(_))
+        .WillOnce(
+            [&](unsigned int)
+            {
+                std::unique_lock<std::mutex> lock(mutex);
+                waiting = true;
+                changed.notify_all();
+                changed.wait(lock, [&] { return released; });
+                return Virtio_command::Non;
+            });
     EXPECT_CALL(*m_state[states::s_starting_up], tick()).Times(1);
     EXPECT_CALL(*m_service_handler, deinit());
 

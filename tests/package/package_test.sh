@@ -58,6 +58,7 @@ for path in \
     ./usr/bin/tarn1_iam_daemon \
     ./usr/bin/iam_client \
     ./usr/bin/com_tool \
+    ./usr/bin/statewarden_ctl \
     ./usr/lib/systemd/system/statewarden.service \
     ./usr/lib/systemd/system/tarn1_iam_daemon.service \
     ./etc/adaptive/statewarden.json \

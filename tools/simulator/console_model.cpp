@@ -35,6 +35,22 @@ bool starts_with(const std::string& text, const std::string& prefix)
     return text.compare(0, prefix.size(), prefix) == 0;
 }
 
+std::vector<std::string> split(const std::string& text, const std::string& separator)
+{
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    for (;;)
+    {
+        const auto end = text.find(separator, start);
+        parts.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+        if (end == std::string::npos)
+        {
+            return parts;
+        }
+        start = end + separator.size();
+    }
+}
+
 } // namespace
 
 void Console_model::on_event(const Event& event)
@@ -98,6 +114,20 @@ void Console_model::on_event(const Event& event)
             m_clients[name] = rest == "added" ? "kOn" : rest;
         }
     }
+    else if (event.kind == "holders")
+    {
+        m_holders = text == "none" ? std::vector<std::string>{} : split(text, " | ");
+    }
+    else if (event.kind == "report")
+    {
+        m_last_report = text;
+    }
+    else if (event.kind == "round")
+    {
+        // A round comes right after the report of the change it ended.
+        m_round_title = m_last_report;
+        m_round = split(text, " | ");
+    }
     else if (event.kind == "sim" && starts_with(text, "keyboard "))
     {
         m_keyboard = text.substr(9);
@@ -109,6 +139,10 @@ void Console_model::on_event(const Event& event)
     else if (event.kind == "app" && starts_with(text, "as uid "))
     {
         m_last_foreign_app = text.substr(3);
+    }
+    else if (event.kind == "sim" && starts_with(text, "com "))
+    {
+        m_com = text.substr(4);
     }
     else if (event.kind == "sim" && starts_with(text, "log "))
     {
@@ -123,7 +157,7 @@ void Console_model::on_event(const Event& event)
         const auto blank = text.find(' ');
         (starts_with(text, "Statewarden") ? m_statewarden : m_iam) = "ended, " + text.substr(blank + 1);
     }
-    if (event.kind != "log" && event.kind != "iamlog")
+    if (event.kind != "log" && event.kind != "iamlog" && event.kind != "holders" && event.kind != "round")
     {
         m_recent.push_back(event.kind + " " + text);
         if (m_recent.size() > s_recent_lines)
@@ -147,6 +181,10 @@ std::string Console_model::render(std::size_t width, const std::string& input) c
     line("keyboard       " + m_keyboard);
     line("access control " + m_access + "; other users' apps (:as 1000 d+, :as 1001 d+): last " + m_last_foreign_app);
     line("log file       " + m_log + " (tarn1_sim_log follows it)");
+    if (!m_com.empty())
+    {
+        line("another shell  TARN1_COM_DIR=" + m_com + " statewarden_ctl status|watch|history [--svg FILE]");
+    }
     line("UDP NM         " + m_nm + ", NetworkState " + m_network_state);
     line("  requests     last RequestNetwork " + m_last_request + ", last ReleaseNetwork " + m_last_release);
     line("  user data    " + m_user_data);
@@ -158,6 +196,19 @@ std::string Console_model::render(std::size_t width, const std::string& input) c
     {
         line((client == m_clients.begin() ? "clients        " : "               ") + client->first + ": " +
              client->second);
+    }
+    if (m_holders.empty())
+    {
+        line("holders        none: no application keeps the machine awake");
+    }
+    for (std::size_t index = 0; index < m_holders.size(); ++index)
+    {
+        line((index == 0 ? "holders        " : "               ") + m_holders[index]);
+    }
+    line("last round     " + (m_round_title.empty() ? std::string("-") : m_round_title));
+    for (const auto& client : m_round)
+    {
+        line("               " + client);
     }
     line(std::string(width < 80 ? width : 80, '-'));
     for (const auto& event : m_recent)

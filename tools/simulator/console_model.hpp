@@ -12,9 +12,10 @@ namespace tarn1::simulator
 {
 
 /// What the interactive console shows, built from the journal's events: the VM status words, the
-/// restart commands, the power-off commands, the UDP NM side, the notification clients, the two
-/// daemons, the hypervisor's keyboard, the log file, and the newest events. Not thread-safe: the
-/// console serialises the calls.
+/// restart commands, the power-off commands, the UDP NM side, the notification clients, who keeps
+/// the machine awake and the last notification round with each client's latency (from the daemon's
+/// status service), the two daemons, the hypervisor's keyboard, the log file, and the newest events. Not thread-safe:
+/// the console serialises the calls.
 class Console_model final
 {
   public:
@@ -33,12 +34,17 @@ class Console_model final
     std::string m_last_release{"-"};
     std::string m_user_data{"-"};
     std::map<std::string, std::string> m_clients;
+    std::vector<std::string> m_holders;
+    std::string m_last_report;
+    std::string m_round_title;
+    std::vector<std::string> m_round;
     std::string m_statewarden{"not started"};
     std::string m_iam{"not started"};
     std::string m_keyboard{"-"};
     std::string m_access{"-"};
     std::string m_last_foreign_app{"-"};
     std::string m_log{"-"};
+    std::string m_com;
     std::deque<std::string> m_recent;
 };
 

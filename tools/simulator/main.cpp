@@ -46,12 +46,14 @@ namespace
 using tarn1::simulator::Journal;
 
 const char* const s_inside_variable = "TARN1_SIM_INSIDE";
+// Always names the discovery folder of the newest run (a link).
+const char* const s_latest_com_dir = "/tmp/tarn1_sim_com";
 
 const char* const s_usage =
     "usage: tarn1_sim [--script FILE] [--config FILE] [--log FILE] [--keyboard fifo|uinput|auto] [--verbose]\n"
     "                 [--access enforce|audit|off]\n"
     "                 [--statewarden PATH] [--iam-daemon PATH] [--iam-client PATH] [--preload PATH]\n"
-    "                 [--alias-rules PATH] [--policy PATH] [--vm-paths PATH]\n"
+    "                 [--alias-rules PATH] [--policy PATH] [--vm-paths PATH] [--ctl PATH]\n"
     "Without --script: an interactive console (type help). Defaults are taken next to this program\n"
     "(bin/ and ../share/tarn1, ../lib of an installed tree). Without --log each run logs to a file of\n"
     "its own, /tmp/tarn1_sim.<start>.<pid>.log, and /tmp/tarn1_sim.log links to the newest;\n"
@@ -322,6 +324,12 @@ int run_inside(std::map<std::string, std::string>& options, bool verbose)
         // Applications of other users offer and find services here too.
         ::chmod(folder, 01777);
         ::setenv("TARN1_COM_DIR", folder, 1);
+        // One name for the newest interactive run's folder, for tools in another terminal.
+        std::string warning;
+        if (options["--script"].empty() && !tarn1::simulator::point_link(folder, s_latest_com_dir, warning))
+        {
+            std::cerr << "tarn1_sim: " << warning << "\n";
+        }
     }
     const struct Com_dir_remover
     {
@@ -376,8 +384,13 @@ int run_inside(std::map<std::string, std::string>& options, bool verbose)
         });
     if (interactive)
     {
+        // statewarden_ctl follows the link; com_tool takes the folder itself.
+        const std::string folder = std::getenv("TARN1_COM_DIR");
+        const std::string com = com_dir.empty() ? folder : s_latest_com_dir;
+        journal.add("sim", "com " + com);
         std::cout << "tarn1 simulator: all logs in " << options["--log"] << " (tarn1_sim_log follows it);\n"
-                  << "    services: TARN1_COM_DIR=" << std::getenv("TARN1_COM_DIR") << " com_tool list\n";
+                  << "    who keeps it awake: TARN1_COM_DIR=" << com << " statewarden_ctl status\n"
+                  << "    services: TARN1_COM_DIR=" << folder << " com_tool list\n";
     }
 
     // vm_paths.sh keeps the machine's own /sys and /dev reachable and says where.
@@ -395,6 +408,7 @@ int run_inside(std::map<std::string, std::string>& options, bool verbose)
                                                   options["--policy"],
                                                   self_path(),
                                                   options["--access"],
+                                                  options["--ctl"],
                                                   tarn1::simulator::parse_keyboard_request(options["--keyboard"])
                                                       .value_or(tarn1::simulator::Keyboard_request::automatic),
                                                   keyboard_places,
@@ -492,7 +506,8 @@ int main(int argc, char** argv)
                                            "--alias-rules",
                                            "--policy",
                                            "--vm-paths",
-                                           "--access"};
+                                           "--access",
+                                           "--ctl"};
     for (int i = 1; i < argc; ++i)
     {
         const std::string argument = argv[i];
@@ -545,6 +560,7 @@ int main(int argc, char** argv)
         {"--preload", bin + "/../lib/libtarn1_evdev_standin.so"},
         {"--alias-rules", share + "/alias_rules.conf"},
         {"--policy", share + "/policy.conf"},
+        {"--ctl", bin + "/statewarden_ctl"},
         {"--vm-paths", exists(share + "/vm_paths.sh") ? share + "/vm_paths.sh" : TARN1_SIM_VM_PATHS},
     };
     for (const auto& [name, value] : defaults)
@@ -559,7 +575,8 @@ int main(int argc, char** argv)
         {
             continue;
         }
-        if (!exists(value))
+        // Without statewarden_ctl the machine runs all the same; only its commands fail.
+        if (!exists(value) && name != "--ctl")
         {
             std::cerr << "tarn1_sim: " << value << " (" << name << ") does not exist\n";
             return 2;

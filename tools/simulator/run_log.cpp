@@ -65,18 +65,26 @@ bool start_run_log(const Run_log& log, std::string& error, std::string& warning)
         return false;
     }
     ::close(fd);
+    (void)point_link(log.file, log.latest, warning);
+    return true;
+}
+
+bool point_link(const std::string& target, const std::string& link, std::string& warning)
+{
     // A fresh link renamed over the old one: whoever follows the name never finds it missing.
-    const std::string fresh = log.latest + "." + std::to_string(::getpid()) + ".new";
+    const std::string fresh = link + "." + std::to_string(::getpid()) + ".new";
     (void)::unlink(fresh.c_str());
-    if (::symlink(log.file.c_str(), fresh.c_str()) != 0)
+    if (::symlink(target.c_str(), fresh.c_str()) != 0)
     {
         warning = system_error("cannot make the link " + fresh);
-        return true;
+        return false;
     }
-    if (::rename(fresh.c_str(), log.latest.c_str()) != 0)
+    // Replaces an old link or file of that name; a folder of that name stays (rename fails).
+    if (::rename(fresh.c_str(), link.c_str()) != 0)
     {
-        warning = system_error("cannot point " + log.latest + " at " + log.file);
+        warning = system_error("cannot point " + link + " at " + target);
         (void)::unlink(fresh.c_str());
+        return false;
     }
     return true;
 }

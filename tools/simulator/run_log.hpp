@@ -25,6 +25,10 @@ Run_log run_log_in(const std::string& folder, std::time_t start, pid_t pid);
 /// made; a link that cannot be replaced only sets warning.
 bool start_run_log(const Run_log& log, std::string& error, std::string& warning);
 
+/// Points the link at target, replacing an old link (or file) of that name in one step; a folder
+/// of that name stays. False with warning set when it cannot.
+bool point_link(const std::string& target, const std::string& link, std::string& warning);
+
 /// Removes the oldest run files in folder so that at most keep remain; files of other names stay.
 void prune_run_logs(const std::string& folder, std::size_t keep);
 

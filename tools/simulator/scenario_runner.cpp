@@ -1,6 +1,7 @@
 #include "tools/simulator/scenario_runner.hpp"
 
 #include "tools/simulator/command_alias.hpp"
+#include "tools/simulator/json_path.hpp"
 #include "tools/simulator/scenario_line.hpp"
 
 #include <algorithm>
@@ -20,6 +21,8 @@ namespace
 using namespace std::chrono_literals;
 
 constexpr std::chrono::milliseconds s_default_within{5000};
+// Between two runs of statewarden_ctl while an "expect json" waits for its value.
+constexpr std::chrono::milliseconds s_json_retry{100};
 
 bool parse_mode(const std::vector<std::string>& words,
                 std::size_t at,
@@ -91,11 +94,15 @@ const char* help_text()
            "  iam posix UID GID PID OP SERVICE [MEMBER] | iam tcpip ADDR PORT OP SERVICE [MEMBER]\n"
            "  iam --raw TEXT | iam raw-size N | iam burst N REQUEST...  (N checks at once)\n"
            "Daemon: signal TERM|INT|ABRT|KILL   stop\n"
+           "Status: ctl ARGS...                statewarden_ctl ARGS (its lines and \"exit N\" are ctl events)\n"
            "Checks (default within 5s):\n"
            "  expect KIND TEXT [within DELAY]   next event of KIND containing TEXT\n"
            "  expect no KIND TEXT for DELAY     no such event in that time\n"
            "  expect seen KIND TEXT [within DELAY]  such an event at any time, in any order\n"
+           "  expect json status|history PATH VALUE [within DELAY]  statewarden_ctl's --json value at PATH\n"
+           "      (/holders/size(), /-1/to, /-1/clients[name=app]/answer) is VALUE (or >=N <=N >N <N !=X)\n"
            "  KIND: status command log (Statewarden) iamlog nm app client iam poweroff exit key sim\n"
+           "        report round holders (the status service) ctl\n"
            "  skip if KIND TEXT                 end as skipped (exit 77) when such an event has arrived\n"
            "Other: wait DELAY   echo TEXT   help\n"
            "Short forms (+ asks, - lets go; left-out arguments are the example configuration's first ones):\n"
@@ -388,9 +395,17 @@ bool Scenario_runner::execute_words(const std::vector<std::string>& words, std::
         m_vm.stop();
         return true;
     }
+    if (command == "expect" && count > 1 && words[1] == "json")
+    {
+        return expect_json(words, error);
+    }
     if (command == "expect")
     {
         return expect(words, error);
+    }
+    if (command == "ctl")
+    {
+        return run_ctl(words, error);
     }
     if (command == "skip")
     {
@@ -418,6 +433,93 @@ bool Scenario_runner::execute_words(const std::vector<std::string>& words, std::
         return true;
     }
     error = "unknown command " + command + " (help lists them)";
+    return false;
+}
+
+bool Scenario_runner::run_ctl(const std::vector<std::string>& words, std::string& error)
+{
+    std::vector<std::string> arguments;
+    for (std::size_t i = 1; i < words.size(); ++i)
+    {
+        // Files named in the scenario are taken from its folder, like configurations.
+        arguments.push_back(i > 1 && words[i - 1] == "--svg" ? path_of(words[i]) : words[i]);
+    }
+    int status = 0;
+    std::string output;
+    if (!m_vm.run_ctl(arguments, status, output, error))
+    {
+        return false;
+    }
+    std::istringstream lines(output);
+    std::string line;
+    while (std::getline(lines, line))
+    {
+        m_journal.add("ctl", line);
+    }
+    m_journal.add("ctl", "exit " + std::to_string(status));
+    return true;
+}
+
+bool Scenario_runner::expect_json(const std::vector<std::string>& words, std::string& error)
+{
+    // expect json SUBCOMMAND PATH VALUE [within DELAY]
+    const char* const usage = "usage: expect json status|history PATH VALUE [within DELAY]";
+    if ((words.size() != 5 && words.size() != 7) || (words[2] != "status" && words[2] != "history") ||
+        (words.size() == 7 && words[5] != "within"))
+    {
+        error = usage;
+        return false;
+    }
+    std::chrono::milliseconds delay = s_default_within;
+    if (words.size() == 7)
+    {
+        const auto parsed = parse_duration(words[6]);
+        if (!parsed)
+        {
+            error = "bad delay " + words[6];
+            return false;
+        }
+        delay = *parsed;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + delay;
+    std::string last;
+    for (;;)
+    {
+        int status = 0;
+        std::string output;
+        if (!m_vm.run_ctl({words[2], "--json"}, status, output, error))
+        {
+            return false;
+        }
+        if (status != 0)
+        {
+            last = "statewarden_ctl exited with " + std::to_string(status) + ": " + output;
+        }
+        else if (!nlohmann::json::accept(output))
+        {
+            last = "not JSON: " + output;
+        }
+        else
+        {
+            const auto value = json_at(nlohmann::json::parse(output), words[3]);
+            if (value && json_matches(*value, words[4]))
+            {
+                return true;
+            }
+            last = value ? "value " + value->dump() : "nothing at " + words[3];
+        }
+        if (std::chrono::steady_clock::now() + s_json_retry > deadline)
+        {
+            break;
+        }
+        std::this_thread::sleep_for(s_json_retry);
+    }
+    while (!last.empty() && last.back() == '\n')
+    {
+        last.pop_back();
+    }
+    error = words[3] + " of " + words[2] + " is not " + words[4] + " within " + std::to_string(delay.count()) +
+            " ms (" + last + ")";
     return false;
 }
 

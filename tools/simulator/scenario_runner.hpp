@@ -34,6 +34,10 @@ class Scenario_runner final
   private:
     bool execute_words(const std::vector<std::string>& words, std::string& error);
     bool expect(const std::vector<std::string>& words, std::string& error);
+    /// expect json SUBCOMMAND PATH VALUE [within DELAY]
+    bool expect_json(const std::vector<std::string>& words, std::string& error);
+    /// ctl ARGS...: runs statewarden_ctl; its lines and "exit N" become "ctl" events.
+    bool run_ctl(const std::vector<std::string>& words, std::string& error);
     std::string path_of(const std::string& file) const;
 
     Vm_interface& m_vm;

@@ -7,9 +7,11 @@
 #include "statemanager/proxy/state_management_alive_interface_proxy.hpp"
 #include "statemanager/proxy/state_management_com_alive_interface_proxy.hpp"
 #include "statemanager/proxy/state_management_cwu_interface_proxy.hpp"
+#include "statemanager/proxy/state_management_status_interface_proxy.hpp"
 #include "tools/nm_standin/recording_nm_services.hpp"
 #include "tools/simulator/scenario_line.hpp"
 #include "tools/simulator/word_splitter.hpp"
+#include "tools/statewarden_ctl/status_text.hpp"
 
 #include <cerrno>
 #include <condition_variable>
@@ -301,6 +303,127 @@ class Nm_simulator final
     nm_standin::Recording_user_data m_user_data;
 };
 
+/// Follows the daemon's status service: each state change becomes a "report" event, the clients
+/// of its notification round a "round" event ("name (group) answer latency | ..."), and the
+/// holders a "holders" event ("none", or "kind instance ... | ...") after every state change and
+/// every application request.
+class Status_follower final
+{
+  public:
+    explicit Status_follower(Journal& journal)
+        : m_journal(journal)
+    {
+        using vela::ap::statemanager::proxy::StateManagementStatusInterfaceProxy;
+        m_search = m_finder.start_find_service(
+            [this](std::vector<kest::com::cpp_binding::Service_handle> handles) { on_found(handles); },
+            vela::com::runtime::Service_id(StateManagementStatusInterfaceProxy::service_identifier()),
+            vela::com::runtime::Instance_id(vela::ap::statemanager::StateManagementStatusInterface::instance()));
+    }
+
+    ~Status_follower()
+    {
+        // Once the search has stopped nothing makes a proxy any more; its destructor waits for a
+        // receive handler that runs.
+        m_finder.stop_find_service(m_search);
+        m_proxy.reset();
+    }
+
+    Status_follower(const Status_follower&) = delete;
+    Status_follower& operator=(const Status_follower&) = delete;
+
+    /// Asks for the holders; the answer becomes a "holders" event. Runner thread.
+    void refresh()
+    {
+        Proxy* proxy = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            proxy = m_proxy.get();
+        }
+        if (proxy != nullptr)
+        {
+            ask_holders(*proxy);
+        }
+    }
+
+  private:
+    using Proxy = vela::ap::statemanager::proxy::StateManagementStatusInterfaceProxy;
+
+    /// The search's handler (a middleware worker): the first offer found makes the proxy, which
+    /// follows the service from then on, also across a restart of the daemon.
+    void on_found(const std::vector<kest::com::cpp_binding::Service_handle>& handles)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (handles.empty() || m_proxy)
+        {
+            return;
+        }
+        m_proxy = std::make_unique<Proxy>(handles.front());
+        Proxy* proxy = m_proxy.get();
+        proxy->TransitionReport.SetReceiveHandler([this, proxy] { on_reports(*proxy); });
+        proxy->TransitionReport.Subscribe(16);
+        ask_holders(*proxy);
+    }
+
+    /// The report's receive handler (a middleware worker).
+    void on_reports(Proxy& proxy)
+    {
+        proxy.TransitionReport.Update();
+        for (const auto& report : proxy.TransitionReport.GetCachedSamples())
+        {
+            m_journal.add("report", tarn1::statewarden_ctl::watch_line(report));
+            const auto lines = tarn1::statewarden_ctl::client_lines(report);
+            if (!lines.empty())
+            {
+                m_journal.add("round", joined(lines));
+            }
+        }
+        proxy.TransitionReport.Cleanup();
+        ask_holders(proxy);
+    }
+
+    /// The answer comes on whichever thread completes the call, without anyone waiting for it.
+    void ask_holders(Proxy& proxy)
+    {
+        try
+        {
+            proxy.GetHolders().then(
+                [this](vela::com::Future<vela::ap::statemanager::status::Holders_reply> done)
+                {
+                    try
+                    {
+                        const auto lines = tarn1::statewarden_ctl::holder_lines(done.get());
+                        m_journal.add("holders", lines.empty() ? std::string("none") : joined(lines));
+                    }
+                    catch (const std::exception&)
+                    {
+                        // The daemon went away meanwhile; the next change asks again.
+                    }
+                });
+        }
+        catch (const std::exception&)
+        {
+        }
+    }
+
+    static std::string joined(const std::vector<std::string>& lines)
+    {
+        std::string text;
+        for (const auto& line : lines)
+        {
+            text += (text.empty() ? "" : " | ") + line;
+        }
+        return text;
+    }
+
+    Journal& m_journal;
+    kest::com::cpp_binding::Service_finder m_finder;
+    kest::com::cpp_binding::Find_service_handle m_search;
+    // Guards m_proxy while the search's handler may make it: met by that handler (a middleware
+    // worker) and the runner thread.
+    std::mutex m_mutex;
+    std::unique_ptr<Proxy> m_proxy;
+};
+
 /// A notification client on the client library; answers as its mode says.
 class Sim_client final
 {
@@ -479,6 +602,7 @@ bool Vm::start(std::string& error)
     {
         return false;
     }
+    m_status = std::make_unique<Status_follower>(m_journal);
     m_started = true;
     return true;
 }
@@ -730,6 +854,10 @@ bool Vm::app_call(const std::string& verb,
         return true;
     }
     m_journal.add("app", what + ": ok");
+    if (m_status)
+    {
+        m_status->refresh();
+    }
     return true;
 }
 
@@ -999,6 +1127,75 @@ bool Vm::iam_burst(std::size_t count, const std::vector<std::string>& arguments,
     return true;
 }
 
+bool Vm::run_ctl(const std::vector<std::string>& arguments, int& exit_status, std::string& output, std::string& error)
+{
+    // Everything the child needs is made before the fork (a process with threads).
+    std::vector<std::string> argv{m_options.ctl};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    std::vector<char*> args;
+    args.reserve(argv.size() + 1);
+    for (auto& arg : argv)
+    {
+        args.push_back(arg.data());
+    }
+    args.push_back(nullptr);
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0)
+    {
+        error = system_error("pipe");
+        return false;
+    }
+    const pid_t pid = ::fork();
+    if (pid < 0)
+    {
+        error = system_error("fork");
+        ::close(ends[0]);
+        ::close(ends[1]);
+        return false;
+    }
+    if (pid == 0)
+    {
+        ::dup2(ends[1], STDOUT_FILENO);
+        ::dup2(ends[1], STDERR_FILENO);
+        const int null = ::open("/dev/null", O_RDONLY);
+        ::dup2(null, STDIN_FILENO);
+        ::execv(args[0], args.data());
+        ::_exit(127);
+    }
+    ::close(ends[1]);
+    output.clear();
+    char buffer[4096];
+    for (;;)
+    {
+        const ssize_t count = ::read(ends[0], buffer, sizeof buffer);
+        if (count < 0 && errno == EINTR)
+        {
+            continue;
+        }
+        if (count <= 0)
+        {
+            break;
+        }
+        // The history of the daemon is at most a middleware frame; more is not kept.
+        if (output.size() < (8U << 20U))
+        {
+            output.append(buffer, static_cast<std::size_t>(count));
+        }
+    }
+    ::close(ends[0]);
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR)
+    {
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) == 127)
+    {
+        error = "cannot run " + m_options.ctl;
+        return false;
+    }
+    exit_status = WEXITSTATUS(status);
+    return true;
+}
+
 bool Vm::signal_statewarden(int signal_number, std::string& error)
 {
     if (!m_statewarden || !m_statewarden->signal(signal_number))
@@ -1018,6 +1215,7 @@ void Vm::stop()
         ::close(fd);
     }
     m_raw_clients.clear();
+    m_status.reset();
     if (m_statewarden)
     {
         m_statewarden->stop(5000ms);

@@ -32,6 +32,8 @@ struct Vm_options
     std::string self;
     /// How Statewarden checks access: "enforce", "audit" or "off".
     std::string access{"enforce"};
+    /// statewarden_ctl.
+    std::string ctl;
     /// The hypervisor's keyboard: the FIFO stand-in, a real uinput keyboard, or the choice.
     Keyboard_request keyboard{Keyboard_request::automatic};
     Keyboard_places keyboard_places;
@@ -42,6 +44,7 @@ struct Vm_options
 class Sim_client;
 class Nm_simulator;
 class Child_process;
+class Status_follower;
 
 /// The simulated virtual machine around the two daemons. Runs inside the private namespace in
 /// which the fixed paths are empty folders of its own: it puts the configuration and the devices
@@ -106,6 +109,12 @@ class Vm final : public Vm_interface
     /// "iam burst <count>: <a> allowed, <d> denied, <e> error, <f> failed".
     bool iam_burst(std::size_t count, const std::vector<std::string>& arguments, std::string& error) override;
 
+    /// Runs statewarden_ctl; the discovery folder of this run is in its environment.
+    bool run_ctl(const std::vector<std::string>& arguments,
+                 int& exit_status,
+                 std::string& output,
+                 std::string& error) override;
+
     /// Sends a signal to Statewarden.
     bool signal_statewarden(int signal_number, std::string& error) override;
     /// Ends everything still running (SIGTERM, then SIGKILL after grace).
@@ -136,6 +145,8 @@ class Vm final : public Vm_interface
     std::unique_ptr<Child_process> m_statewarden;
     std::unique_ptr<Child_process> m_iam;
     std::unique_ptr<Nm_simulator> m_nm;
+    // Follows the daemon's status service from start() to stop().
+    std::unique_ptr<Status_follower> m_status;
     std::map<std::string, std::unique_ptr<Sim_client>> m_clients;
     std::vector<int> m_raw_clients;
     std::thread m_file_watcher;

@@ -74,6 +74,12 @@ class Vm_interface
     virtual bool iam_request(const std::vector<std::string>& arguments, std::string& error) = 0;
     virtual bool iam_burst(std::size_t count, const std::vector<std::string>& arguments, std::string& error) = 0;
 
+    /// Runs statewarden_ctl with arguments against the simulated machine's daemon; exit_status is
+    /// its exit status, output what it printed (standard output, then standard error). False with
+    /// a reason only when it cannot be run at all.
+    virtual bool
+    run_ctl(const std::vector<std::string>& arguments, int& exit_status, std::string& output, std::string& error) = 0;
+
     /// Sends a signal to Statewarden.
     virtual bool signal_statewarden(int signal_number, std::string& error) = 0;
     /// Ends everything still running (SIGTERM, then SIGKILL after grace).

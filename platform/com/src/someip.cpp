@@ -1,6 +1,9 @@
 #include "kest/com/someip/message_header.h"
 #include "kest/com/someip/serializer.h"
 
+#include <algorithm>
+#include <iterator>
+
 namespace kest::com::someip
 {
 
@@ -22,6 +25,9 @@ std::uint16_t get16(const std::uint8_t* in)
 {
     return static_cast<std::uint16_t>((in[0] << 8) | in[1]);
 }
+// The byte order mark that opens every UTF-8 string.
+constexpr std::uint8_t s_utf8_bom[] = {0xEF, 0xBB, 0xBF};
+
 std::uint32_t get32(const std::uint8_t* in)
 {
     return (static_cast<std::uint32_t>(in[0]) << 24) | (static_cast<std::uint32_t>(in[1]) << 16) |
@@ -118,6 +124,41 @@ void Serializer::write(std::uint32_t value)
     m_out.insert(m_out.end(), bytes, bytes + 4);
 }
 
+void Serializer::write(std::uint64_t value)
+{
+    write(static_cast<std::uint32_t>(value >> 32));
+    write(static_cast<std::uint32_t>(value));
+}
+
+void Serializer::write(const std::string& text)
+{
+    if (text.find('\0') != std::string::npos)
+    {
+        throw Invalid_argument_exception("a string with a zero byte inside cannot be serialized");
+    }
+    const std::size_t start = open_length();
+    m_out.insert(m_out.end(), std::begin(s_utf8_bom), std::end(s_utf8_bom));
+    m_out.insert(m_out.end(), text.begin(), text.end());
+    m_out.push_back(0);
+    close_length(start);
+}
+
+std::size_t Serializer::open_length()
+{
+    m_out.insert(m_out.end(), 4, 0);
+    return m_out.size();
+}
+
+void Serializer::close_length(std::size_t start)
+{
+    const std::size_t length = m_out.size() - start;
+    if (length > 0xFFFFFFFFULL)
+    {
+        throw Invalid_argument_exception("serialized element longer than its 4-byte length field");
+    }
+    put32(m_out.data() + start - 4, static_cast<std::uint32_t>(length));
+}
+
 void Serializer::write(const std::vector<std::uint8_t>& bytes, std::size_t length_field_bytes)
 {
     const std::uint64_t size = bytes.size();
@@ -175,6 +216,38 @@ bool Deserializer::read(std::uint32_t& value)
         return false;
     }
     value = get32(at);
+    return true;
+}
+
+bool Deserializer::read(std::uint64_t& value)
+{
+    std::uint32_t high = 0;
+    std::uint32_t low = 0;
+    if (!read(high) || !read(low))
+    {
+        return false;
+    }
+    value = (static_cast<std::uint64_t>(high) << 32) | low;
+    return true;
+}
+
+bool Deserializer::read(std::string& text)
+{
+    std::uint32_t length = 0;
+    const std::uint8_t* content = nullptr;
+    if (!read(length) || length > remaining() || !take(length, content))
+    {
+        m_ok = false;
+        return false;
+    }
+    constexpr std::size_t bom_size = sizeof s_utf8_bom;
+    if (length < bom_size + 1 || !std::equal(content, content + bom_size, s_utf8_bom) || content[length - 1] != 0 ||
+        std::find(content + bom_size, content + length - 1, 0) != content + length - 1)
+    {
+        m_ok = false;
+        return false;
+    }
+    text.assign(reinterpret_cast<const char*>(content + bom_size), length - bom_size - 1);
     return true;
 }
 

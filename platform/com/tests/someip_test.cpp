@@ -8,6 +8,31 @@
 #include <string>
 #include <vector>
 
+namespace wire_example
+{
+
+/// A struct as an interface would declare one: a number, a text and an array of numbers.
+struct Row
+{
+    std::uint16_t id{0};
+    std::string name;
+    std::vector<std::uint32_t> values;
+};
+
+void serialize(kest::com::someip::Serializer& out, const Row& row)
+{
+    out.write(row.id);
+    out.write(row.name);
+    out.write(row.values);
+}
+
+bool deserialize(kest::com::someip::Deserializer& in, Row& row)
+{
+    return in.read(row.id) && in.read(row.name) && in.read(row.values);
+}
+
+} // namespace wire_example
+
 namespace
 {
 
@@ -74,6 +99,58 @@ TEST(Someip_serializer_test, VectorLongerThanItsLengthFieldIsRefused)
     EXPECT_NO_THROW(sut.write(Bytes(255, 0), 1));
 }
 
+TEST(Someip_serializer_test, StringCarriesLengthByteOrderMarkAndTerminator)
+{
+    const auto payload = serialize_arguments(std::string("kOn"));
+    std::string decoded;
+
+    const bool ok = deserialize_arguments(payload, decoded);
+
+    EXPECT_EQ(payload.bytes(), (Bytes{0, 0, 0, 7, 0xEF, 0xBB, 0xBF, 'k', 'O', 'n', 0}));
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(decoded, "kOn");
+}
+
+TEST(Someip_serializer_test, StringWithAZeroByteInsideIsRefused)
+{
+    Bytes out;
+    Serializer sut(out);
+
+    EXPECT_THROW(sut.write(std::string("a\0b", 3)), kest::com::Invalid_argument_exception);
+}
+
+TEST(Someip_serializer_test, Uint64IsBigEndian)
+{
+    const auto payload = serialize_arguments(std::uint64_t{0x0102030405060708ULL});
+    std::uint64_t decoded = 0;
+
+    const bool ok = deserialize_arguments(payload, decoded);
+
+    EXPECT_EQ(payload.bytes(), (Bytes{1, 2, 3, 4, 5, 6, 7, 8}));
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(decoded, 0x0102030405060708ULL);
+}
+
+TEST(Someip_serializer_test, ArrayOfStructsCarriesItsByteLengthAndDecodesBack)
+{
+    const std::vector<wire_example::Row> rows{{1, "a", {7}}, {2, "", {}}};
+
+    const auto payload = serialize_arguments(rows);
+    std::vector<wire_example::Row> decoded;
+    const bool ok = deserialize_arguments(payload, decoded);
+
+    // length 33 | id 1, "a" (4 + 5), [7] (4 + 4) | id 2, "" (4 + 4), [] (4)
+    const Bytes expected{0, 0, 0, 33, 0, 1, 0, 0, 0, 5, 0xEF, 0xBB, 0xBF, 'a', 0, 0, 0, 0, 4,
+                         0, 0, 0, 7,  0, 2, 0, 0, 0, 4, 0xEF, 0xBB, 0xBF, 0,   0, 0, 0, 0};
+    EXPECT_EQ(payload.bytes(), expected);
+    ASSERT_TRUE(ok);
+    ASSERT_EQ(decoded.size(), 2U);
+    EXPECT_EQ(decoded[0].name, "a");
+    EXPECT_EQ(decoded[0].values, std::vector<std::uint32_t>{7});
+    EXPECT_EQ(decoded[1].id, 2);
+    EXPECT_TRUE(decoded[1].values.empty());
+}
+
 struct Undecodable_case
 {
     const char* name;
@@ -105,6 +182,48 @@ INSTANTIATE_TEST_SUITE_P(Truncations,
                                            Undecodable_case{"LengthBeyondPayload",
                                                             {0xFF, 0xFF, 0xFF, 0xFF, 1, 2, 3, 4, 5}},
                                            Undecodable_case{"MissingUint8", {0, 0, 0, 1, 7}}),
+                         [](const ::testing::TestParamInfo<Undecodable_case>& c) { return std::string(c.param.name); });
+
+class Undecodable_string_test : public ::testing::TestWithParam<Undecodable_case>
+{
+};
+
+TEST_P(Undecodable_string_test, StringIsNotDecoded)
+{
+    std::string text;
+
+    EXPECT_FALSE(deserialize_arguments(vela::com::runtime::Serialized_payload(GetParam().wire), text));
+}
+
+INSTANTIATE_TEST_SUITE_P(Strings,
+                         Undecodable_string_test,
+                         ::testing::Values(Undecodable_case{"NoByteOrderMark", {0, 0, 0, 4, 'a', 'b', 'c', 0}},
+                                           Undecodable_case{"NoTerminator", {0, 0, 0, 5, 0xEF, 0xBB, 0xBF, 'a', 'b'}},
+                                           Undecodable_case{"ZeroInside", {0, 0, 0, 6, 0xEF, 0xBB, 0xBF, 'a', 0, 0}},
+                                           Undecodable_case{"ShorterThanTheMark", {0, 0, 0, 2, 0xEF, 0xBB}},
+                                           Undecodable_case{"LengthBeyondPayload",
+                                                            {0, 0, 0, 9, 0xEF, 0xBB, 0xBF, 'a', 0}}),
+                         [](const ::testing::TestParamInfo<Undecodable_case>& c) { return std::string(c.param.name); });
+
+class Undecodable_array_test : public ::testing::TestWithParam<Undecodable_case>
+{
+};
+
+TEST_P(Undecodable_array_test, ArrayOfStructsIsNotDecoded)
+{
+    std::vector<wire_example::Row> rows;
+
+    EXPECT_FALSE(deserialize_arguments(vela::com::runtime::Serialized_payload(GetParam().wire), rows));
+}
+
+INSTANTIATE_TEST_SUITE_P(Arrays,
+                         Undecodable_array_test,
+                         ::testing::Values(Undecodable_case{"LengthBeyondPayload", {0, 0, 1, 0, 0, 1}},
+                                           // the element's own array runs past the array's end
+                                           Undecodable_case{"ElementPastTheEnd",
+                                                            {0, 0, 0, 12, 0, 1, 0, 0, 0, 4, 0xEF, 0xBB, 0xBF, 0, 0, 0}},
+                                           // a length that ends inside an element
+                                           Undecodable_case{"LengthEndsInsideAnElement", {0, 0, 0, 1, 0, 1}}),
                          [](const ::testing::TestParamInfo<Undecodable_case>& c) { return std::string(c.param.name); });
 
 TEST(Someip_header_test, HeaderFieldsAreBigEndianInTheirPlaces)

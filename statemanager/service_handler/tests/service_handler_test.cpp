@@ -8,6 +8,7 @@
 #include "statemanager/service_handler/tests/mocks/recording_nm_interface.hpp"
 #include "statemanager/services/state_manager_com_alive_interface.hpp"
 #include "statemanager/services/state_manager_cwu_interface.hpp"
+#include "statemanager/status/status_board.hpp"
 #include "tests/support/temp_dir.hpp"
 
 #include <algorithm>
@@ -68,8 +69,11 @@ class Service_handler_test : public ::testing::Test
             cwu.push_back(std::make_unique<State_manager_cwu_interface>(instance));
             m_cwu.push_back(cwu.back().get());
         }
-        sut.emplace(
-            config, std::make_unique<testing::Recording_nm_interface>(nm), std::move(com_alive), std::move(cwu));
+        sut.emplace(config,
+                    std::make_unique<testing::Recording_nm_interface>(nm),
+                    std::move(com_alive),
+                    std::move(cwu),
+                    m_board);
     }
 
     /// Builds and initialises the handler, plays both NM services found, forgets the calls so far.
@@ -100,6 +104,7 @@ class Service_handler_test : public ::testing::Test
         std::make_shared<testing::Recording_nm_interface::State>();
     std::vector<State_manager_com_alive_interface_abstract*> m_com_alive;
     std::vector<State_manager_cwu_interface_abstract*> m_cwu;
+    std::shared_ptr<status::Status_board> m_board = std::make_shared<status::Status_board>(true);
     std::optional<Service_handler> sut;
 };
 
@@ -287,6 +292,7 @@ TEST_F(Service_handler_test, EcuStateFollowsNetworkStateNotifications)
     EXPECT_FALSE(sut->ecu_in_sleep_mode());
     nm->notify({0x00, 0x00});
     EXPECT_TRUE(sut->ecu_in_sleep_mode());
+    EXPECT_EQ(m_board->holders().nm.ecu_state, 2);
     nm->notify({0x00});
     EXPECT_TRUE(sut->ecu_in_sleep_mode());
     nm->notify({0x00, 0x04});
@@ -301,6 +307,70 @@ TEST_F(Service_handler_test, EcuStateFollowsNetworkStateNotifications)
                      "Ecu state based on NM activity: inactive (sleep mode)",
                      "We received the notification that network was updated: 00 04 ",
                      "Ecu state based on NM activity: active"}));
+}
+
+/// (kind, instance, request) of each holder the status board shows, in the order they began.
+std::vector<std::string> holders_of(const status::Status_board& board)
+{
+    std::vector<std::string> result;
+    for (const auto& holder : board.holders().holders)
+    {
+        std::string text = std::string(status::kind_text(holder.kind)) + " " + holder.instance;
+        if (holder.kind != status::Holder_kind::ecu_alive)
+        {
+            text += " " + Service_handler::bitvector2str(holder.cab_bits) + "ac " + std::to_string(holder.ac);
+        }
+        result.push_back(text);
+    }
+    return result;
+}
+
+TEST_F(Service_handler_test, HoldersAppearAndDisappearExactlyWithRequestsAndReleases)
+{
+    make_sut_with_nm_found();
+    const auto find = [this](const std::string& instance)
+    {
+        return tarn1::testing::wait_for_instance(
+            m_runtime->get_service_finder(), StateManagementAliveInterface::service_identifier(), instance, 5s);
+    };
+    const auto handle_a = find("EcuAlive_A");
+    ASSERT_TRUE(handle_a);
+    proxy::StateManagementAliveInterfaceProxy ecu_a(*handle_a);
+
+    // two applications keep communication alive, one keeps the ECU, one wakes the car
+    m_com_alive[0]->RequestComAlive({0x01, 0x00, 0x00, 0x00}, 3);
+    m_com_alive[1]->RequestComAlive({0x01, 0x02, 0x00, 0x00}, 9);
+    ecu_a.RequestAlive().get();
+    m_cwu[1]->RequestCarWakeUp(4);
+    EXPECT_EQ(holders_of(*m_board),
+              (Calls{"com_alive ComAlive_A 01 00 00 00 ac 3",
+                     "com_alive ComAlive_B 01 02 00 00 ac 9",
+                     "ecu_alive EcuAlive_A",
+                     "cwu Cwu_B ac 4"}));
+    const auto since_a = m_board->holders().holders[0].since_ms;
+
+    // the second asks for more, then lets go of part; the first lets go of everything
+    m_com_alive[1]->RequestComAlive({0x00, 0x00, 0x04, 0x00}, 9);
+    m_com_alive[1]->ReleaseComAlive({0x01, 0x02, 0x00, 0x00});
+    m_com_alive[0]->ReleaseComAlive({0x01, 0x00, 0x00, 0x00});
+    // a release of a request nobody made, and a second ECU-alive request of the same application
+    m_cwu[0]->ReleaseCarWakeUp();
+    ecu_a.RequestAlive().get();
+    EXPECT_EQ(holders_of(*m_board),
+              (Calls{"com_alive ComAlive_B 00 00 04 00 ac 9", "ecu_alive EcuAlive_A", "cwu Cwu_B ac 4"}));
+
+    // standby releases the ECU on the network on its own behalf: no holder goes or comes
+    sut->standby();
+    EXPECT_EQ(m_board->holders().holders.size(), 3U);
+    EXPECT_FALSE(m_board->holders().nm.sending);
+    sut->end_standby();
+
+    ecu_a.ReleaseAlive().get();
+    m_cwu[1]->ReleaseCarWakeUp();
+    m_com_alive[1]->ReleaseComAlive({0x00, 0x00, 0x04, 0x00});
+    EXPECT_TRUE(m_board->holders().holders.empty());
+    EXPECT_TRUE(m_board->holders().nm.sending);
+    EXPECT_GT(since_a, 0U);
 }
 
 TEST_F(Service_handler_test, CwuBitStaysWhileASecondApplicationHoldsIt)

@@ -1,6 +1,7 @@
 #include "ara/log/testing/log_capture.h"
 #include "client_state_notifier/tests/mocks/mock_client_states.hpp"
 #include "statemanager/state_notifier/state_notifier.hpp"
+#include "statemanager/status/tests/mocks/mock_recorders.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -540,6 +541,92 @@ INSTANTIATE_TEST_SUITE_P(
                                            "No state notification server: standby and resume steps end with error at "
                                            "once"}),
     [](const ::testing::TestParamInfo<Factory_failure_case>& param) { return std::string{param.param.name}; });
+
+} // namespace
+} // namespace vela::ap::statemanager::state_notifier
+
+namespace vela::ap::statemanager::state_notifier
+{
+namespace
+{
+
+using client_state_notifier::Client_outcome;
+using client_state_notifier::Client_record;
+using client_state_notifier::Request_record;
+using status::testing::Mock_round_recorder;
+using ::testing::_;
+using ::testing::NiceMock;
+
+// The notifier hands each step that steers the sequence, with every client's answer as the server
+// recorded it, to the recorder; answers after the deadline follow on their own.
+TEST(State_notifier_recorder_test, SteeringStepsReachTheRecorderWithEachClientsAnswer)
+{
+    ara::log::testing::Log_capture capture;
+    auto owned_server = std::make_unique<NiceMock<Mock_client_states>>();
+    auto* server = owned_server.get();
+    std::vector<Completion_callback> callbacks;
+    ON_CALL(*server, request_state_change(_, _, _, _))
+        .WillByDefault([&](const std::string&, Filter, Completion_callback callback, const std::chrono::seconds&)
+                       { callbacks.push_back(std::move(callback)); });
+    const auto recorder = std::make_shared<NiceMock<Mock_round_recorder>>();
+    std::vector<status::Step_record> steps;
+    ON_CALL(*recorder, step_completed(_))
+        .WillByDefault([&](const status::Step_record& step) { steps.push_back(step); });
+    State_notifier sut(
+        7s,
+        3s,
+        [&](const std::string&, Client_status_callback) { return std::move(owned_server); },
+        utilities::Log_limits{},
+        recorder);
+    const auto requested = std::chrono::steady_clock::now();
+
+    // the DCM answers in 12 ms
+    sut.request_standby();
+    const auto dcm = server->last_observer();
+    ASSERT_TRUE(dcm);
+    dcm->request_completed(
+        Request_record{"kPrepSD",
+                       Callback_status::success,
+                       requested,
+                       requested + 12ms,
+                       {Client_record{"diag::dcm", Client_outcome::answered, Code::success, "kPrepSD", 12ms}}});
+    callbacks.back()(Callback_status::success, Result_map{{"diag::dcm", Code::success}});
+    // the applications: one fails, one goes away, one stays silent and answers late
+    sut.check_request_status();
+    const auto apps = server->last_observer();
+    ASSERT_TRUE(apps && apps != dcm);
+    apps->request_completed(
+        Request_record{"kPrepSD",
+                       Callback_status::timeout,
+                       requested + 20ms,
+                       requested + 7020ms,
+                       {Client_record{"failing", Client_outcome::answered, Code::general_error, "kOn", 30ms},
+                        Client_record{"leaving", Client_outcome::dropped, Code::timed_out, "", 40ms},
+                        Client_record{"late", Client_outcome::timed_out, Code::timed_out, "", 7000ms}}});
+    callbacks.back()(Callback_status::timeout, Result_map{{"failing", Code::general_error}, {"late", Code::timed_out}});
+    EXPECT_CALL(*recorder, late_answer(2U, "late", 0, "kPrepSD", 7400U));
+    apps->late_answer(Client_record{"late", Client_outcome::answered, Code::success, "kPrepSD", 7400ms});
+    // an answer to the superseded DCM step steers nothing and is not recorded
+    callbacks.front()(Callback_status::success, Result_map{});
+
+    ASSERT_EQ(steps.size(), 2U);
+    EXPECT_EQ(steps[0].serial, 1U);
+    EXPECT_EQ(steps[0].group, status::Client_group::dcm);
+    EXPECT_EQ(steps[0].state, "kPrepSD");
+    EXPECT_EQ(steps[0].completed - steps[0].requested, 12ms);
+    ASSERT_EQ(steps[0].clients.size(), 1U);
+    EXPECT_EQ(steps[0].clients[0].answer, status::Client_answer::state);
+    EXPECT_EQ(steps[0].clients[0].answered_state, "kPrepSD");
+    EXPECT_EQ(steps[0].clients[0].latency_ms, 12U);
+    EXPECT_EQ(steps[1].group, status::Client_group::apps);
+    EXPECT_EQ(steps[1].status, 1);
+    ASSERT_EQ(steps[1].clients.size(), 3U);
+    EXPECT_EQ(steps[1].clients[0].answer, status::Client_answer::error);
+    EXPECT_EQ(steps[1].clients[0].code, 1);
+    EXPECT_EQ(steps[1].clients[1].answer, status::Client_answer::dropped);
+    EXPECT_EQ(steps[1].clients[2].answer, status::Client_answer::timeout);
+    EXPECT_EQ(steps[1].clients[2].latency_ms, 7000U);
+}
 
 } // namespace
 } // namespace vela::ap::statemanager::state_notifier

@@ -10,10 +10,10 @@
 #include "statemanager/states/running_state.hpp"
 #include "statemanager/states/shutting_down_state.hpp"
 #include "statemanager/states/startingup_state.hpp"
+#include "statemanager/status/tests/mocks/mock_recorders.hpp"
 #include "statemanager/tests/mocks/recording_collaborators.hpp"
 
 #include <gtest/gtest.h>
-
 #include <memory>
 #include <ostream>
 #include <string>
@@ -43,7 +43,7 @@ struct State_setup
 /// Owns the collaborators and resets the process-wide flags around each test.
 class State_test_base
 {
-protected:
+  protected:
     State_test_base()
     {
         State_interface::set_prepare_SD_flag(false);
@@ -105,9 +105,7 @@ void PrintTo(const Entry_row& value, std::ostream* os)
     *os << value.label;
 }
 
-class State_entry_test
-    : public State_test_base
-    , public ::testing::TestWithParam<Entry_row>
+class State_entry_test : public State_test_base, public ::testing::TestWithParam<Entry_row>
 {
 };
 
@@ -116,7 +114,8 @@ TEST_P(State_entry_test, EnteringMakesItsCallsInOrderAndLogsThem)
     const Entry_row& row = GetParam();
     const auto sut = make_state(row.state, row.setup);
     State_interface::set_forced_shutdown_flag(row.setup.forced_shutdown_flag);
-    m_collaborators.change_world([&](World& world) { world.fast_shutdown_possible = row.setup.fast_shutdown_possible; });
+    m_collaborators.change_world([&](World& world)
+                                 { world.fast_shutdown_possible = row.setup.fast_shutdown_possible; });
 
     sut->entering_state();
 
@@ -225,9 +224,7 @@ void PrintTo(const Forced_row& value, std::ostream* os)
     *os << value.label;
 }
 
-class Shutting_down_state_test
-    : public State_test_base
-    , public ::testing::TestWithParam<Forced_row>
+class Shutting_down_state_test : public State_test_base, public ::testing::TestWithParam<Forced_row>
 {
 };
 
@@ -243,13 +240,13 @@ TEST_P(Shutting_down_state_test, ForcedOnlyWithFlagAndPossibleFastShutdown)
     EXPECT_EQ(m_collaborators.journal(), GetParam().queries);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Forced,
-    Shutting_down_state_test,
-    ::testing::Values(Forced_row{"NoFlagAsksNothing", false, true, false, {}},
-                      Forced_row{"FlagWithoutPmDaemon", true, false, false, {"is_possible"}},
-                      Forced_row{"FlagWithPmDaemon", true, true, true, {"is_possible"}}),
-    [](const ::testing::TestParamInfo<Forced_row>& param) { return std::string{param.param.label}; });
+INSTANTIATE_TEST_SUITE_P(Forced,
+                         Shutting_down_state_test,
+                         ::testing::Values(Forced_row{"NoFlagAsksNothing", false, true, false, {}},
+                                           Forced_row{"FlagWithoutPmDaemon", true, false, false, {"is_possible"}},
+                                           Forced_row{"FlagWithPmDaemon", true, true, true, {"is_possible"}}),
+                         [](const ::testing::TestParamInfo<Forced_row>& param)
+                         { return std::string{param.param.label}; });
 
 /// A post-run stay while an application keeps the ECU alive and nothing else happens.
 struct Knockout_row
@@ -265,11 +262,9 @@ void PrintTo(const Knockout_row& value, std::ostream* os)
     *os << value.label;
 }
 
-class Post_run_knockout_test
-    : public State_test_base
-    , public ::testing::TestWithParam<Knockout_row>
+class Post_run_knockout_test : public State_test_base, public ::testing::TestWithParam<Knockout_row>
 {
-protected:
+  protected:
     /// Runs cycles as the main loop does (check, then tick while staying) until the state leaves;
     /// gives back the number of ticks and the target.
     std::pair<unsigned int, unsigned int> cycles_until_transition(State_interface& state)
@@ -311,9 +306,8 @@ INSTANTIATE_TEST_SUITE_P(Knockout,
                                            Knockout_row{"OneTick", 1, false, s_shutting_down},
                                            Knockout_row{"ThreeTicksThenShutsDown", 3, false, s_shutting_down},
                                            Knockout_row{"ThreeTicksThenPrepares", 3, true, s_preparing}),
-                         [](const ::testing::TestParamInfo<Knockout_row>& param) {
-                             return std::string{param.param.label};
-                         });
+                         [](const ::testing::TestParamInfo<Knockout_row>& param)
+                         { return std::string{param.param.label}; });
 
 TEST_F(Post_run_knockout_test, EachEntryRestartsTheKnockoutTimer)
 {
@@ -330,6 +324,21 @@ TEST_F(Post_run_knockout_test, EachEntryRestartsTheKnockoutTimer)
 
     EXPECT_EQ(ticks, 3U);
     EXPECT_EQ(target, s_shutting_down);
+}
+
+TEST_F(Post_run_knockout_test, CyclesLeftAreRecordedAtEntryAndEachTick)
+{
+    const auto recorder = std::make_shared<::testing::StrictMock<status::testing::Mock_machine_recorder>>();
+    Post_run_state sut(m_collaborators.service_handler, m_collaborators.status_writer, 2, recorder);
+    ::testing::InSequence in_order;
+    EXPECT_CALL(*recorder, knockout_changed(2U, 2U));
+    EXPECT_CALL(*recorder, knockout_changed(1U, 2U));
+    EXPECT_CALL(*recorder, knockout_changed(0U, 2U)).Times(2);
+
+    sut.entering_state();
+    sut.tick();
+    sut.tick();
+    sut.tick();
 }
 
 } // namespace

@@ -44,6 +44,28 @@ TEST_F(Console_model_test, StandbyRoadShowsStateWordsNmAndClients)
     EXPECT_TRUE(shows("nav: asked kPrepSD, answer pending"));
 }
 
+TEST_F(Console_model_test, HoldersAndTheLastRoundsLatenciesAreShown)
+{
+    add("holders", "ecu_alive EcuAlive_Diagnostics - since 12:00:05.000, 2.0 s | cwu CarWakeUp_Telematics AC 1");
+    add("report", "12:00:06.000 running > preparing (key P) 1 ms");
+    add("report",
+        "12:00:08.100 preparing > prepared4sd (standby round ended) 2.1 s; slowest stuck (apps) timeout 2000 ms");
+    add("round", "diag::dcm (dcm) kPrepSD 12 ms | stuck (apps) timeout 2000 ms");
+    add("report", "12:00:09.000 prepared4sd > resuming (key R) 1 ms");
+
+    EXPECT_TRUE(shows("holders        ecu_alive EcuAlive_Diagnostics - since 12:00:05.000, 2.0 s\n"
+                      "               cwu CarWakeUp_Telematics AC 1\n"));
+    // the round stays that of the change that ended it, whatever came after
+    EXPECT_TRUE(shows("last round     12:00:08.100 preparing > prepared4sd (standby round ended)"));
+    EXPECT_TRUE(shows("               diag::dcm (dcm) kPrepSD 12 ms\n               stuck (apps) timeout 2000 ms\n"));
+    EXPECT_TRUE(shows("  report 12:00:09.000 prepared4sd > resuming (key R) 1 ms"));
+
+    add("holders", "none");
+    add("sim", "com /tmp/tarn1_sim_com");
+    EXPECT_TRUE(shows("holders        none"));
+    EXPECT_TRUE(shows("another shell  TARN1_COM_DIR=/tmp/tarn1_sim_com statewarden_ctl status"));
+}
+
 TEST_F(Console_model_test, DaemonEndAndRemovedClientAreShown)
 {
     add("sim", "started Statewarden (pid 7)");

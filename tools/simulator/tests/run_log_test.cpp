@@ -3,8 +3,10 @@
 
 #include <climits>
 #include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <set>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tarn1::simulator
@@ -94,6 +96,24 @@ TEST_F(Run_log_test, PruningKeepsTheNewestRunsAndOtherFiles)
                                      "tarn1_sim.20261201-000000.x.log",
                                      "tarn1_sim_com.x",
                                      "notes.log"}));
+}
+
+TEST_F(Run_log_test, LinkIsPointedAnewButNeverReplacesAFolder)
+{
+    const std::string link = dir.file("tarn1_sim_com");
+    ASSERT_TRUE(point_link("/tmp/first", link, warning)) << warning;
+
+    const bool again = point_link("/tmp/second", link, warning);
+    const std::string folder = dir.file("folder");
+    ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+    ASSERT_EQ(::close(::open((folder + "/entry").c_str(), O_CREAT | O_WRONLY, 0600)), 0);
+    const bool over_folder = point_link("/tmp/third", folder, warning);
+
+    EXPECT_TRUE(again);
+    EXPECT_EQ(link_target(link), "/tmp/second");
+    EXPECT_FALSE(over_folder);
+    EXPECT_EQ(warning.rfind("cannot point " + folder + " at /tmp/third: ", 0), 0U) << warning;
+    EXPECT_EQ(entries(), (std::set<std::string>{"folder", "tarn1_sim_com"}));
 }
 
 } // namespace

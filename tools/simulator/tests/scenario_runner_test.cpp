@@ -200,5 +200,64 @@ TEST_F(Scenario_runner_test, ScenarioWithoutPlaceholderRunsToItsEnd)
     EXPECT_EQ("", err.str());
 }
 
+/// Makes the mock VM's statewarden_ctl print output with exit status.
+auto ctl_prints(int status, const std::string& output)
+{
+    return [status, output](const std::vector<std::string>&, int& exit_status, std::string& printed, std::string&)
+    {
+        exit_status = status;
+        printed = output;
+        return true;
+    };
+}
+
+TEST_F(Scenario_runner_test, ExpectJsonAsksTheToolUntilTheValueIsThere)
+{
+    InSequence order;
+    EXPECT_CALL(vm, run_ctl(ElementsAre("status", "--json"), _, _, _))
+        .WillOnce(ctl_prints(0, R"({"state": "running", "holders": []})"))
+        .WillOnce(ctl_prints(0, R"({"state": "running", "holders": [{"kind": "ecu_alive"}]})"));
+
+    EXPECT_TRUE(sut.execute("expect json status /holders/size() 1 within 2s", error)) << error;
+}
+
+TEST_F(Scenario_runner_test, ExpectJsonFailsWithTheLastValueSeen)
+{
+    ON_CALL(vm, run_ctl(_, _, _, _))
+        .WillByDefault(
+            ctl_prints(0, R"([{"to": "prepared4sd", "clients": [{"name": "stuck", "answer": "kPrepSD"}]}])"));
+
+    EXPECT_FALSE(sut.execute("expect json history /-1/clients[name=stuck]/answer timeout within 250ms", error));
+    EXPECT_EQ(error, "/-1/clients[name=stuck]/answer of history is not timeout within 250 ms (value \"kPrepSD\")");
+}
+
+TEST_F(Scenario_runner_test, ExpectJsonNamesAToolThatDidNotAnswer)
+{
+    ON_CALL(vm, run_ctl(_, _, _, _)).WillByDefault(ctl_prints(3, "statewarden_ctl: Statewarden is not running\n"));
+
+    EXPECT_FALSE(sut.execute("expect json status /state running within 100ms", error));
+    EXPECT_EQ(error,
+              "/state of status is not running within 100 ms (statewarden_ctl exited with 3: statewarden_ctl: "
+              "Statewarden is not running)");
+}
+
+TEST_F(Scenario_runner_test, CtlLinesAndExitStatusBecomeEventsAndSvgFilesComeFromTheScenarioFolder)
+{
+    EXPECT_CALL(vm, run_ctl(ElementsAre("history", "--svg", "/scenarios/timeline.svg"), _, _, _))
+        .WillOnce(ctl_prints(0, "timeline of 3 state change(s) written to /scenarios/timeline.svg\n"));
+
+    ASSERT_TRUE(sut.execute("ctl history --svg timeline.svg", error)) << error;
+
+    EXPECT_TRUE(journal.expect("ctl", "timeline of 3 state change(s)", std::chrono::steady_clock::now()));
+    EXPECT_TRUE(journal.expect("ctl", "exit 0", std::chrono::steady_clock::now()));
+}
+
+TEST_F(Scenario_runner_test, ExpectJsonNeedsASubcommandPathAndValue)
+{
+    EXPECT_FALSE(sut.execute("expect json holders /state running", error));
+    EXPECT_EQ(error, "usage: expect json status|history PATH VALUE [within DELAY]");
+    EXPECT_FALSE(sut.execute("expect json status /state", error));
+}
+
 } // namespace
 } // namespace tarn1::simulator

@@ -38,6 +38,7 @@ class Mock_vm : public Vm_interface
     MOCK_METHOD(bool, raw_client_add, (const std::string&, const std::string&, std::string&), (override));
     MOCK_METHOD(bool, iam_request, (const std::vector<std::string>&, std::string&), (override));
     MOCK_METHOD(bool, iam_burst, (std::size_t, const std::vector<std::string>&, std::string&), (override));
+    MOCK_METHOD(bool, run_ctl, (const std::vector<std::string>&, int&, std::string&, std::string&), (override));
     MOCK_METHOD(bool, signal_statewarden, (int, std::string&), (override));
     MOCK_METHOD(void, stop, (), (override));
 };
