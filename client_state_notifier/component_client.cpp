@@ -43,7 +43,8 @@ Component_client::~Component_client()
     }
     catch (const std::exception& error)
     {
-        ara::log::LogStream(ara::log::LogLevel::kWarn, get_logger()) << "stopping client " << m_name << " failed: " << error.what();
+        ara::log::LogStream(ara::log::LogLevel::kWarn, get_logger())
+            << "stopping client " << m_name << " failed: " << error.what();
     }
 }
 
@@ -88,10 +89,11 @@ void Component_client::run() noexcept
             }
             try
             {
-                utilities::send_type_length_values(connection,
-                                                   utilities::Elements{utilities::Type_length_value(utilities::get_protocol_version_one()),
-                                                                       utilities::Type_length_value(m_name),
-                                                                       utilities::Type_length_value(get_state())});
+                utilities::send_type_length_values(
+                    connection,
+                    utilities::Elements{utilities::Type_length_value(utilities::get_protocol_version_one()),
+                                        utilities::Type_length_value(m_name),
+                                        utilities::Type_length_value(get_state())});
                 set_connected(true);
                 ara::log::LogStream(ara::log::LogLevel::kInfo, get_logger()) << "client " << m_name << " connected";
                 if (!serve(connection))
@@ -106,7 +108,8 @@ void Component_client::run() noexcept
                     << "client " << m_name << " lost its connection, connecting again: " << error.what();
             }
             set_connected(false);
-            const auto [revents, stopped] = m_stop.poll(POLLIN, static_cast<std::int32_t>(m_options.reconnect_pause.count()));
+            const auto [revents, stopped] =
+                m_stop.poll(POLLIN, static_cast<std::int32_t>(m_options.reconnect_pause.count()));
             if (stopped && revents != 0)
             {
                 return;
@@ -116,7 +119,8 @@ void Component_client::run() noexcept
     catch (const std::exception& error)
     {
         set_connected(false);
-        ara::log::LogStream(ara::log::LogLevel::kError, get_logger()) << "client " << m_name << " stopped: " << error.what();
+        ara::log::LogStream(ara::log::LogLevel::kError, get_logger())
+            << "client " << m_name << " stopped: " << error.what();
     }
 }
 
@@ -163,7 +167,8 @@ bool Component_client::serve(const Socket& connection)
                 std::lock_guard<std::mutex> lock(m_mutex);
                 m_state = answer.state;
             }
-            utilities::write_state_change_response(answer_bytes, id, answer.state, static_cast<std::uint32_t>(answer.code));
+            utilities::write_state_change_response(
+                answer_bytes, id, answer.state, static_cast<std::uint32_t>(answer.code));
             connection.sendl(answer_bytes.data(), answer_bytes.size(), 0);
         }
     }

@@ -38,7 +38,7 @@ struct Component_client_options
 /// sends its answer, and connects again when the server goes away.
 class Component_client
 {
-public:
+  public:
     /// Starts at once. initial_state is the state reported in the first hello; a client that
     /// has no connection is in "kOn" (utilities::get_default_non_connected_state()).
     Component_client(std::string name,
@@ -58,7 +58,7 @@ public:
     /// Waits until connected, or the timeout passes. Any thread.
     bool wait_until_connected(std::chrono::milliseconds timeout) const;
 
-private:
+  private:
     void run() noexcept;
     /// Serves one connection; false when told to stop, an exception when the connection ends.
     bool serve(const utilities::Socket& connection);

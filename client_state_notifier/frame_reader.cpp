@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-
 #include <sys/socket.h>
 
 namespace utilities

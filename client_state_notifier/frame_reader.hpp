@@ -17,7 +17,7 @@ namespace utilities
 /// bound, an element that runs past its frame, too few elements).
 class Exception_bad_frame : public std::runtime_error
 {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
@@ -47,7 +47,7 @@ struct Frame_view
 /// sends part of a frame and stops holds up nobody. Used by one thread at a time.
 class Frame_reader
 {
-public:
+  public:
     Frame_reader();
 
     /// Reads what the non-blocking socket has now (one recv). False when nothing was there.
@@ -65,7 +65,7 @@ public:
     /// Bytes of a frame begun but not completed.
     bool has_partial_frame() const noexcept { return m_end > m_begin; }
 
-private:
+  private:
     Bytes m_buffer;
     std::size_t m_begin{0};
     std::size_t m_end{0};

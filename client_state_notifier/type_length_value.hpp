@@ -21,7 +21,7 @@ enum class Payload_type : std::uint32_t
 /// One element of a frame: a type and its value bytes.
 class Type_length_value
 {
-public:
+  public:
     Type_length_value(Payload_type type, std::vector<std::uint8_t> value);
     explicit Type_length_value(const std::string& value);
     explicit Type_length_value(std::uint32_t value);
@@ -39,7 +39,7 @@ public:
 
     static constexpr std::size_t s_header_size = 12;
 
-private:
+  private:
     Payload_type m_type;
     std::vector<std::uint8_t> m_value;
 };

@@ -5,7 +5,6 @@
 
 #include <asio/io_context.hpp>
 #include <asio/steady_timer.hpp>
-
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -17,7 +16,7 @@ namespace vela::iam
 /// Reports the daemon's alive checkpoint to health management.
 class Alive_supervisor_interface
 {
-public:
+  public:
     virtual ~Alive_supervisor_interface() = default;
     /// Reports one checkpoint; whatever the platform raises passes to the caller.
     virtual void alive_check() = 0;
@@ -25,14 +24,14 @@ public:
 
 class Alive_supervisor final : public Alive_supervisor_interface
 {
-public:
+  public:
     Alive_supervisor(std::shared_ptr<ara::phm::Phm_client> client,
                      std::uint16_t supervision_entity_id,
                      std::uint16_t checkpoint_id);
 
     void alive_check() override;
 
-private:
+  private:
     std::shared_ptr<ara::phm::Phm_client> m_client;
     ara::phm::SupervisionEntity m_supervision_entity;
     std::uint16_t m_supervision_entity_id;
@@ -57,7 +56,7 @@ struct Alive_timing
 /// builds new ones. Runs on the event-loop thread only.
 class Alive_check final
 {
-public:
+  public:
     /// Creates the first supervisor at once (a failure throws).
     Alive_check(asio::io_context& io_service,
                 std::uint64_t& request_counter,
@@ -70,7 +69,7 @@ public:
     /// Arms the first tick.
     void start();
 
-private:
+  private:
     void create_supervisor();
     void arm(std::chrono::milliseconds delay);
     void tick(const std::error_code& error);

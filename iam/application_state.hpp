@@ -10,7 +10,7 @@ namespace vela::iam
 /// Execution management's client as the daemon sees it.
 class Application_client_abstract
 {
-public:
+  public:
     virtual ~Application_client_abstract() = default;
     /// Reports the daemon's state; kSuccess, or a failure. May throw.
     virtual ara::exec::ApplicationReturnType ReportApplicationState(ara::exec::ApplicationState state) = 0;
@@ -19,13 +19,13 @@ public:
 /// The platform's execution-management client.
 class Platform_application_client final : public Application_client_abstract
 {
-public:
+  public:
     ara::exec::ApplicationReturnType ReportApplicationState(ara::exec::ApplicationState state) override
     {
         return m_client.ReportApplicationState(state);
     }
 
-private:
+  private:
     ara::exec::ApplicationClient m_client;
 };
 
@@ -33,14 +33,14 @@ private:
 /// logged; an exception while reporting Running is logged and passed on.
 class Application_state final
 {
-public:
+  public:
     explicit Application_state(std::unique_ptr<Application_client_abstract> client);
     ~Application_state();
 
     Application_state(const Application_state&) = delete;
     Application_state& operator=(const Application_state&) = delete;
 
-private:
+  private:
     std::unique_ptr<Application_client_abstract> m_client;
 };
 

@@ -7,20 +7,20 @@ namespace
 
 class Platform_alias_query_client final : public Alias_query_client_interface
 {
-public:
+  public:
     Alias_query_status
     AliasQuery(std::uint32_t uid, std::int32_t pid, std::uint32_t gid, std::vector<std::string>& domains) override
     {
         return m_client.AliasQuery(uid, pid, gid, domains);
     }
 
-private:
+  private:
     alias_manager::AliasQueryClient m_client;
 };
 
 class Platform_policy_decision_point final : public Policy_decision_point_interface
 {
-public:
+  public:
     Policy_result CheckPolicy(const std::string& identity,
                               const std::string& endpoint,
                               const std::string& protocol,
@@ -30,7 +30,7 @@ public:
         return m_client.CheckPolicy(identity, endpoint, protocol, resource, operation);
     }
 
-private:
+  private:
     policy_decision_point_if::PolicyDecisionPoint m_client;
 };
 

@@ -17,7 +17,7 @@ using Policy_result = policy_decision_point_if::PolicyDecision;
 /// The platform's alias query service as the daemon sees it. Called on the event-loop thread.
 class Alias_query_client_interface
 {
-public:
+  public:
     virtual ~Alias_query_client_interface() = default;
     /// Fills domains with the identity domains of the process; returns the service's status.
     virtual Alias_query_status
@@ -27,7 +27,7 @@ public:
 /// The platform's policy decision point as the daemon sees it. Called on the event-loop thread.
 class Policy_decision_point_interface
 {
-public:
+  public:
     virtual ~Policy_decision_point_interface() = default;
     /// The platform's verdict on one query (identity, endpoint, protocol, resource, operation).
     virtual Policy_result CheckPolicy(const std::string& identity,
@@ -40,7 +40,7 @@ public:
 /// Makes the two clients of one request handler (one pair per session).
 class Iam_clients_factory_interface
 {
-public:
+  public:
     virtual ~Iam_clients_factory_interface() = default;
     virtual std::unique_ptr<Policy_decision_point_interface> create_policy_decision_point() = 0;
     virtual std::unique_ptr<Alias_query_client_interface> create_alias_query_client() = 0;
@@ -49,7 +49,7 @@ public:
 /// Makes clients of the platform's libraries.
 class Platform_clients_factory final : public Iam_clients_factory_interface
 {
-public:
+  public:
     std::unique_ptr<Policy_decision_point_interface> create_policy_decision_point() override;
     std::unique_ptr<Alias_query_client_interface> create_alias_query_client() override;
 

@@ -14,8 +14,7 @@ namespace vela::iam
 
 /// Lower-case hexadecimal digits without prefix, at least 4 of them (26 -> "001a",
 /// 0x1a2b3 -> "1a2b3").
-template <typename T>
-std::string int_to_hex(T value)
+template <typename T> std::string int_to_hex(T value)
 {
     static_assert(std::is_same_v<T, std::uint16_t> || std::is_same_v<T, std::uint32_t>,
                   "int_to_hex takes 16-bit and 32-bit unsigned values");
@@ -37,20 +36,20 @@ std::string int_to_hex(T value)
 /// The alias query client, its status codes turned into exceptions.
 class Alias_manager_proxy final
 {
-public:
+  public:
     explicit Alias_manager_proxy(std::unique_ptr<Alias_query_client_interface> client);
 
     /// The domains of the process; throws Tarn1_iam_exception on status 1 or 2.
     std::vector<std::string> alias_query(std::uint32_t uid, std::int32_t pid, std::uint32_t gid);
 
-private:
+  private:
     std::unique_ptr<Alias_query_client_interface> m_client;
 };
 
 /// The policy decision point client, its failures turned into exceptions.
 class Policy_decision_proxy final
 {
-public:
+  public:
     explicit Policy_decision_proxy(std::unique_ptr<Policy_decision_point_interface> client);
 
     /// True when allowed, false when denied; throws Tarn1_iam_exception on result 2 or 3.
@@ -60,7 +59,7 @@ public:
                const std::string& resource,
                const std::string& operation);
 
-private:
+  private:
     std::unique_ptr<Policy_decision_point_interface> m_client;
 };
 
@@ -68,7 +67,7 @@ private:
 /// One per session; runs on the event-loop thread.
 class Request_handler final
 {
-public:
+  public:
     /// Clients of the platform's libraries.
     Request_handler();
     /// Clients from factory: the policy decision point first, then the alias query client.
@@ -77,7 +76,7 @@ public:
     /// Decision allowed or denied; every other outcome is a thrown Tarn1_iam_exception.
     Check_response handle(const Check_request& request);
 
-private:
+  private:
     Check_response handle_egress(const Check_request_posix& request);
     Check_response handle_ingress(const Check_request_tcpip& request);
 

@@ -1,13 +1,11 @@
 #include "iam/signal_handler.hpp"
 
 #include <asio/buffer.hpp>
-
 #include <atomic>
 #include <cerrno>
 #include <csignal>
-#include <system_error>
-
 #include <fcntl.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace vela::iam

@@ -9,7 +9,7 @@ namespace vela::iam
 /// Installs one handler function for the signals that end the daemon.
 class Signal_handler_if
 {
-public:
+  public:
     virtual ~Signal_handler_if() = default;
     /// Installs the function for SIGTERM, the only signal the daemon handles.
     virtual void register_signal_handler() = 0;
@@ -19,7 +19,7 @@ public:
 
 class Signal_handler final : public Signal_handler_if
 {
-public:
+  public:
     using Function = void (*)(int);
 
     /// function runs in signal context: it may only make async-signal-safe calls.
@@ -31,7 +31,7 @@ public:
     void register_signal_handler() override;
     void register_signal_handler(int signal) override;
 
-private:
+  private:
     Function m_function;
 };
 
@@ -40,7 +40,7 @@ private:
 /// before the loop runs stops it as soon as it starts. One instance at a time.
 class Signal_pipe final
 {
-public:
+  public:
     /// Opens the pipe and starts watching it on io_service. Throws std::system_error "pipe".
     explicit Signal_pipe(asio::io_context& io_service);
     ~Signal_pipe();
@@ -51,7 +51,7 @@ public:
     /// The signal function: wakes the loop, which then stops.
     static void notify(int signal) noexcept;
 
-private:
+  private:
     asio::io_context& m_io_service;
     asio::posix::stream_descriptor m_reader;
     int m_write_descriptor;

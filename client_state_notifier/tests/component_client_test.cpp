@@ -1,12 +1,10 @@
+#include "ara/log/testing/log_capture.h"
 #include "client_state_notifier/component_client.hpp"
 #include "client_state_notifier/tests/raw_client.hpp"
 #include "tests/support/temp_dir.hpp"
 
-#include "ara/log/testing/log_capture.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
 #include <mutex>
 
 namespace client_state_notifier
@@ -16,20 +14,21 @@ namespace
 
 using namespace std::chrono_literals;
 using testing::Callback_recorder;
-using testing::everyone;
-using testing::wait_until;
 using ::testing::ElementsAre;
+using testing::everyone;
 using ::testing::Pair;
+using testing::wait_until;
 
 using Code = Component_client_return_type;
 
 /// The requests that reached the handlers of all clients, in the order they arrived.
 class Handler_log
 {
-public:
+  public:
     State_change_handler handler(const std::string& name, Code code = Code::success)
     {
-        return [this, name, code](const std::string& requested) {
+        return [this, name, code](const std::string& requested)
+        {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_entries.push_back(name + " " + requested);
             return State_change_answer{requested, code};
@@ -42,7 +41,7 @@ public:
         return m_entries;
     }
 
-private:
+  private:
     // Guards m_entries: the clients' threads append, the test thread reads.
     mutable std::mutex m_mutex;
     std::vector<std::string> m_entries;
@@ -50,7 +49,7 @@ private:
 
 class Component_client_test : public ::testing::Test
 {
-protected:
+  protected:
     std::unique_ptr<Client_states> start_server(const std::string& default_state = "kOn")
     {
         Server_options options;
@@ -58,9 +57,8 @@ protected:
         return create_client_states(default_state, m_recorder.status_callback(), options);
     }
 
-    std::unique_ptr<Component_client> make_client(const std::string& name,
-                                                  State_change_handler handler,
-                                                  const std::string& initial_state = "kOn")
+    std::unique_ptr<Component_client>
+    make_client(const std::string& name, State_change_handler handler, const std::string& initial_state = "kOn")
     {
         Component_client_options options;
         options.socket_path = m_path;
@@ -138,16 +136,19 @@ TEST_P(Component_client_failure_test, FailedRequestIsAnsweredWithItsCodeAndKeeps
     EXPECT_EQ(sut->get_state(), "kOn");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Failures,
-    Component_client_failure_test,
-    ::testing::Values(Failure_case{"HandlerReportsInvalid",
-                                   [](const std::string&) { return State_change_answer{"kOn", Code::invalid}; },
-                                   Code::invalid},
-                      Failure_case{"HandlerThrows",
-                                   [](const std::string&) -> State_change_answer { throw std::runtime_error("cannot stop"); },
-                                   Code::general_error}),
-    [](const ::testing::TestParamInfo<Failure_case>& param_info) { return std::string(param_info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Failures,
+                         Component_client_failure_test,
+                         ::testing::Values(Failure_case{"HandlerReportsInvalid",
+                                                        [](const std::string&) {
+                                                            return State_change_answer{"kOn", Code::invalid};
+                                                        },
+                                                        Code::invalid},
+                                           Failure_case{"HandlerThrows",
+                                                        [](const std::string&) -> State_change_answer
+                                                        { throw std::runtime_error("cannot stop"); },
+                                                        Code::general_error}),
+                         [](const ::testing::TestParamInfo<Failure_case>& param_info)
+                         { return std::string(param_info.param.name); });
 
 TEST_F(Component_client_test, ClientReconnectsToARestartedServerAndIsToldItsDefaultState)
 {
@@ -163,7 +164,10 @@ TEST_F(Component_client_test, ClientReconnectsToARestartedServerAndIsToldItsDefa
 
     ASSERT_TRUE(wait_until([&] { return sut->get_state() == "kOn"; }));
     EXPECT_THAT(m_handled.entries(), ElementsAre("app kPrepSD", "app kOn"));
-    ASSERT_TRUE(wait_until([&] { return server->get_connected_clients() == std::vector<std::pair<std::string, std::string>>{{"app", "kOn"}}; }));
+    ASSERT_TRUE(wait_until(
+        [&] {
+            return server->get_connected_clients() == std::vector<std::pair<std::string, std::string>>{{"app", "kOn"}};
+        }));
 }
 
 TEST_F(Component_client_test, StandbyAndResumeReachTheGroupsInTheirOrder)

@@ -1,8 +1,7 @@
+#include "ara/log/testing/log_capture.h"
 #include "client_state_notifier/client_states.hpp"
 #include "client_state_notifier/tests/raw_client.hpp"
 #include "tests/support/temp_dir.hpp"
-
-#include "ara/log/testing/log_capture.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -14,11 +13,11 @@ namespace
 
 using namespace std::chrono_literals;
 using testing::Callback_recorder;
+using ::testing::ElementsAre;
 using testing::everyone;
+using ::testing::Pair;
 using testing::Raw_client;
 using testing::wait_until;
-using ::testing::ElementsAre;
-using ::testing::Pair;
 using utilities::Bytes;
 
 using Code = Component_client_return_type;
@@ -59,7 +58,7 @@ void PrintTo(const Misbehaviour_case& value, std::ostream* out)
 
 class Misbehaving_client_test : public ::testing::TestWithParam<Misbehaviour_case>
 {
-protected:
+  protected:
     Server_options options() const
     {
         Server_options result;
@@ -72,10 +71,13 @@ protected:
     {
         auto client = std::make_unique<Raw_client>(m_path);
         client->send_hello(name, "kOn");
-        EXPECT_TRUE(wait_until([&] {
-            const auto clients = sut->get_connected_clients();
-            return std::any_of(clients.begin(), clients.end(), [&](const auto& entry) { return entry.first == name; });
-        }));
+        EXPECT_TRUE(wait_until(
+            [&]
+            {
+                const auto clients = sut->get_connected_clients();
+                return std::any_of(
+                    clients.begin(), clients.end(), [&](const auto& entry) { return entry.first == name; });
+            }));
         return client;
     }
 
@@ -124,8 +126,9 @@ TEST_P(Misbehaving_client_test, RoundCompletesWithTheWellBehavedClientsResults)
     EXPECT_EQ(completion->status, param.status);
     if (param.status == Callback_status::timeout)
     {
-        EXPECT_THAT(completion->results,
-                    ElementsAre(Pair("bad", Code::timed_out), Pair("good_a", Code::success), Pair("good_b", Code::success)));
+        EXPECT_THAT(
+            completion->results,
+            ElementsAre(Pair("bad", Code::timed_out), Pair("good_a", Code::success), Pair("good_b", Code::success)));
     }
     else
     {
@@ -148,7 +151,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Misbehaviour_case{"PartialFrameThenSilence",
                           true,
-                          [](Raw_client& client, std::uint32_t id) {
+                          [](Raw_client& client, std::uint32_t id)
+                          {
                               const auto bytes = response(id);
                               client.send_bytes(Bytes(bytes.begin(), bytes.begin() + 20));
                           },
@@ -159,38 +163,44 @@ INSTANTIATE_TEST_SUITE_P(
                           [](Raw_client& client, std::uint32_t) { client.send_bytes(header(2, 1ULL << 40)); },
                           Callback_status::success,
                           "above the bound of 65536 bytes"},
-        Misbehaviour_case{"ElementRunningPastItsFrame",
-                          true,
-                          [](Raw_client& client, std::uint32_t) {
-                              auto bytes = header(2, 14);
-                              const auto element = header(0, 9);
-                              bytes.insert(bytes.end(), element.begin(), element.end());
-                              bytes.insert(bytes.end(), {'k', 'O'});
-                              client.send_bytes(bytes);
-                          },
-                          Callback_status::success,
-                          "client bad: client sent a frame that breaks the protocol: reached end of data while parsing"},
+        Misbehaviour_case{
+            "ElementRunningPastItsFrame",
+            true,
+            [](Raw_client& client, std::uint32_t)
+            {
+                auto bytes = header(2, 14);
+                const auto element = header(0, 9);
+                bytes.insert(bytes.end(), element.begin(), element.end());
+                bytes.insert(bytes.end(), {'k', 'O'});
+                client.send_bytes(bytes);
+            },
+            Callback_status::success,
+            "client bad: client sent a frame that breaks the protocol: reached end of data while parsing"},
         Misbehaviour_case{"TooFewElements",
                           true,
-                          [](Raw_client& client, std::uint32_t id) {
+                          [](Raw_client& client, std::uint32_t id)
+                          {
                               client.send_bytes(utilities::serialize(
-                                  utilities::Elements{utilities::Type_length_value(id), utilities::Type_length_value(std::string("kPrepSD"))}));
+                                  utilities::Elements{utilities::Type_length_value(id),
+                                                      utilities::Type_length_value(std::string("kPrepSD"))}));
                           },
                           Callback_status::success,
                           "response with 2 elements from bad"},
         Misbehaviour_case{"ShortRequestId",
                           true,
-                          [](Raw_client& client, std::uint32_t) {
-                              client.send_bytes(utilities::serialize(
-                                  utilities::Elements{utilities::Type_length_value(utilities::Payload_type::uint32_type, Bytes{1, 0}),
-                                                      utilities::Type_length_value(std::string("kPrepSD")),
-                                                      utilities::Type_length_value(0U)}));
+                          [](Raw_client& client, std::uint32_t)
+                          {
+                              client.send_bytes(utilities::serialize(utilities::Elements{
+                                  utilities::Type_length_value(utilities::Payload_type::uint32_type, Bytes{1, 0}),
+                                  utilities::Type_length_value(std::string("kPrepSD")),
+                                  utilities::Type_length_value(0U)}));
                           },
                           Callback_status::success,
                           "reached end of data while parsing"},
         Misbehaviour_case{"HangUpMidFrame",
                           true,
-                          [](Raw_client& client, std::uint32_t id) {
+                          [](Raw_client& client, std::uint32_t id)
+                          {
                               const auto bytes = response(id);
                               client.send_bytes(Bytes(bytes.begin(), bytes.begin() + 30));
                               client.close();
@@ -210,17 +220,20 @@ INSTANTIATE_TEST_SUITE_P(
                           "closing connection that sent no complete hello within 300 ms"},
         Misbehaviour_case{"HelloWithTooFewElements",
                           false,
-                          [](Raw_client& client, std::uint32_t) {
+                          [](Raw_client& client, std::uint32_t)
+                          {
                               client.send_bytes(utilities::serialize(utilities::Elements{
-                                  utilities::Type_length_value(utilities::get_protocol_version_one()), utilities::Type_length_value(std::string("bad"))}));
+                                  utilities::Type_length_value(utilities::get_protocol_version_one()),
+                                  utilities::Type_length_value(std::string("bad"))}));
                           },
                           Callback_status::success,
                           "closing connection with a bad hello: hello message with 2 elements"},
-        Misbehaviour_case{"HugeHello",
-                          false,
-                          [](Raw_client& client, std::uint32_t) { client.send_bytes(header(2, 1ULL << 32)); },
-                          Callback_status::success,
-                          "closing connection with a bad hello: frame length 4294967296 above the bound of 65536 bytes"}),
+        Misbehaviour_case{
+            "HugeHello",
+            false,
+            [](Raw_client& client, std::uint32_t) { client.send_bytes(header(2, 1ULL << 32)); },
+            Callback_status::success,
+            "closing connection with a bad hello: frame length 4294967296 above the bound of 65536 bytes"}),
     [](const ::testing::TestParamInfo<Misbehaviour_case>& param_info) { return std::string(param_info.param.name); });
 
 } // namespace

@@ -2,12 +2,11 @@
 #include "client_state_notifier/type_length_value.hpp"
 #include "tests/support/temp_dir.hpp"
 
-#include <gtest/gtest.h>
-
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
 #include <future>
+#include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <system_error>
 #include <thread>
@@ -18,8 +17,7 @@ namespace utilities
 namespace
 {
 
-template <typename Exception, typename Action>
-std::string what_of(Action action)
+template <typename Exception, typename Action> std::string what_of(Action action)
 {
     try
     {
@@ -101,10 +99,12 @@ TEST(Socket_test, ReceiveExactlyCollectsPiecesSentSeparately)
     auto sockets = socket_pair();
     const Bytes first{1, 2};
     const Bytes second{3, 4, 5};
-    std::thread sender([&] {
-        sockets.second.sendl(first.data(), first.size(), 0);
-        sockets.second.sendl(second.data(), second.size(), 0);
-    });
+    std::thread sender(
+        [&]
+        {
+            sockets.second.sendl(first.data(), first.size(), 0);
+            sockets.second.sendl(second.data(), second.size(), 0);
+        });
     Bytes received(5);
 
     sockets.first.recvl(received.data(), received.size(), 0);
@@ -182,7 +182,7 @@ TEST(Poll_test, ReadyDescriptorIsReportedAndSilenceTimesOut)
 
 class Try_connect_test : public ::testing::Test
 {
-protected:
+  protected:
     tarn1::testing::Temp_dir m_dir;
     std::string m_path = m_dir.file("server.socket");
     std::pair<Socket, Socket> m_stop = socket_pair();
@@ -191,7 +191,8 @@ protected:
 TEST_F(Try_connect_test, StopSocketEndsTheWaitWithFalse)
 {
     Socket sut(AF_UNIX, SOCK_STREAM, 0);
-    auto result = std::async(std::launch::async, [&] { return sut.try_connect(create_unix_address(m_path), m_stop.first); });
+    auto result =
+        std::async(std::launch::async, [&] { return sut.try_connect(create_unix_address(m_path), m_stop.first); });
 
     const std::uint8_t byte = 1;
     m_stop.second.sendl(&byte, 1, 0);
@@ -203,7 +204,8 @@ TEST_F(Try_connect_test, StopSocketEndsTheWaitWithFalse)
 TEST_F(Try_connect_test, WaitsUntilTheServerListens)
 {
     Socket sut(AF_UNIX, SOCK_STREAM, 0);
-    auto result = std::async(std::launch::async, [&] { return sut.try_connect(create_unix_address(m_path), m_stop.first); });
+    auto result =
+        std::async(std::launch::async, [&] { return sut.try_connect(create_unix_address(m_path), m_stop.first); });
     // nobody listens yet: the client keeps trying
     EXPECT_EQ(result.wait_for(std::chrono::milliseconds(150)), std::future_status::timeout);
 

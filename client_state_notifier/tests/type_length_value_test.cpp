@@ -4,7 +4,6 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
 #include <sys/socket.h>
 
 namespace utilities
@@ -44,9 +43,9 @@ TEST(Type_length_value_test, StateChangeRequestForKOnIsTheDocumented43Bytes)
 {
     const auto bytes = serialize(client_state_notifier::create_state_change_request(1, "kOn"));
 
-    EXPECT_THAT(bytes, ElementsAreArray({0x02, 0, 0, 0, 0x1F, 0, 0, 0, 0, 0, 0, 0,
-                                         0x01, 0, 0, 0, 0x04, 0, 0, 0, 0, 0, 0, 0, 0x01, 0, 0, 0,
-                                         0x00, 0, 0, 0, 0x03, 0, 0, 0, 0, 0, 0, 0, 0x6B, 0x4F, 0x6E}));
+    EXPECT_THAT(bytes, ElementsAreArray({0x02, 0,    0,    0, 0x1F, 0, 0, 0, 0, 0,    0,    0,    0x01, 0,    0,
+                                         0,    0x04, 0,    0, 0,    0, 0, 0, 0, 0x01, 0,    0,    0,    0x00, 0,
+                                         0,    0,    0x03, 0, 0,    0, 0, 0, 0, 0,    0x6B, 0x4F, 0x6E}));
 }
 
 TEST(Type_length_value_test, PrebuiltRequestAndResponseFramesMatchTheirElements)
@@ -58,7 +57,8 @@ TEST(Type_length_value_test, PrebuiltRequestAndResponseFramesMatchTheirElements)
     write_state_change_response(response, 7, "kOn", 2);
 
     EXPECT_EQ(request, serialize(client_state_notifier::create_state_change_request(0x01020304U, "kPrepSD")));
-    EXPECT_EQ(response, serialize(Elements{Type_length_value(7U), Type_length_value(std::string("kOn")), Type_length_value(2U)}));
+    EXPECT_EQ(response,
+              serialize(Elements{Type_length_value(7U), Type_length_value(std::string("kOn")), Type_length_value(2U)}));
 }
 
 TEST(Type_length_value_test, ElementsSurviveARoundTrip)
@@ -92,7 +92,6 @@ void PrintTo(const Frame_case& value, std::ostream* out)
 {
     *out << value.name;
 }
-
 
 class Frame_parsing_test : public ::testing::TestWithParam<Frame_case>
 {
@@ -134,7 +133,10 @@ INSTANTIATE_TEST_SUITE_P(
         Frame_case{"EmptyFrame", Bytes{2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, {}, false},
         Frame_case{"EmptyString", concat({header(2, 12), header(0, 0)}), {""}, false},
         Frame_case{"HeaderTypeIsIgnored", concat({header(7, 14), header(0, 2), Bytes{'h', 'i'}}), {"hi"}, false},
-        Frame_case{"LastValueLongerThanFrame", concat({header(2, 26), header(0, 1), Bytes{'a'}, header(0, 5), Bytes{'b'}}), {}, true},
+        Frame_case{"LastValueLongerThanFrame",
+                   concat({header(2, 26), header(0, 1), Bytes{'a'}, header(0, 5), Bytes{'b'}}),
+                   {},
+                   true},
         Frame_case{"DeclaredLengthBeyondData", concat({header(2, 40), header(0, 1), Bytes{'a'}}), {}, true},
         Frame_case{"TruncatedElementHeader", concat({header(2, 6), Bytes{0, 0, 0, 0, 1, 0}}), {}, true},
         Frame_case{"NestedVectorKeptRaw", concat({header(2, 15), header(2, 3), Bytes{'x', 'y', 'z'}}), {"xyz"}, false}),
@@ -152,7 +154,7 @@ TEST(Type_length_value_test, Uint32NeedsFourBytesAndIgnoresTheRest)
 
 class Frame_reader_test : public ::testing::Test
 {
-protected:
+  protected:
     void send(const Bytes& bytes) { m_sockets.second.sendl(bytes.data(), bytes.size(), 0); }
 
     std::pair<Socket, Socket> m_sockets = socket_pair();

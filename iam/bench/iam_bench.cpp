@@ -12,31 +12,27 @@
 //   iam_bench [--daemon PATH] [--round-trips N] [--seconds S] [--connections C] [--idle I]
 
 #include "ara/log/logging.h"
-#include "vela/iam/messages.hpp"
 #include "iam/request_handler.hpp"
+#include "vela/iam/messages.hpp"
 
+#include <algorithm>
+#include <array>
 #include <asio/buffer.hpp>
 #include <asio/io_context.hpp>
 #include <asio/local/stream_protocol.hpp>
 #include <asio/write.hpp>
-
-#include <algorithm>
-#include <array>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <fstream>
 #include <iostream>
 #include <memory>
-#include <string>
-#include <thread>
-#include <vector>
-
-#include <fcntl.h>
 #include <sched.h>
+#include <string>
 #include <sys/epoll.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
@@ -44,7 +40,9 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace
 {
@@ -73,7 +71,7 @@ struct Options
 
 class Echo_session : public std::enable_shared_from_this<Echo_session>
 {
-public:
+  public:
     explicit Echo_session(asio::io_context& io)
         : m_socket(io)
     {
@@ -99,14 +97,14 @@ public:
                                  });
     }
 
-private:
+  private:
     asio::local::stream_protocol::socket m_socket;
     std::array<char, 1024> m_buffer{};
 };
 
 class Echo_server
 {
-public:
+  public:
     Echo_server(asio::io_context& io, const std::string& path)
         : m_io(io)
         , m_acceptor(io, asio::local::stream_protocol::endpoint(path))
@@ -114,7 +112,7 @@ public:
         accept();
     }
 
-private:
+  private:
     void accept()
     {
         auto session = std::make_shared<Echo_session>(m_io);

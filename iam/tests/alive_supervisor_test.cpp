@@ -1,13 +1,10 @@
-#include "iam/alive_supervisor.hpp"
-
 #include "ara/log/testing/log_capture.h"
+#include "iam/alive_supervisor.hpp"
 #include "iam/tests/mocks/mock_alive_supervisor.hpp"
 
+#include <asio/io_context.hpp>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
-#include <asio/io_context.hpp>
-
 #include <stdexcept>
 #include <vector>
 
@@ -34,7 +31,7 @@ enum class Behaviour
 
 class Alive_check_test : public ::testing::Test
 {
-protected:
+  protected:
     /// Supervisors the factory makes, one behaviour each, in order; later ones report.
     void supervisors_behave(std::vector<Behaviour> behaviours) { m_behaviours = std::move(behaviours); }
 

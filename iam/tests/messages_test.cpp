@@ -2,7 +2,6 @@
 
 #include <boost/archive/text_iarchive.hpp>
 #include <gtest/gtest.h>
-
 #include <sstream>
 #include <stdexcept>
 

@@ -1,7 +1,6 @@
-#include "iam/request_handler.hpp"
-
 #include "ara/log/testing/log_capture.h"
 #include "iam/iam_exception.hpp"
+#include "iam/request_handler.hpp"
 #include "iam/tests/mocks/mock_iam_clients.hpp"
 
 #include <gmock/gmock.h>
@@ -42,7 +41,7 @@ Check_requestT<Check_request_tcpip> tcpip_request(Operation operation,
 /// A request of a transport the handler does not know.
 class Unknown_transport_request final : public Check_request
 {
-public:
+  public:
     std::any request() const override { return {}; }
     Transport transport() const override { return Transport::unknown; }
     const char* transport_name() const override { return transport_unknown_name; }
@@ -50,7 +49,7 @@ public:
 
 class Request_handler_test : public ::testing::Test
 {
-protected:
+  protected:
     void alias_answers(Alias_query_status status, std::vector<std::string> domains)
     {
         ON_CALL(m_factory.alias(), AliasQuery(_, _, _, _))

@@ -3,12 +3,10 @@
 #include "iam/signal_handler.hpp"
 #include "iam/tests/mocks/mock_application_client.hpp"
 
+#include <asio/io_context.hpp>
+#include <csignal>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
-#include <asio/io_context.hpp>
-
-#include <csignal>
 #include <stdexcept>
 
 namespace vela::iam
@@ -26,7 +24,7 @@ using Log_level = ara::log::LogLevel;
 
 class Signal_handler_test : public ::testing::Test
 {
-protected:
+  protected:
     ~Signal_handler_test() override { std::signal(SIGTERM, SIG_DFL); }
 
     asio::io_context m_io;
@@ -70,7 +68,7 @@ TEST_F(Signal_handler_test, RefusedRegistrationThrowsSystemError)
 
 class Application_state_test : public ::testing::Test
 {
-protected:
+  protected:
     std::unique_ptr<Mock_application_client> client_answering(ApplicationReturnType running,
                                                               ApplicationReturnType terminating)
     {

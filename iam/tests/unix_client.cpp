@@ -1,14 +1,12 @@
 #include "iam/tests/unix_client.hpp"
 
-#include <gtest/gtest.h>
-
 #include <cerrno>
 #include <cstring>
-#include <thread>
-
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <thread>
 #include <unistd.h>
 
 namespace vela::iam::testing

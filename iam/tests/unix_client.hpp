@@ -12,7 +12,7 @@ namespace vela::iam::testing
 /// A blocking client of the daemon's socket for tests; every wait has a deadline.
 class Unix_client final
 {
-public:
+  public:
     /// Connects to path, retrying until timeout (the server may still be starting).
     explicit Unix_client(const std::string& path, std::chrono::milliseconds timeout = std::chrono::seconds(5));
     ~Unix_client();
@@ -33,7 +33,7 @@ public:
     bool wait_closed(std::chrono::milliseconds timeout = std::chrono::seconds(5)) const;
     void close();
 
-private:
+  private:
     int m_descriptor{-1};
 };
 

@@ -13,7 +13,7 @@ namespace vela::ap::statemanager::config
 /// main thread at start-up.
 class Config_chooser final
 {
-public:
+  public:
     /// Reads the host name into buffer (of the given size), as gethostname does: 0 on success,
     /// -1 with errno set on failure.
     using Host_name_source = std::function<int(char* buffer, std::size_t size)>;
@@ -41,7 +41,7 @@ public:
     /// for a host that is not in the table).
     std::string get_config_path() const;
 
-private:
+  private:
     /// Size of the host-name buffer; a longer name is reported as an error by gethostname.
     static constexpr std::size_t s_host_name_buffer_size = 20;
 

@@ -33,8 +33,8 @@ bool State_manager_config::set_nm_user_data_config(const Nm_user_data_config& va
     const bool no_overflow = ac_end <= limit && cab_end <= limit && cab_bits <= limit;
     // A layout without user data, or with the car-wake-up bit outside it, cannot be carried.
     const bool cwu_inside = value.user_data_bytes != 0 && value.cwu_bit_position < user_data_bits;
-    const bool fields_inside = ac_end <= value.cabbits_offset && cab_end <= value.user_data_bytes &&
-                               value.max_cab_size_bits <= cab_bits;
+    const bool fields_inside =
+        ac_end <= value.cabbits_offset && cab_end <= value.user_data_bytes && value.max_cab_size_bits <= cab_bits;
 
     if (!(no_overflow && cwu_inside && fields_inside))
     {

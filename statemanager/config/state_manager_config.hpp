@@ -8,7 +8,7 @@ namespace vela::ap::statemanager::config
 /// The configuration record with its built-in defaults.
 class State_manager_config final : public State_manager_config_abstract
 {
-public:
+  public:
     State_manager_config() = default;
 
     std::uint32_t get_knockout_timer() const override { return m_knockout_timer; }
@@ -68,7 +68,7 @@ public:
         m_alive_supervision_instance_id = value;
     }
 
-private:
+  private:
     std::uint32_t m_knockout_timer{3};
     bool m_nm_usage_allowed{true};
     bool m_request_network_on_entry_run_state{true};

@@ -13,7 +13,7 @@ namespace vela::ap::statemanager::config
 /// other thread starts, read-only afterwards, so readers on any thread need no lock.
 class State_manager_config_abstract
 {
-public:
+  public:
     virtual ~State_manager_config_abstract() = default;
 
     /// Cycles the post-run state waits without a transition before it gives up (a count).
@@ -85,7 +85,7 @@ public:
     virtual std::string get_alive_supervision_instance_id() const = 0;
     virtual void set_alive_supervision_instance_id(const std::string& value) = 0;
 
-protected:
+  protected:
     State_manager_config_abstract() = default;
     State_manager_config_abstract(const State_manager_config_abstract&) = default;
     State_manager_config_abstract& operator=(const State_manager_config_abstract&) = default;

@@ -15,9 +15,8 @@ constexpr const char* s_function_group = "MachineState";
 
 void Em_interface::request_running()
 {
-    request_state("Setting EM machine state to running",
-                  "Running",
-                  "StateClient::SetState(MachineState, Running) exception: ");
+    request_state(
+        "Setting EM machine state to running", "Running", "StateClient::SetState(MachineState, Running) exception: ");
 }
 
 void Em_interface::request_shutdown()

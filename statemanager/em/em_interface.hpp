@@ -13,7 +13,7 @@ namespace vela::ap::statemanager
 /// never passed on. Main thread only.
 class Em_interface : public Em_interface_abstract
 {
-public:
+  public:
     Em_interface() = default;
 
     void request_shutdown() override;
@@ -29,7 +29,7 @@ public:
     /// True when the state is "Startup" or "Running" and the transition value is 1 (reached).
     static bool em_started(const std::string& state, ara::exec::Function_group_state_transition transition);
 
-private:
+  private:
     /// Sends one SetState request; a std::runtime_error is logged with its text and swallowed.
     void request_state(const char* info_text, const char* state, const char* error_text);
 

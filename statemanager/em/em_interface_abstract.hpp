@@ -11,7 +11,7 @@ namespace vela::ap::statemanager
 /// Every operation is called on the main thread, from the states' entry actions.
 class Em_interface_abstract
 {
-public:
+  public:
     virtual ~Em_interface_abstract() = default;
 
     /// Requests the state "Shutdown" of the function group "MachineState". A failure is logged
@@ -37,7 +37,7 @@ public:
                                                 std::string& state,
                                                 ara::exec::Function_group_state_transition& transition) = 0;
 
-protected:
+  protected:
     Em_interface_abstract() = default;
     Em_interface_abstract(const Em_interface_abstract&) = default;
     Em_interface_abstract& operator=(const Em_interface_abstract&) = default;

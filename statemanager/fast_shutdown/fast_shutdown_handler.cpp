@@ -6,9 +6,9 @@
 #include <csignal>
 #include <cstring>
 #include <ctime>
-#include <string>
 #include <fcntl.h>
 #include <pthread.h>
+#include <string>
 #include <unistd.h>
 #include <utility>
 
@@ -26,7 +26,6 @@ std::string error_text(int error)
 }
 
 } // namespace
-
 
 Fast_shutdown_handler::Fast_shutdown_handler(std::string path)
     : m_path(std::move(path))
@@ -119,7 +118,8 @@ void Fast_shutdown_handler::write_info(ssize_t written, const std::string& comma
     else if (static_cast<std::size_t>(completed) < remaining.size())
     {
         ara::log::LogError() << "Failed to write command: " << remaining.substr(static_cast<std::size_t>(completed))
-                             << " Error: " << "short write";
+                             << " Error: "
+                             << "short write";
     }
 }
 

@@ -15,7 +15,7 @@ namespace vela::ap::statemanager::fast_shutdown
 /// fail or come out short instead of waiting. Failures are only logged. Main thread only.
 class Fast_shutdown_handler final : public Fast_shutdown_handler_interface
 {
-public:
+  public:
     /// The power-management daemon's command pipe.
     static constexpr const char* s_default_path = "/run/adaptive/poweroff";
 
@@ -43,7 +43,7 @@ public:
     /// remaining bytes are written once more, with one write.
     void write_info(ssize_t written, const std::string& command) const;
 
-private:
+  private:
     /// One write(2) to the pipe. A reader that went away gives EPIPE, never a SIGPIPE that
     /// would end the daemon.
     ssize_t write_once(const char* data, std::size_t size) const;

@@ -9,7 +9,7 @@ namespace vela::ap::statemanager::fast_shutdown
 /// operation blocks or reports failure (failures are logged). Called on the main thread only.
 class Fast_shutdown_handler_interface
 {
-public:
+  public:
     virtual ~Fast_shutdown_handler_interface() = default;
 
     /// Asks the power-management daemon to look itself up, so that a later fast shutdown is
@@ -23,7 +23,7 @@ public:
     /// True when the command pipe is open and a fast shutdown can be made.
     virtual bool is_possible() const = 0;
 
-protected:
+  protected:
     Fast_shutdown_handler_interface() = default;
     Fast_shutdown_handler_interface(const Fast_shutdown_handler_interface&) = default;
     Fast_shutdown_handler_interface& operator=(const Fast_shutdown_handler_interface&) = default;

@@ -12,7 +12,7 @@ namespace vela::ap::statemanager::nm
 /// does).
 class Application_stats
 {
-public:
+  public:
     /// Number of CAB bytes kept per application; longer requests are cut to this length.
     static constexpr std::size_t s_application_bits_bytes = 7;
     /// Number of AC bytes: AC values 1 to 16.
@@ -35,7 +35,7 @@ public:
     /// does not count.
     bool is_app_active() const;
 
-private:
+  private:
     bool m_cwu_active{false};
     Bit_vector m_application_bits = Bit_vector(s_application_bits_bytes, 0);
     Bit_vector m_ac_bits = Bit_vector(s_ac_bits_bytes, 0);

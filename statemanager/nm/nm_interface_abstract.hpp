@@ -14,7 +14,7 @@ namespace vela::ap::statemanager
 /// own mutex.
 class Nm_interface_abstract
 {
-public:
+  public:
     virtual ~Nm_interface_abstract() = default;
 
     /// Releases the network for the bits set in pattern (ReleaseNetwork).
@@ -32,10 +32,9 @@ public:
 
     /// Stores the callback that receives every new NetworkState value (replacing an earlier
     /// one); it runs on a middleware thread.
-    virtual void set_network_state_updated_func(
-        const std::function<void(const std::vector<std::uint8_t>&)>& func) = 0;
+    virtual void set_network_state_updated_func(const std::function<void(const std::vector<std::uint8_t>&)>& func) = 0;
 
-protected:
+  protected:
     Nm_interface_abstract() = default;
     Nm_interface_abstract(const Nm_interface_abstract&) = default;
     Nm_interface_abstract& operator=(const Nm_interface_abstract&) = default;

@@ -14,7 +14,7 @@ namespace vela::ap::statemanager::phm
 /// disturb the state machine. Main thread only.
 class Supervision_manager final : public Supervision_manager_interface
 {
-public:
+  public:
     static constexpr std::uint16_t s_supervision_entity_id = 1;
     static constexpr std::uint16_t s_checkpoint_id = 1;
 
@@ -23,7 +23,7 @@ public:
 
     void report_alive_status() override;
 
-private:
+  private:
     std::unique_ptr<ara::phm::SupervisionEntityInterface> m_entity;
     bool m_reporting_enabled{true};
 };

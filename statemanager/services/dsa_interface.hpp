@@ -15,7 +15,7 @@ namespace vela::ap::statemanager::services
 /// are known and ignored, anything else is refused with a warning. Every call is answered.
 class Dsa_interface final : public skeleton::DSAInterfaceSkeleton
 {
-public:
+  public:
     /// Writes the restart commands to the file at restart_command_path.
     explicit Dsa_interface(std::string restart_command_path);
     /// Uses the given restart command writer.
@@ -30,7 +30,7 @@ public:
     /// A satisfied future: the reply to RequestRestart.
     vela::com::Future<void> promise_get_future();
 
-private:
+  private:
     // Serializes restarts: two restart sequences (middleware workers) never interleave their words.
     std::mutex m_restart_mutex;
     std::unique_ptr<smw::Shared_memory_reboot_interface> m_writer;

@@ -14,7 +14,7 @@ namespace vela::ap::statemanager::services
 /// the application released.
 class Ecu_alive_interface : public skeleton::StateManagementAliveInterfaceSkeleton
 {
-public:
+  public:
     /// callback may be null (then only the flag changes); it must outlive this object.
     Ecu_alive_interface(const std::string& instance, Ecu_alive_interface_callback* callback);
     ~Ecu_alive_interface() override;
@@ -36,7 +36,7 @@ public:
     /// A satisfied future: the reply to ReleaseAlive.
     virtual vela::com::Future<void> promise_release_alive();
 
-private:
+  private:
     Ecu_alive_interface_callback* m_callback;
     // Written by RequestAlive/ReleaseAlive on middleware threads, read by the main loop.
     std::atomic<bool> m_alive_requested{false};

@@ -10,7 +10,7 @@ namespace vela::ap::statemanager::services
 /// has updated its own flag.
 class Ecu_alive_interface_callback
 {
-public:
+  public:
     virtual ~Ecu_alive_interface_callback() = default;
 
     /// The application named by app_id asks to keep the ECU awake.
@@ -18,7 +18,7 @@ public:
     /// The application named by app_id no longer needs the ECU awake.
     virtual void ecu_alive_release(const std::string& app_id) = 0;
 
-protected:
+  protected:
     Ecu_alive_interface_callback() = default;
     Ecu_alive_interface_callback(const Ecu_alive_interface_callback&) = default;
     Ecu_alive_interface_callback& operator=(const Ecu_alive_interface_callback&) = default;

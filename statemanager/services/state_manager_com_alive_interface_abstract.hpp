@@ -16,7 +16,7 @@ namespace vela::ap::statemanager
 /// hand their arguments to the callbacks below.
 class State_manager_com_alive_interface_abstract : public skeleton::StateManagementComAliveInterfaceSkeleton
 {
-public:
+  public:
     using Request_callback = std::function<void(const std::vector<std::uint8_t>&, std::uint8_t)>;
     using Release_callback = std::function<void(const std::vector<std::uint8_t>&)>;
 
@@ -35,9 +35,10 @@ public:
     /// A satisfied future: the reply to ReleaseComAlive.
     virtual vela::com::Future<void> promise_release_com_alive_get_future() = 0;
 
-protected:
+  protected:
     explicit State_manager_com_alive_interface_abstract(const std::string& instance)
-        : StateManagementComAliveInterfaceSkeleton(instance, kest::com::cpp_binding::Method_call_processing_mode::kEvent)
+        : StateManagementComAliveInterfaceSkeleton(instance,
+                                                   kest::com::cpp_binding::Method_call_processing_mode::kEvent)
     {
     }
 };

@@ -11,7 +11,7 @@ namespace vela::ap::statemanager
 /// sets (which book them under this instance's application id).
 class State_manager_cwu_interface final : public State_manager_cwu_interface_abstract
 {
-public:
+  public:
     explicit State_manager_cwu_interface(const std::string& instance);
     ~State_manager_cwu_interface() override;
 
@@ -27,7 +27,7 @@ public:
     vela::com::Future<void> promise_request_cwu_get_future() override;
     vela::com::Future<void> promise_release_cwu_get_future() override;
 
-private:
+  private:
     std::string m_instance;
     // Both set on the main thread before the service is offered, then only called (middleware
     // workers); offering orders the write before every call.

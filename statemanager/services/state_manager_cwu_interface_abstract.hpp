@@ -15,7 +15,7 @@ namespace vela::ap::statemanager
 /// hand their arguments to the callbacks below.
 class State_manager_cwu_interface_abstract : public skeleton::StateManagementCWUInterfaceSkeleton
 {
-public:
+  public:
     using Request_callback = std::function<void(std::uint8_t)>;
     using Release_callback = std::function<void()>;
 
@@ -34,7 +34,7 @@ public:
     /// A satisfied future: the reply to ReleaseCarWakeUp.
     virtual vela::com::Future<void> promise_release_cwu_get_future() = 0;
 
-protected:
+  protected:
     explicit State_manager_cwu_interface_abstract(const std::string& instance)
         : StateManagementCWUInterfaceSkeleton(instance, kest::com::cpp_binding::Method_call_processing_mode::kEvent)
     {

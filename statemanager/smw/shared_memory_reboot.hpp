@@ -10,11 +10,9 @@ namespace vela::ap::statemanager::smw
 
 /// Writes restart requests to the hypervisor driver's command file. A request whose write fails
 /// is followed by one "cancel" and one more attempt of the same request.
-class Shared_memory_reboot
-    : public Shared_memory_writer_interface
-    , public Shared_memory_reboot_interface
+class Shared_memory_reboot : public Shared_memory_writer_interface, public Shared_memory_reboot_interface
 {
-public:
+  public:
     /// The hypervisor driver's restart command file.
     static constexpr const char* s_default_path = "/sys/vmctl/command_request";
 

@@ -7,7 +7,7 @@ namespace vela::ap::statemanager::smw
 /// the writer and never reach the caller. Called under the restart service's mutex.
 class Shared_memory_reboot_interface
 {
-public:
+  public:
     virtual ~Shared_memory_reboot_interface() = default;
 
     /// Asks the hypervisor to restart this virtual machine ("restartao").
@@ -15,7 +15,7 @@ public:
     /// Asks the hypervisor to restart the M3 core ("restartm3").
     virtual void restart_m3() = 0;
 
-protected:
+  protected:
     Shared_memory_reboot_interface() = default;
     Shared_memory_reboot_interface(const Shared_memory_reboot_interface&) = default;
     Shared_memory_reboot_interface& operator=(const Shared_memory_reboot_interface&) = default;

@@ -9,7 +9,7 @@ namespace vela::ap::statemanager::smw
 /// entry actions.
 class Shared_memory_update_interface
 {
-public:
+  public:
     virtual ~Shared_memory_update_interface() = default;
 
     /// Writes "startingup".
@@ -29,7 +29,7 @@ public:
     /// Writes "resuming".
     virtual void resuming() = 0;
 
-protected:
+  protected:
     Shared_memory_update_interface() = default;
     Shared_memory_update_interface(const Shared_memory_update_interface&) = default;
     Shared_memory_update_interface& operator=(const Shared_memory_update_interface&) = default;

@@ -75,7 +75,9 @@ void Shared_memory_writer_interface::close_file()
 
 void Shared_memory_writer_interface::log_write_failure(const std::string& data) const
 {
-    ara::log::LogWarn() << "I/O exception while writing " << "\"" << data << "\"" << " to file: " << m_path;
+    ara::log::LogWarn() << "I/O exception while writing "
+                        << "\"" << data << "\""
+                        << " to file: " << m_path;
 }
 
 } // namespace vela::ap::statemanager::smw

@@ -13,7 +13,7 @@ namespace vela::ap::statemanager::smw
 /// its restart mutex for restart commands).
 class Shared_memory_writer_interface
 {
-public:
+  public:
     /// Opens path for writing (a missing regular file is created, an existing one truncated).
     /// When it cannot be opened the error is logged and every later write reports failure.
     explicit Shared_memory_writer_interface(std::string path);
@@ -35,7 +35,7 @@ public:
     /// The path given at construction.
     const std::string& get_path() const { return m_path; }
 
-private:
+  private:
     void log_write_failure(const std::string& data) const;
 
     std::string m_path;

@@ -8,7 +8,7 @@ namespace vela::ap::statemanager::state_notifier
 /// states; completions arrive on the notification server thread and are synchronised inside.
 class State_notifier_interface
 {
-public:
+  public:
     virtual ~State_notifier_interface() = default;
 
     /// Starts (or restarts) the standby sequence ("kPrepSD": DCM, applications, DEM).
@@ -21,7 +21,7 @@ public:
     /// step when the previous one has completed, so it must be called repeatedly.
     virtual bool check_request_status() = 0;
 
-protected:
+  protected:
     State_notifier_interface() = default;
     State_notifier_interface(const State_notifier_interface&) = default;
     State_notifier_interface& operator=(const State_notifier_interface&) = default;

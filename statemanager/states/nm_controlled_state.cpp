@@ -38,16 +38,14 @@ unsigned int Nm_controlled_state::check_transition(const virtio::Virtio_command&
         return s_post_run;
     }
     if (command == Virtio_command::Shutdown ||
-        (m_service_handler->ecu_in_sleep_mode() && !m_service_handler->apps_keep_ecu_alive() &&
-         !get_prepare_SD_flag()))
+        (m_service_handler->ecu_in_sleep_mode() && !m_service_handler->apps_keep_ecu_alive() && !get_prepare_SD_flag()))
     {
         ara::log::LogVerbose() << "Transition form NM controled state to Shutting Down possible.";
         set_prepare_SD_flag(false);
         return s_shutting_down;
     }
     if (command == Virtio_command::PrepareSD ||
-        (m_service_handler->ecu_in_sleep_mode() && !m_service_handler->apps_keep_ecu_alive() &&
-         get_prepare_SD_flag()))
+        (m_service_handler->ecu_in_sleep_mode() && !m_service_handler->apps_keep_ecu_alive() && get_prepare_SD_flag()))
     {
         ara::log::LogVerbose() << "Transition form NM controled state to Preparing (transient) possible.";
         set_prepare_SD_flag(false);

@@ -14,7 +14,7 @@ namespace vela::ap::statemanager::states
 /// prepare-SD flag is set, to Preparing. Run, Shutdown and PrepareSD commands act at once.
 class Nm_controlled_state final : public State_interface
 {
-public:
+  public:
     Nm_controlled_state(const std::shared_ptr<Service_handler_interface>& service_handler,
                         const std::shared_ptr<smw::Shared_memory_update_interface>& shared_memory_update);
 
@@ -26,7 +26,7 @@ public:
     /// false; PrepareSD; asleep, not kept, flag true. Each test asks the service handler afresh.
     unsigned int check_transition(const virtio::Virtio_command& command) override;
 
-private:
+  private:
     std::shared_ptr<Service_handler_interface> m_service_handler;
 };
 

@@ -12,7 +12,7 @@ namespace vela::ap::statemanager::states
 /// resumes; Shutdown shuts down the fast way when the power-management daemon was found.
 class PreparedSD_state final : public State_interface
 {
-public:
+  public:
     explicit PreparedSD_state(const std::shared_ptr<smw::Shared_memory_update_interface>& shared_memory_update);
 
     /// Writes "prepared4sd".

@@ -16,7 +16,7 @@ namespace vela::ap::statemanager::states
 /// Resuming at once on Run. A Shutdown that arrives meanwhile waits for PreparedSD.
 class Preparing_state final : public State_interface
 {
-public:
+  public:
     Preparing_state(const std::shared_ptr<Service_handler_interface>& service_handler,
                     const std::shared_ptr<smw::Shared_memory_update_interface>& shared_memory_update,
                     const std::shared_ptr<state_notifier::State_notifier_interface>& state_notifier,
@@ -30,7 +30,7 @@ public:
     /// PreparedSD once it has ended.
     unsigned int check_transition(const virtio::Virtio_command& command) override;
 
-private:
+  private:
     std::shared_ptr<Service_handler_interface> m_service_handler;
     std::shared_ptr<state_notifier::State_notifier_interface> m_state_notifier;
     std::shared_ptr<fast_shutdown::Fast_shutdown_handler_interface> m_fast_shutdown_handler;

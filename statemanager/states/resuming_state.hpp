@@ -15,7 +15,7 @@ namespace vela::ap::statemanager::states
 /// at once on Shutdown.
 class Resuming_state final : public State_interface
 {
-public:
+  public:
     Resuming_state(const std::shared_ptr<Service_handler_interface>& service_handler,
                    const std::shared_ptr<smw::Shared_memory_update_interface>& shared_memory_update,
                    const std::shared_ptr<state_notifier::State_notifier_interface>& state_notifier);
@@ -28,7 +28,7 @@ public:
     /// Running once it has ended.
     unsigned int check_transition(const virtio::Virtio_command& command) override;
 
-private:
+  private:
     std::shared_ptr<Service_handler_interface> m_service_handler;
     std::shared_ptr<state_notifier::State_notifier_interface> m_state_notifier;
 };

@@ -41,7 +41,8 @@ unsigned int Running_state::check_transition(const virtio::Virtio_command& comma
             // Stays queued: without NM nobody would ever put the machine to sleep.
             return s_no_transition;
         }
-        ara::log::LogVerbose() << "Transition from Running to NM controlled possible. Prepare SD flag set to false state.";
+        ara::log::LogVerbose()
+            << "Transition from Running to NM controlled possible. Prepare SD flag set to false state.";
         set_prepare_SD_flag(false);
         return s_nm_controlled;
     case Virtio_command::NMControlledPrepareSD:

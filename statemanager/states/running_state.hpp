@@ -15,7 +15,7 @@ namespace vela::ap::statemanager::states
 /// shut down.
 class Running_state final : public State_interface
 {
-public:
+  public:
     Running_state(const std::shared_ptr<Service_handler_interface>& service_handler,
                   const std::shared_ptr<smw::Shared_memory_update_interface>& shared_memory_update,
                   const std::shared_ptr<Em_interface_abstract>& em_interface,
@@ -30,7 +30,7 @@ public:
     /// both only when NM is used; Preparing on PrepareSD; Shutting down on Shutdown.
     unsigned int check_transition(const virtio::Virtio_command& command) override;
 
-private:
+  private:
     std::shared_ptr<Service_handler_interface> m_service_handler;
     std::shared_ptr<Em_interface_abstract> m_em_interface;
     bool m_nm_usage_allowed;

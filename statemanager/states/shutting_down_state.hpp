@@ -16,7 +16,7 @@ namespace vela::ap::statemanager::states
 /// found, through the power-off pipe (forced shutdown). Never leaves; later commands stay queued.
 class Shutting_down_state final : public State_interface
 {
-public:
+  public:
     /// pm_timeout_s: seconds the power-management daemon gets for the fast power-off.
     Shutting_down_state(const std::shared_ptr<smw::Shared_memory_update_interface>& shared_memory_update,
                         const std::shared_ptr<Em_interface_abstract>& em_interface,
@@ -36,7 +36,7 @@ public:
     /// Starts the fast power-off with the power-management timeout in milliseconds. Always true.
     virtual bool forced_shutdown();
 
-private:
+  private:
     std::shared_ptr<Em_interface_abstract> m_em_interface;
     std::chrono::seconds m_pm_timeout;
     std::shared_ptr<fast_shutdown::Fast_shutdown_handler_interface> m_fast_shutdown_handler;

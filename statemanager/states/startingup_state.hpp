@@ -13,7 +13,7 @@ namespace vela::ap::statemanager::states
 /// NM usage is disallowed) and then passes to Running on its own, whatever command is queued.
 class Startingup_state final : public State_interface
 {
-public:
+  public:
     Startingup_state(const std::shared_ptr<Service_handler_interface>& service_handler,
                      const std::shared_ptr<smw::Shared_memory_update_interface>& shared_memory_update,
                      bool nm_usage_allowed);
@@ -25,7 +25,7 @@ public:
     /// says so every cycle. The command is ignored.
     unsigned int check_transition(const virtio::Virtio_command& command) override;
 
-private:
+  private:
     std::shared_ptr<Service_handler_interface> m_service_handler;
     bool m_nm_usage_allowed;
 };

@@ -22,13 +22,7 @@ constexpr State_id s_no_transition = 8;
 constexpr State_id s_state_count = 8;
 
 /// The names returned by get_name(), indexed by state id.
-constexpr const char* s_state_names[s_state_count] = {"Starting up",
-                                                      "Running",
-                                                      "NM Controlled",
-                                                      "Post Run",
-                                                      "Shutting down",
-                                                      "Preparing",
-                                                      "PreparedSD",
-                                                      "Resuming"};
+constexpr const char* s_state_names[s_state_count] = {
+    "Starting up", "Running", "NM Controlled", "Post Run", "Shutting down", "Preparing", "PreparedSD", "Resuming"};
 
 } // namespace vela::ap::statemanager::states

@@ -14,7 +14,7 @@ namespace vela::ap::statemanager::states
 /// each virtual operation has a default that does nothing (or stays).
 class State_interface
 {
-public:
+  public:
     State_interface(const std::shared_ptr<smw::Shared_memory_update_interface>& shared_memory_update,
                     const std::string& name);
     virtual ~State_interface() = default;
@@ -50,11 +50,11 @@ public:
     static bool get_forced_shutdown_flag() { return runtime_config.forced_shutdown_flag; }
     static void set_forced_shutdown_flag(bool value) { runtime_config.forced_shutdown_flag = value; }
 
-protected:
+  protected:
     /// The VM status writer shared by all states.
     std::shared_ptr<smw::Shared_memory_update_interface> m_shared_memory_update;
 
-private:
+  private:
     /// The two process-wide flags; main thread only, so no synchronisation.
     struct Runtime_config
     {

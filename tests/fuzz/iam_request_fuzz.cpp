@@ -7,8 +7,8 @@
 // - a decoded request, encoded again the way clients send it, does not decode to itself.
 // A refused text is no finding: the session catches every exception and answers 2.
 
-#include "vela/iam/messages.hpp"
 #include "tests/fuzz/fuzz_target.hpp"
+#include "vela/iam/messages.hpp"
 
 #include <memory>
 #include <string_view>

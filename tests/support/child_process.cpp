@@ -39,7 +39,8 @@ Child_result run_in_child(const std::function<int()>& body, std::chrono::millise
     const auto deadline = started + timeout;
     while (open_count > 0)
     {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0)
         {
             ::kill(pid, SIGKILL);

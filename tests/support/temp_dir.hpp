@@ -8,7 +8,7 @@ namespace tarn1::testing
 /// A fresh directory under $TMPDIR (or /tmp), removed with everything in it on destruction.
 class Temp_dir final
 {
-public:
+  public:
     Temp_dir();
     ~Temp_dir();
 
@@ -23,7 +23,7 @@ public:
     /// The whole content of file(name); empty if it cannot be read.
     std::string read_file(const std::string& name) const;
 
-private:
+  private:
     std::string m_path;
 };
 

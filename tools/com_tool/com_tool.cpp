@@ -358,7 +358,8 @@ int run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
             }
             for (std::size_t i = 0; i < count; ++i)
             {
-                const std::optional<Kind> kind = descriptor ? std::optional<Kind>(descriptor->arguments[i]) : std::nullopt;
+                const std::optional<Kind> kind =
+                    descriptor ? std::optional<Kind>(descriptor->arguments[i]) : std::nullopt;
                 if (!append_argument(arguments[next + i], kind, request.buffer()))
                 {
                     err << "cannot encode argument " << arguments[next + i] << "\n";

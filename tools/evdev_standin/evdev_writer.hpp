@@ -32,7 +32,7 @@ int key_code(const std::string& name);
 /// delivers them on a 64-bit system. Closing it is the device's hang-up. Move-only.
 class Evdev_writer final
 {
-public:
+  public:
     Evdev_writer() = default;
     ~Evdev_writer();
 
@@ -56,7 +56,7 @@ public:
 
     bool is_open() const { return m_fd >= 0; }
 
-private:
+  private:
     int m_fd{-1};
 };
 

@@ -7,8 +7,8 @@
 //
 // Exit status: 0 allowed, 1 denied, 2 error, 3 bad arguments or no answer.
 
-#include "vela/iam/messages.hpp"
 #include "iam/server.hpp"
+#include "vela/iam/messages.hpp"
 
 #include <cerrno>
 #include <charconv>
@@ -16,12 +16,11 @@
 #include <iostream>
 #include <optional>
 #include <string>
-#include <vector>
-
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <vector>
 
 namespace
 {
@@ -43,8 +42,7 @@ struct Usage_error
     std::string message;
 };
 
-template <typename Number>
-Number parse_number(const std::string& text, const char* what)
+template <typename Number> Number parse_number(const std::string& text, const char* what)
 {
     Number value{};
     const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');

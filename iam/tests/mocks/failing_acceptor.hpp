@@ -3,7 +3,6 @@
 #include <asio/error.hpp>
 #include <asio/local/stream_protocol.hpp>
 #include <asio/post.hpp>
-
 #include <atomic>
 #include <system_error>
 
@@ -15,7 +14,7 @@ namespace vela::iam::testing
 /// accepted connections fail (they are closed and reported as failed accepts).
 class Failing_acceptor : public asio::local::stream_protocol::acceptor
 {
-public:
+  public:
     using Base = asio::local::stream_protocol::acceptor;
     using Base::Base;
 
@@ -30,8 +29,7 @@ public:
         s_calls = 0;
     }
 
-    template <typename Socket, typename Handler>
-    void async_accept(Socket& socket, Handler handler)
+    template <typename Socket, typename Handler> void async_accept(Socket& socket, Handler handler)
     {
         ++s_calls;
         if (s_fail_calls)

@@ -9,7 +9,7 @@ namespace vela::iam::testing
 
 class Mock_alive_supervisor : public Alive_supervisor_interface
 {
-public:
+  public:
     MOCK_METHOD(void, alive_check, (), (override));
 };
 

@@ -9,7 +9,7 @@ namespace vela::iam::testing
 
 class Mock_application_client : public Application_client_abstract
 {
-public:
+  public:
     MOCK_METHOD(ara::exec::ApplicationReturnType,
                 ReportApplicationState,
                 (ara::exec::ApplicationState state),

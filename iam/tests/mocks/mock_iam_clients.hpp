@@ -3,7 +3,6 @@
 #include "iam/iam_clients.hpp"
 
 #include <gmock/gmock.h>
-
 #include <memory>
 #include <utility>
 
@@ -12,7 +11,7 @@ namespace vela::iam::testing
 
 class Mock_alias_query_client : public Alias_query_client_interface
 {
-public:
+  public:
     MOCK_METHOD(Alias_query_status,
                 AliasQuery,
                 (std::uint32_t uid, std::int32_t pid, std::uint32_t gid, std::vector<std::string>& domains),
@@ -21,7 +20,7 @@ public:
 
 class Mock_policy_decision_point : public Policy_decision_point_interface
 {
-public:
+  public:
     MOCK_METHOD(Policy_result,
                 CheckPolicy,
                 (const std::string& identity,
@@ -36,7 +35,7 @@ public:
 /// (alias() and policy() are those of the most recently created handler).
 class Fake_clients_factory : public Iam_clients_factory_interface
 {
-public:
+  public:
     std::unique_ptr<Policy_decision_point_interface> create_policy_decision_point() override
     {
         auto client = std::make_unique<::testing::NiceMock<Mock_policy_decision_point>>();
@@ -70,7 +69,7 @@ public:
     Mock_alias_query_client& alias() { return *m_alias; }
     Mock_policy_decision_point& policy() { return *m_policy; }
 
-private:
+  private:
     Mock_alias_query_client* m_alias{nullptr};
     Mock_policy_decision_point* m_policy{nullptr};
     std::function<void(Mock_alias_query_client&)> m_configure_alias;

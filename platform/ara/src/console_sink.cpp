@@ -17,7 +17,7 @@ namespace
 /// simulator) sees each message whole and at once, also across processes.
 class Console_sink final : public Log_sink
 {
-public:
+  public:
     void write(const std::string& app_id, const Log_message& message) noexcept override
     {
         try
@@ -45,7 +45,7 @@ public:
         }
     }
 
-private:
+  private:
     static void write_all(const char* data, std::size_t size) noexcept
     {
         while (size > 0)
@@ -70,6 +70,9 @@ private:
 
 } // namespace
 
-std::unique_ptr<Log_sink> make_console_sink() { return std::make_unique<Console_sink>(); }
+std::unique_ptr<Log_sink> make_console_sink()
+{
+    return std::make_unique<Console_sink>();
+}
 
 } // namespace ara::log::detail

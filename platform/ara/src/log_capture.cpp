@@ -7,16 +7,23 @@
 namespace ara::log::testing
 {
 
-Log_capture::Log_capture() { add_sink(this); }
+Log_capture::Log_capture()
+{
+    add_sink(this);
+}
 
-Log_capture::~Log_capture() { remove_sink(this); }
+Log_capture::~Log_capture()
+{
+    remove_sink(this);
+}
 
 void Log_capture::write(const std::string&, const Log_message& message) noexcept
 {
     try
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_messages.push_back(Captured_message{message.level, message.logger->context_id(), message.text, message.pieces});
+        m_messages.push_back(
+            Captured_message{message.level, message.logger->context_id(), message.text, message.pieces});
     }
     catch (...)
     {
@@ -80,26 +87,31 @@ std::size_t Log_capture::count(const std::string& text) const
 std::size_t Log_capture::count(const std::string& text, LogLevel level) const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return static_cast<std::size_t>(std::count_if(m_messages.begin(), m_messages.end(), [&](const auto& message) {
-        return message.text == text && message.level == level;
-    }));
+    return static_cast<std::size_t>(std::count_if(m_messages.begin(),
+                                                  m_messages.end(),
+                                                  [&](const auto& message)
+                                                  { return message.text == text && message.level == level; }));
 }
 
 bool Log_capture::contains_fragment(const std::string& fragment) const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return std::any_of(m_messages.begin(), m_messages.end(), [&](const auto& message) {
-        return message.text.find(fragment) != std::string::npos;
-    });
+    return std::any_of(m_messages.begin(),
+                       m_messages.end(),
+                       [&](const auto& message) { return message.text.find(fragment) != std::string::npos; });
 }
 
 bool Log_capture::wait_for(const std::string& text, std::chrono::milliseconds timeout) const
 {
     std::unique_lock<std::mutex> lock(m_mutex);
-    return m_arrived.wait_for(lock, timeout, [&] {
-        return std::any_of(
-            m_messages.begin(), m_messages.end(), [&](const auto& message) { return message.text == text; });
-    });
+    return m_arrived.wait_for(lock,
+                              timeout,
+                              [&]
+                              {
+                                  return std::any_of(m_messages.begin(),
+                                                     m_messages.end(),
+                                                     [&](const auto& message) { return message.text == text; });
+                              });
 }
 
 void Log_capture::clear()

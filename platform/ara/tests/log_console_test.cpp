@@ -1,9 +1,8 @@
 #include "ara/log/logging.h"
 #include "tests/support/child_process.hpp"
 
-#include <gtest/gtest.h>
-
 #include <cstdlib>
+#include <gtest/gtest.h>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -49,7 +48,8 @@ std::vector<std::string> lines_of(const std::string& text)
 TEST(Log_console_test, EachMessageIsOneWholeLineOnStandardErrorAndNothingOnStandardOutput)
 {
     const auto result = run_in_child(
-        [] {
+        []
+        {
             ::unsetenv("ARA_LOG_CONSOLE");
             ::unsetenv("ARA_LOG_LEVEL");
             ::setenv("ARA_LOG_DLT", "0", 1);
@@ -57,13 +57,16 @@ TEST(Log_console_test, EachMessageIsOneWholeLineOnStandardErrorAndNothingOnStand
             std::vector<std::thread> threads;
             for (int t = 0; t < 4; ++t)
             {
-                threads.emplace_back([t] {
-                    for (int i = 0; i < 200; ++i)
+                threads.emplace_back(
+                    [t]
                     {
-                        ara::log::LogWarn() << "thread " << std::int32_t{t} << " message " << std::int32_t{i} << " end";
-                        ara::log::LogDebug() << "filtered";
-                    }
-                });
+                        for (int i = 0; i < 200; ++i)
+                        {
+                            ara::log::LogWarn()
+                                << "thread " << std::int32_t{t} << " message " << std::int32_t{i} << " end";
+                            ara::log::LogDebug() << "filtered";
+                        }
+                    });
             }
             for (auto& thread : threads)
             {
@@ -91,8 +94,8 @@ TEST(Log_console_test, EachMessageIsOneWholeLineOnStandardErrorAndNothingOnStand
             << line;
         ASSERT_TRUE(t >= 0 && t < 4) << line;
         EXPECT_EQ(m, next_of_thread[static_cast<std::size_t>(t)]++) << line;
-        EXPECT_TRUE(has_stamp_then(line, "STMG DFLT [warn] thread " + std::to_string(t) + " message " +
-                                             std::to_string(m) + " end"))
+        EXPECT_TRUE(has_stamp_then(
+            line, "STMG DFLT [warn] thread " + std::to_string(t) + " message " + std::to_string(m) + " end"))
             << line;
     }
     EXPECT_TRUE(has_stamp_then(lines.back(), "STMG SNCC [info] from SNCC")) << lines.back();
@@ -101,7 +104,8 @@ TEST(Log_console_test, EachMessageIsOneWholeLineOnStandardErrorAndNothingOnStand
 TEST(Log_console_test, ConsoleCanBeSilencedAndForcedOnBeforeInitialisation)
 {
     const auto silenced = run_in_child(
-        [] {
+        []
+        {
             ::setenv("ARA_LOG_CONSOLE", "0", 1);
             ::setenv("ARA_LOG_DLT", "0", 1);
             ara::log::InitLogging("IAMD", "tarn1_iam_daemon", LogLevel::kInfo, LogMode::kRemote, "");
@@ -112,7 +116,8 @@ TEST(Log_console_test, ConsoleCanBeSilencedAndForcedOnBeforeInitialisation)
     EXPECT_EQ(silenced.err, "");
 
     const auto forced = run_in_child(
-        [] {
+        []
+        {
             ::setenv("ARA_LOG_CONSOLE", "1", 1);
             ara::log::LogError() << "before init";
             return 0;
@@ -129,7 +134,8 @@ TEST(Log_console_test, AnAbsentDltDaemonNeitherPollutesStandardOutputNorStallsTh
     }
 
     const auto result = run_in_child(
-        [] {
+        []
+        {
             ::setenv("ARA_LOG_DLT", "1", 1);
             ::setenv("ARA_LOG_CONSOLE", "1", 1);
             ara::log::InitLogging("STMG", "TARN1 State Manager", LogLevel::kVerbose, LogMode::kRemote, "");

@@ -373,9 +373,10 @@ std::optional<Frame> Frame_buffer::next_frame()
     }
     const auto begin = m_bytes.begin() + static_cast<std::ptrdiff_t>(m_begin);
     m_begin += frame;
-    return Frame{header,
-                 vela::com::runtime::Serialized_payload(std::vector<std::uint8_t>(
-                     begin + static_cast<std::ptrdiff_t>(someip::kHeader_size), begin + static_cast<std::ptrdiff_t>(frame)))};
+    return Frame{
+        header,
+        vela::com::runtime::Serialized_payload(std::vector<std::uint8_t>(
+            begin + static_cast<std::ptrdiff_t>(someip::kHeader_size), begin + static_cast<std::ptrdiff_t>(frame)))};
 }
 
 void Frame_buffer::settle(bool holding) noexcept

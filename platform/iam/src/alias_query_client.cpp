@@ -33,8 +33,7 @@ ara::log::Logger& alias_logger()
 }
 
 /// "*" is any value (empty result); false when the text is no number of the type.
-template <typename Number>
-bool parse_column(const std::string& text, std::optional<Number>& value)
+template <typename Number> bool parse_column(const std::string& text, std::optional<Number>& value)
 {
     if (text == "*")
     {

@@ -6,9 +6,8 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <vector>
-
 #include <sys/stat.h>
+#include <vector>
 
 namespace tarn1::platform_iam
 {
@@ -33,10 +32,9 @@ bool glob_match(const std::string& pattern, const std::string& text) noexcept;
 /// Parsed tables shared by every client of one file; a file is parsed again only when its
 /// identity (device, inode, size, modification time) has changed. Clients hold a share of what
 /// they got, so a reload never changes a table under a client. Safe from any thread.
-template <typename Table>
-class Table_cache final
+template <typename Table> class Table_cache final
 {
-public:
+  public:
     using Loader = std::function<std::shared_ptr<const Table>(const std::string& path)>;
 
     std::shared_ptr<const Table> get(const std::string& path, const Loader& loader)
@@ -59,7 +57,7 @@ public:
         return entry.table;
     }
 
-private:
+  private:
     struct Stamp
     {
         bool exists{false};

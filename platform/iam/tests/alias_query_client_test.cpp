@@ -1,10 +1,8 @@
 #include "alias_manager/alias_query_client.h"
-
 #include "tests/support/temp_dir.hpp"
 
-#include <gtest/gtest.h>
-
 #include <cstdlib>
+#include <gtest/gtest.h>
 
 namespace alias_manager
 {
@@ -15,7 +13,7 @@ using Status = AliasQueryClient::EAliasQueryStatus;
 
 class AliasQueryClient_test : public ::testing::Test
 {
-protected:
+  protected:
     std::string write_rules(const std::string& content) { return m_dir.write_file("alias_rules.conf", content); }
 
     tarn1::testing::Temp_dir m_dir;

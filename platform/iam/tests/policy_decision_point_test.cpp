@@ -1,5 +1,4 @@
 #include "policy_decision_point_if/policy_decision_point.h"
-
 #include "tests/support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
@@ -30,7 +29,7 @@ struct Check_case
 
 class PolicyDecisionPoint_test : public ::testing::TestWithParam<Check_case>
 {
-protected:
+  protected:
     tarn1::testing::Temp_dir m_dir;
 };
 

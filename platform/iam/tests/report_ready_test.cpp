@@ -1,13 +1,10 @@
-#include "kest/psp/startup/report_ready.h"
-
 #include "ara/log/testing/log_capture.h"
+#include "kest/psp/startup/report_ready.h"
 #include "tests/support/temp_dir.hpp"
-
-#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
-
+#include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -20,7 +17,7 @@ namespace
 /// A datagram socket in the place of systemd's notification socket.
 class Notify_socket final
 {
-public:
+  public:
     explicit Notify_socket(const std::string& path)
         : m_descriptor(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0))
     {
@@ -44,13 +41,13 @@ public:
         return received > 0 ? std::string(buffer, static_cast<std::size_t>(received)) : std::string();
     }
 
-private:
+  private:
     int m_descriptor;
 };
 
 class report_ready_test : public ::testing::Test
 {
-protected:
+  protected:
     ~report_ready_test() override { ::unsetenv("NOTIFY_SOCKET"); }
 
     ara::log::testing::Log_capture m_capture;

@@ -3,7 +3,6 @@
 #include <boost/archive/impl/archive_serializer_map.ipp>
 #include <boost/archive/impl/basic_text_iarchive.ipp>
 #include <boost/archive/impl/text_iarchive_impl.ipp>
-
 #include <stdexcept>
 
 namespace vela::iam

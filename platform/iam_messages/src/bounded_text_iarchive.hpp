@@ -1,7 +1,6 @@
 #pragma once
 
 #include <boost/archive/text_iarchive.hpp>
-
 #include <cstddef>
 #include <istream>
 #include <string>
@@ -13,12 +12,12 @@ namespace vela::iam
 /// allocating for it. Everything else reads exactly as boost::archive::text_iarchive does.
 class Bounded_text_iarchive final : public boost::archive::text_iarchive_impl<Bounded_text_iarchive>
 {
-public:
+  public:
     /// Reads (and checks) the archive header at once; throws on a bad one.
     Bounded_text_iarchive(std::istream& stream, std::size_t max_string_length);
     ~Bounded_text_iarchive() override = default;
 
-private:
+  private:
     friend class boost::archive::detail::interface_iarchive<Bounded_text_iarchive>;
     friend class boost::archive::basic_text_iarchive<Bounded_text_iarchive>;
     friend class boost::archive::load_access;

@@ -2,10 +2,9 @@
 
 #include "bounded_text_iarchive.hpp"
 
+#include <array>
 #include <boost/archive/text_iarchive.hpp>
 #include <boost/archive/text_oarchive.hpp>
-
-#include <array>
 #include <charconv>
 #include <cstring>
 #include <istream>
@@ -24,7 +23,7 @@ constexpr std::size_t max_request_length = 1023;
 /// Reads a character range in place, without copying it.
 class Memory_streambuf final : public std::streambuf
 {
-public:
+  public:
     explicit Memory_streambuf(std::string_view text)
     {
         // std::streambuf wants char*; the range is only read.
@@ -33,8 +32,7 @@ public:
     }
 };
 
-template <typename Request>
-std::unique_ptr<Check_request> load_request(std::string_view archive_text)
+template <typename Request> std::unique_ptr<Check_request> load_request(std::string_view archive_text)
 {
     Memory_streambuf buffer(archive_text);
     std::istream stream(&buffer);
@@ -44,8 +42,7 @@ std::unique_ptr<Check_request> load_request(std::string_view archive_text)
     return request;
 }
 
-template <typename Request>
-std::string save_request(const char* tag, const Check_requestT<Request>& request)
+template <typename Request> std::string save_request(const char* tag, const Check_requestT<Request>& request)
 {
     std::ostringstream stream;
     stream << tag;
@@ -64,7 +61,7 @@ std::string save_request(const char* tag, const Check_requestT<Request>& request
 /// Clients write this form, and reading it directly saves the archive's set-up per request.
 class Canonical_reader final
 {
-public:
+  public:
     explicit Canonical_reader(std::string_view text)
         : m_text(text)
     {
@@ -81,8 +78,7 @@ public:
     }
 
     /// A decimal number of type Number, then (unless it is the last field) one blank.
-    template <typename Number>
-    bool number(Number& value, bool last = false)
+    template <typename Number> bool number(Number& value, bool last = false)
     {
         const char* begin = m_text.data() + m_position;
         const char* end = m_text.data() + m_text.size();
@@ -108,7 +104,7 @@ public:
         return literal(" ");
     }
 
-private:
+  private:
     std::string_view m_text;
     std::size_t m_position{0};
 };

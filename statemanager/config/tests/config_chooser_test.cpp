@@ -1,12 +1,10 @@
-#include "statemanager/config/config_chooser.hpp"
-
 #include "ara/log/testing/log_capture.h"
-
-#include <gtest/gtest.h>
+#include "statemanager/config/config_chooser.hpp"
 
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <gtest/gtest.h>
 #include <ostream>
 #include <string>
 
@@ -17,7 +15,8 @@ namespace
 
 Config_chooser::Host_name_source host_named(const std::string& name)
 {
-    return [name](char* buffer, std::size_t size) {
+    return [name](char* buffer, std::size_t size)
+    {
         if (name.size() + 1 > size)
         {
             errno = ENAMETOOLONG;
@@ -40,10 +39,9 @@ void PrintTo(const Host_case& value, std::ostream* os)
     *os << value.label;
 }
 
-
 class Config_chooser_test : public ::testing::TestWithParam<Host_case>
 {
-protected:
+  protected:
     ara::log::testing::Log_capture m_capture;
 };
 
@@ -80,20 +78,23 @@ INSTANTIATE_TEST_SUITE_P(
 
 class Config_chooser_failure_test : public ::testing::Test
 {
-protected:
+  protected:
     ara::log::testing::Log_capture m_capture;
 };
 
 TEST_F(Config_chooser_failure_test, UnreadableHostNameLeavesChooserNotGood)
 {
-    const Config_chooser sut([](char*, std::size_t) {
-        errno = EPERM;
-        return -1;
-    });
+    const Config_chooser sut(
+        [](char*, std::size_t)
+        {
+            errno = EPERM;
+            return -1;
+        });
 
     EXPECT_FALSE(sut.good());
-    EXPECT_EQ(m_capture.count(std::string{"Unable to get hostname: "} + std::strerror(EPERM), ara::log::LogLevel::kFatal),
-              1U);
+    EXPECT_EQ(
+        m_capture.count(std::string{"Unable to get hostname: "} + std::strerror(EPERM), ara::log::LogLevel::kFatal),
+        1U);
 }
 
 TEST_F(Config_chooser_failure_test, HostNameOfTwentyCharactersDoesNotFit)
@@ -106,10 +107,12 @@ TEST_F(Config_chooser_failure_test, HostNameOfTwentyCharactersDoesNotFit)
 
 TEST_F(Config_chooser_failure_test, UnterminatedFullBufferIsRefused)
 {
-    const Config_chooser sut([](char* buffer, std::size_t size) {
-        std::memset(buffer, 'x', size);
-        return 0;
-    });
+    const Config_chooser sut(
+        [](char* buffer, std::size_t size)
+        {
+            std::memset(buffer, 'x', size);
+            return 0;
+        });
 
     EXPECT_FALSE(sut.good());
     EXPECT_EQ(m_capture.count(std::string{"Unable to get hostname: "} + std::strerror(ENAMETOOLONG)), 1U);

@@ -1,9 +1,8 @@
 #include "statemanager/config/local_to_string.hpp"
 #include "statemanager/config/state_manager_config.hpp"
 
-#include <gtest/gtest.h>
-
 #include <cstdint>
+#include <gtest/gtest.h>
 #include <ostream>
 #include <string>
 
@@ -23,7 +22,6 @@ void PrintTo(const Layout_case& value, std::ostream* os)
 {
     *os << value.label;
 }
-
 
 Nm_user_data_config layout(std::uint32_t user_data_bytes,
                            std::uint32_t cwu_bit_position,
@@ -69,18 +67,17 @@ constexpr std::uint32_t u32_max = 0xFFFFFFFFU;
 INSTANTIATE_TEST_SUITE_P(
     Layouts,
     State_manager_config_test,
-    ::testing::Values(
-        Layout_case{"DefaultsExactlyAtTheirBounds", layout(6, 6, 1, 2, 3, 3, 24), true},
-        Layout_case{"SmallerCabSize", layout(8, 63, 0, 1, 2, 4, 20), true},
-        Layout_case{"AcFieldOverlapsCabField", layout(6, 6, 1, 3, 3, 3, 24), false},
-        Layout_case{"CabFieldBeyondUserData", layout(6, 6, 1, 2, 3, 4, 24), false},
-        Layout_case{"CabSizeAboveItsField", layout(6, 6, 1, 2, 3, 2, 24), false},
-        Layout_case{"NoUserDataAtAll", layout(0, 0, 0, 0, 0, 0, 0), false},
-        Layout_case{"CwuBitJustBeyondUserData", layout(6, 48, 1, 2, 3, 3, 24), false},
-        Layout_case{"CwuBitLastOfUserData", layout(6, 47, 1, 2, 3, 3, 24), true},
-        Layout_case{"AcSumWrapsAround", layout(6, 6, u32_max, 2, 3, 3, 24), false},
-        Layout_case{"CabSumWrapsAround", layout(6, 6, 0, 0, 2, u32_max, 0), false},
-        Layout_case{"CabBitCountWrapsAround", layout(u32_max, 6, 0, 0, 0, 0x20000000U, 0), false}),
+    ::testing::Values(Layout_case{"DefaultsExactlyAtTheirBounds", layout(6, 6, 1, 2, 3, 3, 24), true},
+                      Layout_case{"SmallerCabSize", layout(8, 63, 0, 1, 2, 4, 20), true},
+                      Layout_case{"AcFieldOverlapsCabField", layout(6, 6, 1, 3, 3, 3, 24), false},
+                      Layout_case{"CabFieldBeyondUserData", layout(6, 6, 1, 2, 3, 4, 24), false},
+                      Layout_case{"CabSizeAboveItsField", layout(6, 6, 1, 2, 3, 2, 24), false},
+                      Layout_case{"NoUserDataAtAll", layout(0, 0, 0, 0, 0, 0, 0), false},
+                      Layout_case{"CwuBitJustBeyondUserData", layout(6, 48, 1, 2, 3, 3, 24), false},
+                      Layout_case{"CwuBitLastOfUserData", layout(6, 47, 1, 2, 3, 3, 24), true},
+                      Layout_case{"AcSumWrapsAround", layout(6, 6, u32_max, 2, 3, 3, 24), false},
+                      Layout_case{"CabSumWrapsAround", layout(6, 6, 0, 0, 2, u32_max, 0), false},
+                      Layout_case{"CabBitCountWrapsAround", layout(u32_max, 6, 0, 0, 0, 0x20000000U, 0), false}),
     [](const ::testing::TestParamInfo<Layout_case>& param) { return std::string{param.param.label}; });
 
 TEST(State_manager_config_lists_test, NamesBeyondTheMaximumAreRefused)

@@ -1,11 +1,9 @@
-#include "statemanager/em/em_interface.hpp"
-
 #include "ara/log/testing/log_capture.h"
+#include "statemanager/em/em_interface.hpp"
 #include "statemanager/em/tests/mocks/em_interface_with_mock_client.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
 #include <ostream>
 #include <stdexcept>
 #include <string>
@@ -26,7 +24,7 @@ using ::testing::Throw;
 
 class Em_interface_test : public ::testing::Test
 {
-protected:
+  protected:
     ara::log::testing::Log_capture m_capture;
     ::testing::NiceMock<testing::Em_interface_with_mock_client> sut;
 };
@@ -64,9 +62,8 @@ void PrintTo(const Throwing_request_case& value, std::ostream* os)
     *os << value.label;
 }
 
-class Em_interface_throwing_request_test
-    : public Em_interface_test
-    , public ::testing::WithParamInterface<Throwing_request_case>
+class Em_interface_throwing_request_test : public Em_interface_test,
+                                           public ::testing::WithParamInterface<Throwing_request_case>
 {
 };
 
@@ -76,17 +73,19 @@ TEST_P(Em_interface_throwing_request_test, RuntimeErrorIsLoggedOnceAndNotPassedO
 
     EXPECT_NO_THROW((sut.*GetParam().request)());
 
-    EXPECT_EQ(m_capture.texts(LogLevel::kError), std::vector<std::string>{std::string{GetParam().error_text} + "no EM"});
+    EXPECT_EQ(m_capture.texts(LogLevel::kError),
+              std::vector<std::string>{std::string{GetParam().error_text} + "no EM"});
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Requests,
     Em_interface_throwing_request_test,
-    ::testing::Values(
-        Throwing_request_case{
-            "Running", &Em_interface::request_running, "StateClient::SetState(MachineState, Running) exception: "},
-        Throwing_request_case{
-            "Shutdown", &Em_interface::request_shutdown, "StateClient::SetState(MachineState, Shutdown) exception: "}),
+    ::testing::Values(Throwing_request_case{"Running",
+                                            &Em_interface::request_running,
+                                            "StateClient::SetState(MachineState, Running) exception: "},
+                      Throwing_request_case{"Shutdown",
+                                            &Em_interface::request_shutdown,
+                                            "StateClient::SetState(MachineState, Shutdown) exception: "}),
     [](const ::testing::TestParamInfo<Throwing_request_case>& param) { return std::string{param.param.label}; });
 
 TEST_F(Em_interface_test, OtherExceptionsOfSetStateReachTheCaller)
@@ -131,9 +130,8 @@ INSTANTIATE_TEST_SUITE_P(TruthTable,
                                            Started_case{"EmptyReached", "", 1, false},
                                            Started_case{"LowerCaseRunningReached", "running", 1, false},
                                            Started_case{"RunningOtherPhase", "Running", 2, false}),
-                         [](const ::testing::TestParamInfo<Started_case>& param) {
-                             return std::string{param.param.label};
-                         });
+                         [](const ::testing::TestParamInfo<Started_case>& param)
+                         { return std::string{param.param.label}; });
 
 TEST_F(Em_interface_test, RunningStateIsSeenWhenEmReportsItReached)
 {

@@ -1,14 +1,12 @@
-#include "statemanager/fast_shutdown/fast_shutdown_handler.hpp"
-
 #include "ara/log/testing/log_capture.h"
+#include "statemanager/fast_shutdown/fast_shutdown_handler.hpp"
 #include "tests/support/temp_dir.hpp"
 
-#include <gtest/gtest.h>
-
 #include <cerrno>
-#include <csignal>
 #include <chrono>
+#include <csignal>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -28,7 +26,7 @@ using namespace std::chrono_literals;
 /// non-blocking reader.
 class Fast_shutdown_handler_test : public ::testing::Test
 {
-protected:
+  protected:
     void SetUp() override
     {
         ASSERT_EQ(::mkfifo(m_path.c_str(), 0600), 0);
@@ -78,9 +76,8 @@ void PrintTo(const Duration_case& value, std::ostream* os)
     *os << value.label;
 }
 
-class Fast_shutdown_handler_duration_test
-    : public Fast_shutdown_handler_test
-    , public ::testing::WithParamInterface<Duration_case>
+class Fast_shutdown_handler_duration_test : public Fast_shutdown_handler_test,
+                                            public ::testing::WithParamInterface<Duration_case>
 {
 };
 
@@ -102,9 +99,8 @@ INSTANTIATE_TEST_SUITE_P(Durations,
                                            Duration_case{"Zero", 0ms, "poweroff 0\n"},
                                            Duration_case{"Negative", -250ms, "poweroff -250\n"},
                                            Duration_case{"Large", 9000000000ms, "poweroff 9000000000\n"}),
-                         [](const ::testing::TestParamInfo<Duration_case>& param) {
-                             return std::string{param.param.label};
-                         });
+                         [](const ::testing::TestParamInfo<Duration_case>& param)
+                         { return std::string{param.param.label}; });
 
 TEST_F(Fast_shutdown_handler_test, LookupAsksForThePmDaemon)
 {

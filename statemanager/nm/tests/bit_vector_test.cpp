@@ -1,7 +1,6 @@
 #include "statemanager/nm/bit_vector.hpp"
 
 #include <gtest/gtest.h>
-
 #include <string>
 
 namespace vela::ap::statemanager
@@ -51,13 +50,7 @@ INSTANTIATE_TEST_SUITE_P(
                     {0x0F, 0x00, 0xAA, 0x55},
                     {0x0F, 0x00},
                     {0xF0, 0xFF}},
-        Binary_case{"ShorterLeftKeepsItsSize",
-                    {0x01},
-                    {0x02, 0xFF, 0xFF},
-                    {0x03},
-                    {0x00},
-                    {0x00},
-                    {0x03}},
+        Binary_case{"ShorterLeftKeepsItsSize", {0x01}, {0x02, 0xFF, 0xFF}, {0x03}, {0x00}, {0x00}, {0x03}},
         Binary_case{"FourAgainstThreeBytes",
                     {0x01, 0x02, 0x03, 0x04},
                     {0x01, 0x00, 0x01},

@@ -1,9 +1,7 @@
+#include "ara/log/testing/log_capture.h"
 #include "statemanager/nm/nm_data_aggregator.hpp"
 
-#include "ara/log/testing/log_capture.h"
-
 #include <gtest/gtest.h>
-
 #include <string>
 
 namespace vela::ap::statemanager::nm
@@ -15,7 +13,7 @@ using ara::log::LogLevel;
 
 class Nm_data_aggregator_test : public ::testing::Test
 {
-protected:
+  protected:
     Nm_data_aggregator_test() { sut.init(4); }
 
     ara::log::testing::Log_capture capture;
@@ -119,7 +117,7 @@ struct Ac_case
 
 class Nm_data_aggregator_ac_test : public ::testing::TestWithParam<Ac_case>
 {
-protected:
+  protected:
     Nm_data_aggregator_ac_test() { sut.init(4); }
 
     Nm_data_aggregator sut{config::Nm_user_data_config{}};
@@ -175,8 +173,9 @@ TEST(Nm_data_aggregator_layout_test, CwuBitOutsideTheUserDataIsNeverWritten)
 
     EXPECT_EQ(sut.get_user_data(), (Bit_vector{0x80, 0, 0, 0, 0, 0}));
     EXPECT_TRUE(sut.is_com_alive());
-    EXPECT_EQ(capture.count("CWU bit position 48 lies outside the user data, the CWU bit is never set", LogLevel::kError),
-              1U);
+    EXPECT_EQ(
+        capture.count("CWU bit position 48 lies outside the user data, the CWU bit is never set", LogLevel::kError),
+        1U);
 }
 
 TEST(Nm_data_aggregator_layout_test, EmptyUserDataStaysEmpty)

@@ -1,12 +1,10 @@
-#include "statemanager/phm/supervision_manager.hpp"
-
 #include "ara/log/testing/log_capture.h"
 #include "ara/phm/phm_client.h"
+#include "statemanager/phm/supervision_manager.hpp"
 #include "statemanager/phm/tests/mocks/mock_supervision_entity.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -22,7 +20,7 @@ using ::testing::Throw;
 
 class Supervision_manager_test : public ::testing::Test
 {
-protected:
+  protected:
     Supervision_manager_test()
     {
         auto entity = std::make_unique<::testing::StrictMock<testing::Mock_supervision_entity>>();
@@ -54,9 +52,9 @@ TEST_F(Supervision_manager_test, FirstRuntimeErrorStopsReportingForGoodWithTwoEr
     sut->report_alive_status();
     sut->report_alive_status();
 
-    EXPECT_EQ(m_capture.texts(LogLevel::kError),
-              (std::vector<std::string>{"AliveSupervision: caught PHM gone",
-                                        "Stopping AliveSupervision reporting to PHM!"}));
+    EXPECT_EQ(
+        m_capture.texts(LogLevel::kError),
+        (std::vector<std::string>{"AliveSupervision: caught PHM gone", "Stopping AliveSupervision reporting to PHM!"}));
 }
 
 TEST_F(Supervision_manager_test, OtherExceptionsAreNotCaughtAndReportingGoesOn)

@@ -1,16 +1,14 @@
-#include "statemanager/services/dsa_interface.hpp"
-
 #include "ara/log/testing/log_capture.h"
 #include "kest/com/runtime/component_singleton.h"
 #include "platform/com/tests/wait_for_instance.hpp"
 #include "statemanager/proxy/dsa_interface_proxy.hpp"
+#include "statemanager/services/dsa_interface.hpp"
 #include "statemanager/services/tests/mocks/mock_shared_memory_reboot.hpp"
 #include "tests/support/temp_dir.hpp"
 
+#include <cstdlib>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
-#include <cstdlib>
 #include <optional>
 #include <ostream>
 #include <thread>
@@ -40,7 +38,7 @@ void PrintTo(const Restart_case& c, std::ostream* os)
 
 class Dsa_interface_test : public ::testing::TestWithParam<Restart_case>
 {
-protected:
+  protected:
     Dsa_interface_test() { ::setenv("TARN1_COM_DIR", m_dir.path().c_str(), 1); }
     ~Dsa_interface_test() override { ::unsetenv("TARN1_COM_DIR"); }
 
@@ -111,12 +109,14 @@ TEST(Dsa_interface_middleware_test, RestartsFromTwoCallersReachTheCommandFileWor
         proxy::DSAInterfaceProxy second(*handle);
 
         // a diagnostic tester and a second client ask at the same time
-        std::thread other([&] {
-            for (int i = 0; i < 5; ++i)
+        std::thread other(
+            [&]
             {
-                second.RequestRestart(5).get();
-            }
-        });
+                for (int i = 0; i < 5; ++i)
+                {
+                    second.RequestRestart(5).get();
+                }
+            });
         for (int i = 0; i < 5; ++i)
         {
             first.RequestRestart(1).get();

@@ -2,10 +2,9 @@
 #include "statemanager/services/tests/mocks/mock_ecu_alive_interface_callback.hpp"
 #include "tests/support/temp_dir.hpp"
 
+#include <cstdlib>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
-#include <cstdlib>
 
 namespace vela::ap::statemanager::services
 {
@@ -18,7 +17,7 @@ using ::testing::NiceMock;
 
 class Ecu_alive_interface_test : public ::testing::Test
 {
-protected:
+  protected:
     Ecu_alive_interface_test() { ::setenv("TARN1_COM_DIR", m_dir.path().c_str(), 1); }
     ~Ecu_alive_interface_test() override { ::unsetenv("TARN1_COM_DIR"); }
 
@@ -30,12 +29,10 @@ TEST_F(Ecu_alive_interface_test, FlagChangesBeforeTheCallbackRuns)
 {
     Ecu_alive_interface sut("EcuAlive_A", &callback);
     InSequence in_order;
-    EXPECT_CALL(callback, ecu_alive_request("EcuAlive_A")).WillOnce(Invoke([&](const std::string&) {
-        EXPECT_TRUE(sut.app_keeps_ecu_alive());
-    }));
-    EXPECT_CALL(callback, ecu_alive_release("EcuAlive_A")).WillOnce(Invoke([&](const std::string&) {
-        EXPECT_FALSE(sut.app_keeps_ecu_alive());
-    }));
+    EXPECT_CALL(callback, ecu_alive_request("EcuAlive_A"))
+        .WillOnce(Invoke([&](const std::string&) { EXPECT_TRUE(sut.app_keeps_ecu_alive()); }));
+    EXPECT_CALL(callback, ecu_alive_release("EcuAlive_A"))
+        .WillOnce(Invoke([&](const std::string&) { EXPECT_FALSE(sut.app_keeps_ecu_alive()); }));
 
     EXPECT_TRUE(sut.RequestAlive().is_ready());
     EXPECT_TRUE(sut.ReleaseAlive().is_ready());

@@ -6,9 +6,8 @@
 #include "statemanager/services/state_manager_cwu_interface.hpp"
 #include "tests/support/temp_dir.hpp"
 
-#include <gtest/gtest.h>
-
 #include <cstdlib>
+#include <gtest/gtest.h>
 #include <mutex>
 #include <optional>
 #include <ostream>
@@ -35,7 +34,7 @@ std::string hex(const Bytes& bytes)
 /// what reached the service handler's side as "<app id>: <call>".
 class Service_dispatch_test : public ::testing::Test
 {
-protected:
+  protected:
     Service_dispatch_test()
     {
         ::setenv("TARN1_COM_DIR", m_dir.path().c_str(), 1);
@@ -44,9 +43,8 @@ protected:
         {
             auto& service = m_com_alive.emplace_back(std::make_unique<State_manager_com_alive_interface>(instance));
             const std::string id = service->get_app_id();
-            service->set_com_alive_request_cb([this, id](const Bytes& cab, std::uint8_t ac) {
-                record(id + ": request " + hex(cab) + "ac " + std::to_string(ac));
-            });
+            service->set_com_alive_request_cb([this, id](const Bytes& cab, std::uint8_t ac)
+                                              { record(id + ": request " + hex(cab) + "ac " + std::to_string(ac)); });
             service->set_com_alive_release_cb([this, id](const Bytes& cab) { record(id + ": release " + hex(cab)); });
             service->OfferService();
         }
@@ -123,9 +121,8 @@ TEST_F(Service_dispatch_test, EachInstanceDeliversItsOwnApplicationId)
     EXPECT_EQ(call_com_alive("ComAlive_A", 0, {0, 0, 0, 1, 1}), 0);
 
     EXPECT_EQ(calls(),
-              (std::vector<std::string>{"ComAlive_A: request 1 0 0 0 ac 3",
-                                        "ComAlive_B: request 2 ac 9",
-                                        "ComAlive_A: release 1 "}));
+              (std::vector<std::string>{
+                  "ComAlive_A: request 1 0 0 0 ac 3", "ComAlive_B: request 2 ac 9", "ComAlive_A: release 1 "}));
 }
 
 TEST_F(Service_dispatch_test, TruncatedRequestComAliveIsAnsweredWith0x80AndChangesNothing)
@@ -139,7 +136,8 @@ TEST_F(Service_dispatch_test, TruncatedRequestComAliveIsAnsweredWith0x80AndChang
 
 TEST_F(Service_dispatch_test, CarWakeUpCallsReachTheirCallbacks)
 {
-    const auto cwu = [this](std::uint16_t method_id, const Bytes& request) {
+    const auto cwu = [this](std::uint16_t method_id, const Bytes& request)
+    {
         return call(StateManagementCWUInterface::service_identifier(),
                     StateManagementCWUInterface::description(),
                     "Cwu_A",

@@ -1,7 +1,6 @@
 #include "statemanager/states/knockout_handler.hpp"
 
 #include <gtest/gtest.h>
-
 #include <ostream>
 #include <string>
 
@@ -50,9 +49,8 @@ INSTANTIATE_TEST_SUITE_P(Countdown,
                                            Countdown_case{"ExpiresOnLastCycle", 3, 3, 0, true},
                                            Countdown_case{"NoWrapAfterExpiry", 3, 10, 0, true},
                                            Countdown_case{"LargestValue", 0xFFFFFFFFU, 1, 0xFFFFFFFEU, false}),
-                         [](const ::testing::TestParamInfo<Countdown_case>& param) {
-                             return std::string{param.param.label};
-                         });
+                         [](const ::testing::TestParamInfo<Countdown_case>& param)
+                         { return std::string{param.param.label}; });
 
 TEST(Knockout_handler_reset_test, ResetAfterExpiryRestoresInitialValue)
 {

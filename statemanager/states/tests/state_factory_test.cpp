@@ -1,17 +1,15 @@
-#include "statemanager/states/state_factory.hpp"
-
 #include "ara/log/testing/log_capture.h"
 #include "statemanager/config/state_manager_config.hpp"
 #include "statemanager/em/em_interface.hpp"
+#include "statemanager/states/state_factory.hpp"
 #include "statemanager/tests/mocks/mock_service_handler.hpp"
 #include "statemanager/tests/mocks/recording_collaborators.hpp"
 #include "tests/support/temp_dir.hpp"
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,7 +26,7 @@ using World = Recording_collaborators::World;
 
 class State_factory_test : public ::testing::Test
 {
-protected:
+  protected:
     State_factory_test()
     {
         m_config.set_smw_update_status_path(m_dir.file("set_status"));
@@ -85,8 +83,14 @@ TEST_F(State_factory_test, AllStatesShareOneStatusWriterNotifierAndFastShutdownH
 {
     const State_factory sut = make_sut();
 
-    for (const State_id id : {s_starting_up, s_running, s_nm_controlled, s_post_run, s_preparing, s_prepared_sd,
-                              s_resuming, s_shutting_down})
+    for (const State_id id : {s_starting_up,
+                              s_running,
+                              s_nm_controlled,
+                              s_post_run,
+                              s_preparing,
+                              s_prepared_sd,
+                              s_resuming,
+                              s_shutting_down})
     {
         sut.create_state(id)->entering_state();
     }

@@ -9,7 +9,7 @@ namespace vela::ap::statemanager::testing
 
 class Mock_em_interface : public Em_interface_abstract
 {
-public:
+  public:
     MOCK_METHOD(void, request_shutdown, (), (override));
     MOCK_METHOD(void, request_running, (), (override));
     MOCK_METHOD(bool, check_for_running_state, (), (override));

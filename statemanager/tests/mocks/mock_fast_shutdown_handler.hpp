@@ -9,7 +9,7 @@ namespace vela::ap::statemanager::testing
 
 class Mock_fast_shutdown_handler : public fast_shutdown::Fast_shutdown_handler_interface
 {
-public:
+  public:
     MOCK_METHOD(void, process_lookup, (), (const, override));
     MOCK_METHOD(void, start_fast_shutdown, (std::chrono::milliseconds timeout), (const, override));
     MOCK_METHOD(bool, is_possible, (), (const, override));

@@ -9,7 +9,7 @@ namespace vela::ap::statemanager::testing
 
 class Mock_service_handler : public Service_handler_interface
 {
-public:
+  public:
     MOCK_METHOD(void, init, (), (override));
     MOCK_METHOD(void, deinit, (), (override));
     MOCK_METHOD(bool, nm_interface_available, (), (const, override));

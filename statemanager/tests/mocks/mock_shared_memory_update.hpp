@@ -9,7 +9,7 @@ namespace vela::ap::statemanager::testing
 
 class Mock_shared_memory_update : public smw::Shared_memory_update_interface
 {
-public:
+  public:
     MOCK_METHOD(void, starting_up, (), (override));
     MOCK_METHOD(void, running, (), (override));
     MOCK_METHOD(void, shutting_down, (), (override));

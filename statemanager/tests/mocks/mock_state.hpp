@@ -4,9 +4,8 @@
 #include "statemanager/states/state_ids.hpp"
 #include "statemanager/states/state_interface.hpp"
 
-#include <gmock/gmock.h>
-
 #include <array>
+#include <gmock/gmock.h>
 #include <memory>
 #include <vector>
 
@@ -15,7 +14,7 @@ namespace vela::ap::statemanager::testing
 
 class Mock_state : public states::State_interface
 {
-public:
+  public:
     explicit Mock_state(const std::string& name)
         : State_interface(nullptr, name)
     {
@@ -30,7 +29,7 @@ public:
 /// they were asked for. The test keeps plain pointers to the states it configures.
 class Fake_state_factory final : public states::State_factory_abstract
 {
-public:
+  public:
     Fake_state_factory(std::array<std::unique_ptr<::testing::NiceMock<Mock_state>>, states::s_state_count>& states,
                        std::vector<unsigned int>& requested_ids)
         : m_states(states)
@@ -48,7 +47,7 @@ public:
         return std::move(m_states[id]);
     }
 
-private:
+  private:
     std::array<std::unique_ptr<::testing::NiceMock<Mock_state>>, states::s_state_count>& m_states;
     std::vector<unsigned int>& m_requested_ids;
 };

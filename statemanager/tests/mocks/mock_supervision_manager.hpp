@@ -9,7 +9,7 @@ namespace vela::ap::statemanager::testing
 
 class Mock_supervision_manager : public phm::Supervision_manager_interface
 {
-public:
+  public:
     MOCK_METHOD(void, report_alive_status, (), (override));
 };
 

@@ -6,10 +6,9 @@
 #include "statemanager/tests/mocks/mock_shared_memory_update.hpp"
 #include "statemanager/tests/mocks/mock_state_notifier.hpp"
 
-#include <gmock/gmock.h>
-
 #include <chrono>
 #include <cstddef>
+#include <gmock/gmock.h>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -33,7 +32,7 @@ struct Scripted_answer
 /// thread runs the states.
 class Recording_collaborators final
 {
-public:
+  public:
     /// What the queries answer when no script is loaded.
     struct World
     {
@@ -81,17 +80,16 @@ public:
 
         ON_CALL(*fast_shutdown_handler, process_lookup()).WillByDefault([this] { record("process_lookup"); });
         ON_CALL(*fast_shutdown_handler, is_possible()).WillByDefault([this] { return ask("is_possible"); });
-        ON_CALL(*fast_shutdown_handler, start_fast_shutdown(_)).WillByDefault([this](std::chrono::milliseconds ms) {
-            record("start_fast_shutdown(" + std::to_string(ms.count()) + ")");
-        });
+        ON_CALL(*fast_shutdown_handler, start_fast_shutdown(_))
+            .WillByDefault([this](std::chrono::milliseconds ms)
+                           { record("start_fast_shutdown(" + std::to_string(ms.count()) + ")"); });
     }
 
     Recording_collaborators(const Recording_collaborators&) = delete;
     Recording_collaborators& operator=(const Recording_collaborators&) = delete;
 
     /// Changes the world the queries answer from.
-    template <typename Change>
-    void change_world(Change change)
+    template <typename Change> void change_world(Change change)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         change(m_world);
@@ -145,7 +143,7 @@ public:
     std::shared_ptr<::testing::NiceMock<Mock_fast_shutdown_handler>> fast_shutdown_handler =
         std::make_shared<::testing::NiceMock<Mock_fast_shutdown_handler>>();
 
-private:
+  private:
     bool ask(const std::string& query)
     {
         std::lock_guard<std::mutex> lock(m_mutex);

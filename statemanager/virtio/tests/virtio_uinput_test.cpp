@@ -1,16 +1,14 @@
 // A real evdev device, made through uinput, read by Virtio_interface without any stand-in.
 // Runs only where /dev/uinput can be opened for writing.
 
-#include "statemanager/virtio/virtio_interface.hpp"
-
 #include "ara/log/testing/log_capture.h"
+#include "statemanager/virtio/virtio_interface.hpp"
 #include "tests/support/temp_dir.hpp"
 #include "tools/uinput/event_node.hpp"
 #include "tools/uinput/uinput_keyboard.hpp"
 
-#include <gtest/gtest.h>
-
 #include <chrono>
+#include <gtest/gtest.h>
 #include <linux/input-event-codes.h>
 #include <string>
 #include <unistd.h>

@@ -21,7 +21,7 @@ struct Alias_rule_table;
 /// comment. Every matching rule adds its domain, in file order.
 class AliasQueryClient
 {
-public:
+  public:
     enum class EAliasQueryStatus : std::uint8_t
     {
         eSuccess = 0,
@@ -51,7 +51,7 @@ public:
     /// malformed lines. What the client does with its file's content.
     static std::shared_ptr<const Alias_rule_table> parse_rules(std::istream& text, const std::string& source);
 
-private:
+  private:
     std::shared_ptr<const Alias_rule_table> m_rules;
 };
 

@@ -28,7 +28,7 @@ struct Policy_table;
 /// empty text; '#' starts a comment. The first matching rule decides; no match denies.
 class PolicyDecisionPoint
 {
-public:
+  public:
     static constexpr const char* s_default_policy_path = "/etc/tarn1/iam/policy.conf";
     static constexpr const char* s_policy_path_variable = "TARN1_IAM_POLICY";
 
@@ -56,7 +56,7 @@ public:
     /// malformed lines. What the client does with its file's content.
     static std::shared_ptr<const Policy_table> parse_policy(std::istream& text, const std::string& source);
 
-private:
+  private:
     std::shared_ptr<const Policy_table> m_policy;
 };
 

@@ -11,7 +11,7 @@ namespace vela::ap::statemanager::testing
 /// what execution management answers or throws.
 class Em_interface_with_mock_client : public Em_interface
 {
-public:
+  public:
     MOCK_METHOD(ara::exec::StateReturnType,
                 StateClient_SetState,
                 (const std::string& function_group, const std::string& state),

@@ -9,11 +9,8 @@ namespace vela::ap::statemanager::testing
 
 class Mock_supervision_entity : public ara::phm::SupervisionEntityInterface
 {
-public:
-    MOCK_METHOD(void,
-                CheckpointReached,
-                (std::uint16_t supervisionEntityId, std::uint16_t checkpointId),
-                (override));
+  public:
+    MOCK_METHOD(void, CheckpointReached, (std::uint16_t supervisionEntityId, std::uint16_t checkpointId), (override));
 };
 
 } // namespace vela::ap::statemanager::testing

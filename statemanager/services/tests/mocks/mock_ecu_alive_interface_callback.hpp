@@ -9,7 +9,7 @@ namespace vela::ap::statemanager::testing
 
 class Mock_ecu_alive_interface_callback : public services::Ecu_alive_interface_callback
 {
-public:
+  public:
     MOCK_METHOD(void, ecu_alive_request, (const std::string& app_id), (override));
     MOCK_METHOD(void, ecu_alive_release, (const std::string& app_id), (override));
 };

@@ -9,7 +9,7 @@ namespace vela::ap::statemanager::testing
 
 class Mock_shared_memory_reboot : public smw::Shared_memory_reboot_interface
 {
-public:
+  public:
     MOCK_METHOD(void, restart_vm, (), (override));
     MOCK_METHOD(void, restart_m3, (), (override));
 };

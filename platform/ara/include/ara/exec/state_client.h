@@ -29,15 +29,14 @@ enum class StateReturnType : std::uint8_t
 /// real platform; the stand-in never does.
 class StateClient final
 {
-public:
+  public:
     StateClient() = default;
 
     StateReturnType SetState(const std::string& functionGroup, const std::string& state);
-    StateReturnType GetState(const std::string& functionGroup,
-                             std::string& state,
-                             Function_group_state_transition& transition);
+    StateReturnType
+    GetState(const std::string& functionGroup, std::string& state, Function_group_state_transition& transition);
 
-private:
+  private:
     // Guards m_states: callers may use one client from several threads.
     std::mutex m_mutex;
     std::map<std::string, std::string> m_states;

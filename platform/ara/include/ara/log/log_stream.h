@@ -38,7 +38,7 @@ struct Log_piece
 /// nothing at all. Streaming never throws into the caller.
 class LogStream final
 {
-public:
+  public:
     LogStream(LogLevel level, const Logger& logger) noexcept;
     ~LogStream();
 
@@ -59,7 +59,7 @@ public:
     /// Emits what has been streamed so far as one message and starts an empty one.
     void Flush() noexcept;
 
-private:
+  private:
     void append(Log_piece::Type type, const char* text, std::size_t length, std::uint64_t value) noexcept;
 
     const Logger* m_logger;

@@ -20,11 +20,8 @@ namespace ara::log
 ///   ARA_LOG_DLT     1 forces the DLT sink on, 0 off; unset: on for kRemote when a DLT daemon
 ///                   is reachable (the FIFO "dlt" exists in DLT_PIPE_DIR,
 ///                   default /tmp).
-void InitLogging(std::string appId,
-                 std::string appDescription,
-                 LogLevel appDefLogLevel,
-                 LogMode logMode,
-                 std::string directoryPath);
+void InitLogging(
+    std::string appId, std::string appDescription, LogLevel appDefLogLevel, LogMode logMode, std::string directoryPath);
 
 /// Returns the context with this id, creating it on first use; it lives until the process ends.
 Logger& CreateLogger(std::string ctxId, std::string ctxDescription);

@@ -24,7 +24,7 @@ struct Log_message
 /// sink never sees two messages at once and never needs a lock of its own for ordering.
 class Log_sink
 {
-public:
+  public:
     virtual ~Log_sink() = default;
     virtual void write(const std::string& app_id, const Log_message& message) noexcept = 0;
 };

@@ -8,7 +8,7 @@ namespace ara::phm
 /// A health-management client bound to one supervision instance.
 class Phm_client_interface
 {
-public:
+  public:
     virtual ~Phm_client_interface() = default;
     virtual const std::string& get_instance_specifier() const noexcept = 0;
 };
@@ -16,12 +16,12 @@ public:
 /// Stand-in: remembers its instance and logs its creation (context "PHM").
 class Phm_client final : public Phm_client_interface
 {
-public:
+  public:
     explicit Phm_client(std::string instanceSpecifier);
 
     const std::string& get_instance_specifier() const noexcept override { return m_instance_specifier; }
 
-private:
+  private:
     std::string m_instance_specifier;
 };
 

@@ -1,10 +1,9 @@
 #pragma once
 
+#include <any>
 #include <asio/ip/address.hpp>
 #include <boost/serialization/split_member.hpp>
 #include <boost/serialization/string.hpp>
-
-#include <any>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -56,8 +55,7 @@ struct Identifier_posix
     std::uint32_t uid{0};
     std::uint32_t gid{0};
 
-    template <typename Archive>
-    void serialize(Archive& archive, const unsigned int /*version*/)
+    template <typename Archive> void serialize(Archive& archive, const unsigned int /*version*/)
     {
         archive& pid;
         archive& uid;
@@ -71,16 +69,14 @@ struct Identifier_tcpip
     std::uint16_t port{0};
     asio::ip::address address;
 
-    template <typename Archive>
-    void save(Archive& archive, const unsigned int /*version*/) const
+    template <typename Archive> void save(Archive& archive, const unsigned int /*version*/) const
     {
         const std::string text = address.to_string();
         archive << port;
         archive << text;
     }
 
-    template <typename Archive>
-    void load(Archive& archive, const unsigned int /*version*/)
+    template <typename Archive> void load(Archive& archive, const unsigned int /*version*/)
     {
         std::string text;
         archive >> port;
@@ -105,8 +101,7 @@ struct Service_someip_ifc
     std::uint16_t member_id{0};
     Operation operation{Operation::Provide_service};
 
-    template <typename Archive>
-    void serialize(Archive& archive, const unsigned int /*version*/)
+    template <typename Archive> void serialize(Archive& archive, const unsigned int /*version*/)
     {
         archive& operation;
         archive& service_id;
@@ -122,8 +117,7 @@ struct Check_request_posix
     identifier::Identifier_posix identifier;
     iam_internal_if::Service_someip_ifc service;
 
-    template <typename Archive>
-    void serialize(Archive& archive, const unsigned int /*version*/)
+    template <typename Archive> void serialize(Archive& archive, const unsigned int /*version*/)
     {
         archive& identifier;
         archive& service;
@@ -136,8 +130,7 @@ struct Check_request_tcpip
     identifier::Identifier_tcpip identifier;
     iam_internal_if::Service_someip_ifc service;
 
-    template <typename Archive>
-    void serialize(Archive& archive, const unsigned int /*version*/)
+    template <typename Archive> void serialize(Archive& archive, const unsigned int /*version*/)
     {
         archive& identifier;
         archive& service;
@@ -147,7 +140,7 @@ struct Check_request_tcpip
 /// A decoded request of either transport.
 class Check_request
 {
-public:
+  public:
     virtual ~Check_request() = default;
     /// A new copy of the wrapped transport-specific request, owned by the caller
     /// (a Check_request_tcpip or a Check_request_posix).
@@ -156,28 +149,24 @@ public:
     virtual const char* transport_name() const = 0;
 };
 
-template <typename T>
-struct Transport_of;
+template <typename T> struct Transport_of;
 
-template <>
-struct Transport_of<Check_request_tcpip>
+template <> struct Transport_of<Check_request_tcpip>
 {
     static constexpr Transport value = Transport::tcpip;
     static constexpr const char* name = transport_tcpip_name;
 };
 
-template <>
-struct Transport_of<Check_request_posix>
+template <> struct Transport_of<Check_request_posix>
 {
     static constexpr Transport value = Transport::posix;
     static constexpr const char* name = transport_posix_name;
 };
 
 /// A request of one transport; the archive holds only the wrapped request.
-template <typename T>
-class Check_requestT final : public Check_request
+template <typename T> class Check_requestT final : public Check_request
 {
-public:
+  public:
     Check_requestT() = default;
     explicit Check_requestT(T wrapped)
         : m_request(std::move(wrapped))
@@ -190,13 +179,9 @@ public:
 
     const T& wrapped() const noexcept { return m_request; }
 
-    template <typename Archive>
-    void serialize(Archive& archive, const unsigned int /*version*/)
-    {
-        archive& m_request;
-    }
+    template <typename Archive> void serialize(Archive& archive, const unsigned int /*version*/) { archive& m_request; }
 
-private:
+  private:
     T m_request;
 };
 
@@ -205,11 +190,7 @@ struct Check_response
 {
     Decision decision{Decision::denied};
 
-    template <typename Archive>
-    void serialize(Archive& archive, const unsigned int /*version*/)
-    {
-        archive& decision;
-    }
+    template <typename Archive> void serialize(Archive& archive, const unsigned int /*version*/) { archive& decision; }
 };
 
 /// Decodes a request text: the tag "POSIX" or "TCPIP" followed by a text archive of one

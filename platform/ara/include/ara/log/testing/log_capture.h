@@ -25,7 +25,7 @@ struct Captured_message
 /// (as a member of the fixture), act, then assert on texts and levels. Thread-safe.
 class Log_capture final : public Log_sink
 {
-public:
+  public:
     Log_capture();
     ~Log_capture() override;
 
@@ -52,7 +52,7 @@ public:
 
     void write(const std::string& app_id, const Log_message& message) noexcept override;
 
-private:
+  private:
     // Guards m_messages: written by every logging thread, read by the test thread.
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_arrived;
