@@ -26,7 +26,7 @@ function(tarn1_add_gtest name)
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gmock_main GTest::gtest Threads::Threads)
     if(TARN1_SANITIZE MATCHES "thread")
-        target_sources(${name} PRIVATE "${PROJECT_SOURCE_DIR}/tests/support/tsan_suppressions.cpp")
+        target_sources(${name} PRIVATE "${PROJECT_SOURCE_DIR}/testbed/support/tsan_suppressions.cpp")
     endif()
     # One label per executable ("unit" unless given): the discovery script cannot carry a list.
     set(label unit)

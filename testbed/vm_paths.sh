@@ -3,7 +3,7 @@
 # /dev/input, /sys/vmctl, /run/adaptive and /var/run/adaptive. Meant to run as the first program
 # inside a private mount namespace (unshare --mount --propagation private), so that nothing
 # outside it changes:
-#   unshare --mount --propagation private tools/vm_paths.sh <config.json> <command> [args...]
+#   unshare --mount --propagation private testbed/vm_paths.sh <config.json> <command> [args...]
 # The configuration file is copied to /etc/adaptive/statewarden.json; /sys/vmctl gets empty
 # set_status and command_request files; TARN1_HOST_SYS and TARN1_HOST_DEV name where the
 # machine's own /sys and /dev stay reachable. Folders named by TARN1_BIND_INPUT and TARN1_BIND_VMCTL

@@ -2,7 +2,7 @@
 #include "client_state_notifier/client_states.hpp"
 #include "client_state_notifier/tests/mocks/mock_client_states.hpp"
 #include "client_state_notifier/tests/raw_client.hpp"
-#include "tests/support/temp_dir.hpp"
+#include "testbed/support/temp_dir.hpp"
 
 #include <atomic>
 #include <cerrno>

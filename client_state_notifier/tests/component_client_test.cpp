@@ -1,7 +1,7 @@
 #include "ara/log/testing/log_capture.h"
 #include "client_state_notifier/component_client.hpp"
 #include "client_state_notifier/tests/raw_client.hpp"
-#include "tests/support/temp_dir.hpp"
+#include "testbed/support/temp_dir.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

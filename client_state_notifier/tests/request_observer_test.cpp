@@ -1,7 +1,7 @@
 #include "ara/log/testing/log_capture.h"
 #include "client_state_notifier/client_states.hpp"
 #include "client_state_notifier/tests/raw_client.hpp"
-#include "tests/support/temp_dir.hpp"
+#include "testbed/support/temp_dir.hpp"
 
 #include <condition_variable>
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "client_state_notifier/socket.hpp"
 #include "client_state_notifier/type_length_value.hpp"
-#include "tests/support/temp_dir.hpp"
+#include "testbed/support/temp_dir.hpp"
 
 #include <cerrno>
 #include <chrono>

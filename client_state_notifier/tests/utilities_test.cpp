@@ -1,6 +1,6 @@
 #include "ara/log/testing/log_capture.h"
 #include "client_state_notifier/utilities.hpp"
-#include "tests/support/temp_dir.hpp"
+#include "testbed/support/temp_dir.hpp"
 
 #include <cerrno>
 #include <gtest/gtest.h>

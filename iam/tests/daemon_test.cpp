@@ -5,7 +5,7 @@
 
 #include "iam/tests/peer_process.hpp"
 #include "iam/tests/unix_client.hpp"
-#include "tests/support/temp_dir.hpp"
+#include "testbed/support/temp_dir.hpp"
 
 #include <array>
 #include <cerrno>

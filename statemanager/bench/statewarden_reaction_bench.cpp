@@ -9,10 +9,10 @@
 // Another build's daemon given as the last argument is measured the same way, so two builds can
 // be compared in one sitting.
 //
-// The daemon runs with NM usage disabled in a private mount namespace (tools/vm_paths.sh) whose
+// The daemon runs with NM usage disabled in a private mount namespace (testbed/vm_paths.sh) whose
 // /dev/input is this program's folder of stand-in devices; it needs root or CAP_SYS_ADMIN.
 
-#include "tools/evdev_standin/evdev_writer.hpp"
+#include "testbed/evdev_standin/evdev_writer.hpp"
 
 #include <algorithm>
 #include <cerrno>

@@ -7,9 +7,9 @@
 // under /var/run). Nothing outside the namespace changes.
 
 #include "platform/com/tests/peer_process.hpp"
-#include "tests/support/child_process.hpp"
-#include "tests/support/temp_dir.hpp"
-#include "tools/evdev_standin/evdev_writer.hpp"
+#include "testbed/evdev_standin/evdev_writer.hpp"
+#include "testbed/support/child_process.hpp"
+#include "testbed/support/temp_dir.hpp"
 
 #include <cerrno>
 #include <chrono>

@@ -2,7 +2,7 @@
 //   tarn1_evdev_key [--wait <ms>] <device> <key>...
 // Keys: R, P, S, N, POWER or a decimal key code. Each key is one stroke (down, sync, up, sync).
 
-#include "tools/evdev_standin/evdev_writer.hpp"
+#include "testbed/evdev_standin/evdev_writer.hpp"
 
 #include <chrono>
 #include <cstdio>

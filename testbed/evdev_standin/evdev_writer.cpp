@@ -1,4 +1,4 @@
-#include "tools/evdev_standin/evdev_writer.hpp"
+#include "testbed/evdev_standin/evdev_writer.hpp"
 
 #include <cctype>
 #include <cerrno>

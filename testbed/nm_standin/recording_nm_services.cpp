@@ -1,4 +1,4 @@
-#include "tools/nm_standin/recording_nm_services.hpp"
+#include "testbed/nm_standin/recording_nm_services.hpp"
 
 #include "kest/com/exceptions.h"
 

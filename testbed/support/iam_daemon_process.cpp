@@ -1,4 +1,4 @@
-#include "tests/support/iam_daemon_process.hpp"
+#include "testbed/support/iam_daemon_process.hpp"
 
 #include <cerrno>
 #include <chrono>

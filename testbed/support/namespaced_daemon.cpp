@@ -1,4 +1,4 @@
-#include "tests/support/namespaced_daemon.hpp"
+#include "testbed/support/namespaced_daemon.hpp"
 
 #include <algorithm>
 #include <climits>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tests/support/temp_dir.hpp"
+#include "testbed/support/temp_dir.hpp"
 
 #include <chrono>
 #include <string>
@@ -24,7 +24,7 @@ struct Namespaced_daemon_options
 };
 
 /// A daemon started in its own mount namespace whose VM paths (/etc/adaptive, /dev/input,
-/// /sys/vmctl, /run/adaptive, /var/run/adaptive) are empty folders of its own (tools/vm_paths.sh),
+/// /sys/vmctl, /run/adaptive, /var/run/adaptive) are empty folders of its own (testbed/vm_paths.sh),
 /// with the given environment and its output in a file. The configuration is dir's
 /// "statewarden.json"; TARN1_INPUT_DIR in the environment names a folder bound over /dev/input and
 /// TARN1_PRELOAD a library preloaded into the program. The child keeps its process id (unshare and

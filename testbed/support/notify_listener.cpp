@@ -1,4 +1,4 @@
-#include "tests/support/notify_listener.hpp"
+#include "testbed/support/notify_listener.hpp"
 
 #include <cerrno>
 #include <cstring>

@@ -1,10 +1,10 @@
 #pragma once
 
 // The UDP NM side as the helper programs of the tests play it: the recording NM services of
-// tools/nm_standin, with each call reported on standard output as one line. Header-only; each
+// testbed/nm_standin, with each call reported on standard output as one line. Header-only; each
 // helper program includes it and links tarn1::nm_standin.
 
-#include "tools/nm_standin/recording_nm_services.hpp"
+#include "testbed/nm_standin/recording_nm_services.hpp"
 
 #include <cstdint>
 #include <iostream>

@@ -1,4 +1,4 @@
-#include "tests/support/uid_process.hpp"
+#include "testbed/support/uid_process.hpp"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "tools/uinput/event_node.hpp"
+#include "testbed/uinput/event_node.hpp"
 
 #include <cstring>
 #include <dirent.h>

@@ -1,4 +1,4 @@
-#include "tools/uinput/uinput_keyboard.hpp"
+#include "testbed/uinput/uinput_keyboard.hpp"
 
 #include <cerrno>
 #include <cstring>

@@ -12,8 +12,8 @@
 #include "platform/com/tests/local_service.hpp"
 #include "platform/com/tests/peer_process.hpp"
 #include "platform/com/tests/wait_for_instance.hpp"
-#include "tests/support/iam_daemon_process.hpp"
-#include "tests/support/temp_dir.hpp"
+#include "testbed/support/iam_daemon_process.hpp"
+#include "testbed/support/temp_dir.hpp"
 
 #include <cerrno>
 #include <cstdlib>

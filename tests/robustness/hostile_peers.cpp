@@ -1,6 +1,6 @@
 #include "tests/robustness/hostile_peers.hpp"
 
-#include "tests/support/uid_process.hpp"
+#include "testbed/support/uid_process.hpp"
 
 #include <cerrno>
 #include <optional>

@@ -4,12 +4,12 @@
 // spin, a well-behaved client gets its decision in its usual time (once the sessions let new ones
 // in), and what the daemon holds and logs stays bounded. docs/robustness.md lists the bounds.
 
+#include "testbed/support/namespaced_daemon.hpp"
+#include "testbed/support/temp_dir.hpp"
+#include "testbed/support/uid_process.hpp"
 #include "tests/robustness/bounds.hpp"
 #include "tests/robustness/hostile_peers.hpp"
 #include "tests/robustness/process_probe.hpp"
-#include "tests/support/namespaced_daemon.hpp"
-#include "tests/support/temp_dir.hpp"
-#include "tests/support/uid_process.hpp"
 #include "vela/iam/messages.hpp"
 
 #include <csignal>

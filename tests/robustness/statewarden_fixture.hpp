@@ -1,6 +1,6 @@
 #pragma once
 
-// The built Statewarden in a mount namespace of its own (tools/vm_paths.sh), with everything around
+// The built Statewarden in a mount namespace of its own (testbed/vm_paths.sh), with everything around
 // it played by the test: the hypervisor's keyboard (a stand-in input device), the UDP NM (both
 // services offered from the test's own process), and three well-behaved clients of the
 // notification socket named like the diagnostic managers and an application. The notification
@@ -10,10 +10,10 @@
 #include "client_state_notifier/component_client.hpp"
 #include "kest/com/cpp_binding/service_handle.h"
 #include "kest/com/runtime/component_singleton.h"
-#include "tests/support/namespaced_daemon.hpp"
-#include "tests/support/temp_dir.hpp"
-#include "tools/evdev_standin/evdev_writer.hpp"
-#include "tools/nm_standin/recording_nm_services.hpp"
+#include "testbed/evdev_standin/evdev_writer.hpp"
+#include "testbed/nm_standin/recording_nm_services.hpp"
+#include "testbed/support/namespaced_daemon.hpp"
+#include "testbed/support/temp_dir.hpp"
 
 #include <atomic>
 #include <chrono>

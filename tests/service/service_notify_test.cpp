@@ -1,13 +1,13 @@
 // The built daemons started as a service manager starts them: with a notification socket
 // ($NOTIFY_SOCKET, here a datagram socket of this test) and a watchdog interval ($WATCHDOG_USEC).
 // Each daemon runs in a private mount namespace whose VM paths (/etc/adaptive, /dev/input,
-// /sys/vmctl, /run/adaptive, /var/run/adaptive) are empty folders of its own (tools/vm_paths.sh);
+// /sys/vmctl, /run/adaptive, /var/run/adaptive) are empty folders of its own (testbed/vm_paths.sh);
 // the test stands in for the hypervisor's keyboard with a stand-in input device.
 
-#include "tests/support/namespaced_daemon.hpp"
-#include "tests/support/notify_listener.hpp"
-#include "tests/support/temp_dir.hpp"
-#include "tools/evdev_standin/evdev_writer.hpp"
+#include "testbed/evdev_standin/evdev_writer.hpp"
+#include "testbed/support/namespaced_daemon.hpp"
+#include "testbed/support/notify_listener.hpp"
+#include "testbed/support/temp_dir.hpp"
 
 #include <algorithm>
 #include <chrono>

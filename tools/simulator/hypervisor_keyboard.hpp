@@ -1,7 +1,7 @@
 #pragma once
 
-#include "tools/uinput/event_node.hpp"
-#include "tools/uinput/uinput_keyboard.hpp"
+#include "testbed/uinput/event_node.hpp"
+#include "testbed/uinput/uinput_keyboard.hpp"
 
 #include <cstdint>
 #include <memory>

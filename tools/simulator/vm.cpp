@@ -8,7 +8,7 @@
 #include "statemanager/proxy/state_management_com_alive_interface_proxy.hpp"
 #include "statemanager/proxy/state_management_cwu_interface_proxy.hpp"
 #include "statemanager/proxy/state_management_status_interface_proxy.hpp"
-#include "tools/nm_standin/recording_nm_services.hpp"
+#include "testbed/nm_standin/recording_nm_services.hpp"
 #include "tools/simulator/scenario_line.hpp"
 #include "tools/simulator/word_splitter.hpp"
 #include "tools/statewarden_ctl/status_text.hpp"

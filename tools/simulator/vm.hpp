@@ -1,10 +1,10 @@
 #pragma once
 
+#include "testbed/uinput/event_node.hpp"
 #include "tools/simulator/hypervisor_keyboard.hpp"
 #include "tools/simulator/journal.hpp"
 #include "tools/simulator/keyboard_choice.hpp"
 #include "tools/simulator/vm_interface.hpp"
-#include "tools/uinput/event_node.hpp"
 
 #include <atomic>
 #include <chrono>

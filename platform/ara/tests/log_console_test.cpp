@@ -1,5 +1,5 @@
 #include "ara/log/logging.h"
-#include "tests/support/child_process.hpp"
+#include "testbed/support/child_process.hpp"
 
 #include <cstdlib>
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "ara/log/logging.h"
-#include "tests/support/child_process.hpp"
-#include "tests/support/temp_dir.hpp"
+#include "testbed/support/child_process.hpp"
+#include "testbed/support/temp_dir.hpp"
 
 #include <arpa/inet.h>
 #include <cerrno>

@@ -7,7 +7,7 @@
 #include "kest/com/someip/serializer.h"
 #include "platform/com/tests/echo_interface.hpp"
 #include "platform/com/tests/peer_process.hpp"
-#include "tests/support/temp_dir.hpp"
+#include "testbed/support/temp_dir.hpp"
 
 #include <atomic>
 #include <condition_variable>

@@ -1,5 +1,5 @@
 #include "kest/com/runtime/component_singleton.h"
-#include "tests/support/temp_dir.hpp"
+#include "testbed/support/temp_dir.hpp"
 
 #include <chrono>
 #include <cstdlib>

@@ -6,7 +6,7 @@
 #include "platform/com/src/runtime.hpp"
 #include "platform/com/tests/echo_interface.hpp"
 #include "platform/com/tests/wait_for_instance.hpp"
-#include "tests/support/temp_dir.hpp"
+#include "testbed/support/temp_dir.hpp"
 
 #include <chrono>
 #include <cstdlib>

@@ -5,7 +5,7 @@
 #include "kest/com/exceptions.h"
 #include "kest/com/runtime/component_singleton.h"
 #include "platform/com/tests/echo_interface.hpp"
-#include "tests/support/temp_dir.hpp"
+#include "testbed/support/temp_dir.hpp"
 
 #include <atomic>
 #include <condition_variable>

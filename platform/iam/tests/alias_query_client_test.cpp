@@ -1,5 +1,5 @@
 #include "alias_manager/alias_query_client.h"
-#include "tests/support/temp_dir.hpp"
+#include "testbed/support/temp_dir.hpp"
 
 #include <cstdlib>
 #include <gtest/gtest.h>

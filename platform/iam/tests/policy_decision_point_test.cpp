@@ -1,5 +1,5 @@
 #include "policy_decision_point_if/policy_decision_point.h"
-#include "tests/support/temp_dir.hpp"
+#include "testbed/support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
 

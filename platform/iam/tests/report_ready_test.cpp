@@ -1,6 +1,6 @@
 #include "ara/log/testing/log_capture.h"
 #include "kest/psp/startup/report_ready.h"
-#include "tests/support/temp_dir.hpp"
+#include "testbed/support/temp_dir.hpp"
 
 #include <cstdlib>
 #include <cstring>

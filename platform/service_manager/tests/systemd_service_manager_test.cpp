@@ -2,8 +2,8 @@
 // environment a service manager gives the processes it starts.
 
 #include "tarn1/service_manager/systemd_service_manager.hpp"
-#include "tests/support/notify_listener.hpp"
-#include "tests/support/temp_dir.hpp"
+#include "testbed/support/notify_listener.hpp"
+#include "testbed/support/temp_dir.hpp"
 
 #include <cstdlib>
 #include <gtest/gtest.h>

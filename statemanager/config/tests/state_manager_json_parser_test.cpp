@@ -1,7 +1,7 @@
 #include "ara/log/testing/log_capture.h"
 #include "statemanager/config/state_manager_config.hpp"
 #include "statemanager/config/state_manager_json_parser.hpp"
-#include "tests/support/temp_dir.hpp"
+#include "testbed/support/temp_dir.hpp"
 
 #include <functional>
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "ara/log/testing/log_capture.h"
 #include "statemanager/fast_shutdown/fast_shutdown_handler.hpp"
-#include "tests/support/temp_dir.hpp"
+#include "testbed/support/temp_dir.hpp"
 
 #include <cerrno>
 #include <chrono>

@@ -2,7 +2,7 @@
 #include "kest/com/runtime/component_singleton.h"
 #include "platform/com/tests/peer_process.hpp"
 #include "statemanager/nm/nm_interface.hpp"
-#include "tests/support/temp_dir.hpp"
+#include "testbed/support/temp_dir.hpp"
 
 #include <condition_variable>
 #include <cstdlib>

@@ -10,7 +10,7 @@
 // Each command is acknowledged on standard output ("network_state offered", "state set", ...), and
 // each call received is reported ("RequestNetwork 00000001", "SetUserData 800000", ...).
 #include "kest/com/runtime/component_singleton.h"
-#include "tests/support/recording_nm_services.hpp"
+#include "testbed/support/recording_nm_services.hpp"
 
 #include <cstdint>
 #include <iostream>

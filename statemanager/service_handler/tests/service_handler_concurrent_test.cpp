@@ -8,7 +8,7 @@
 #include "statemanager/service_handler/tests/mocks/recording_nm_interface.hpp"
 #include "statemanager/services/state_manager_com_alive_interface.hpp"
 #include "statemanager/services/state_manager_cwu_interface.hpp"
-#include "tests/support/temp_dir.hpp"
+#include "testbed/support/temp_dir.hpp"
 
 #include <atomic>
 #include <chrono>

@@ -4,7 +4,7 @@
 #include "statemanager/proxy/dsa_interface_proxy.hpp"
 #include "statemanager/services/dsa_interface.hpp"
 #include "statemanager/services/tests/mocks/mock_shared_memory_reboot.hpp"
-#include "tests/support/temp_dir.hpp"
+#include "testbed/support/temp_dir.hpp"
 
 #include <cstdlib>
 #include <gmock/gmock.h>

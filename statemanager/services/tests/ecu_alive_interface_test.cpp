@@ -1,6 +1,6 @@
 #include "statemanager/services/ecu_alive_interface.hpp"
 #include "statemanager/services/tests/mocks/mock_ecu_alive_interface_callback.hpp"
-#include "tests/support/temp_dir.hpp"
+#include "testbed/support/temp_dir.hpp"
 
 #include <cstdlib>
 #include <gmock/gmock.h>

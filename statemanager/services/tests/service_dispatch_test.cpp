@@ -4,7 +4,7 @@
 #include "platform/com/tests/wait_for_instance.hpp"
 #include "statemanager/services/state_manager_com_alive_interface.hpp"
 #include "statemanager/services/state_manager_cwu_interface.hpp"
-#include "tests/support/temp_dir.hpp"
+#include "testbed/support/temp_dir.hpp"
 
 #include <cstdlib>
 #include <gtest/gtest.h>

@@ -5,7 +5,7 @@
 #include "statemanager/services/status_service.hpp"
 #include "statemanager/states/state_ids.hpp"
 #include "statemanager/status/status_board.hpp"
-#include "tests/support/temp_dir.hpp"
+#include "testbed/support/temp_dir.hpp"
 
 #include <condition_variable>
 #include <cstdlib>

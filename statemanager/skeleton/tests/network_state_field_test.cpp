@@ -2,7 +2,7 @@
 #include "platform/com/tests/wait_for_instance.hpp"
 #include "statemanager/proxy/network_state_interface_skeleton.hpp"
 #include "statemanager/skeleton/network_state_interface_proxy.hpp"
-#include "tests/support/temp_dir.hpp"
+#include "testbed/support/temp_dir.hpp"
 
 #include <condition_variable>
 #include <cstdlib>

@@ -8,7 +8,7 @@
 #include "statemanager/proxy/state_management_cwu_interface_proxy.hpp"
 #include "statemanager/skeleton/network_state_interface_proxy.hpp"
 #include "statemanager/skeleton/user_data_interface_proxy.hpp"
-#include "tests/support/temp_dir.hpp"
+#include "testbed/support/temp_dir.hpp"
 
 #include <cstdlib>
 #include <functional>

@@ -4,7 +4,7 @@
 #include "platform/com/tests/wait_for_instance.hpp"
 #include "statemanager/skeleton/service_interfaces.hpp"
 #include "statemanager/skeleton/tests/mocks/mock_service_skeletons.hpp"
-#include "tests/support/temp_dir.hpp"
+#include "testbed/support/temp_dir.hpp"
 
 #include <cstdlib>
 #include <gmock/gmock.h>

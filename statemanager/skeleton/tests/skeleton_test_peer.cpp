@@ -4,7 +4,7 @@
 // "quit" ends. Prints "offered" once all three are offered.
 #include "kest/com/runtime/component_singleton.h"
 #include "statemanager/skeleton/dsa_interface_skeleton.hpp"
-#include "tests/support/recording_nm_services.hpp"
+#include "testbed/support/recording_nm_services.hpp"
 
 #include <iostream>
 #include <string>

@@ -2,7 +2,7 @@
 #include "platform/service_manager/tests/mocks/mock_service_manager.hpp"
 #include "statemanager/smw/shared_memory_reboot.hpp"
 #include "statemanager/smw/shared_memory_update.hpp"
-#include "tests/support/temp_dir.hpp"
+#include "testbed/support/temp_dir.hpp"
 
 #include <cerrno>
 #include <gtest/gtest.h>

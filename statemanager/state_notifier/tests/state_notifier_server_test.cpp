@@ -6,7 +6,7 @@
 #include "client_state_notifier/component_client.hpp"
 #include "client_state_notifier/tests/raw_client.hpp"
 #include "statemanager/state_notifier/state_notifier.hpp"
-#include "tests/support/temp_dir.hpp"
+#include "testbed/support/temp_dir.hpp"
 
 #include <algorithm>
 #include <atomic>

@@ -4,7 +4,7 @@
 #include "statemanager/states/state_factory.hpp"
 #include "statemanager/tests/mocks/mock_service_handler.hpp"
 #include "statemanager/tests/mocks/recording_collaborators.hpp"
-#include "tests/support/temp_dir.hpp"
+#include "testbed/support/temp_dir.hpp"
 
 #include <algorithm>
 #include <fcntl.h>

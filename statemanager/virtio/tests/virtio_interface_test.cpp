@@ -1,7 +1,7 @@
 #include "ara/log/testing/log_capture.h"
 #include "statemanager/virtio/virtio_interface.hpp"
-#include "tests/support/temp_dir.hpp"
-#include "tools/evdev_standin/evdev_writer.hpp"
+#include "testbed/evdev_standin/evdev_writer.hpp"
+#include "testbed/support/temp_dir.hpp"
 
 #include <chrono>
 #include <cstdlib>
@@ -35,7 +35,7 @@ class Virtio_interface_test : public ::testing::Test
     {
         ASSERT_TRUE(tarn1::evdev_standin::preload_active())
             << "the stand-in library is not preloaded: run through ctest, or set "
-               "LD_PRELOAD=<build>/tools/evdev_standin/libtarn1_evdev_standin.so";
+               "LD_PRELOAD=<build>/testbed/evdev_standin/libtarn1_evdev_standin.so";
     }
 
     std::string add_device(const std::string& name) const

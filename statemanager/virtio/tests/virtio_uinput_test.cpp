@@ -3,9 +3,9 @@
 
 #include "ara/log/testing/log_capture.h"
 #include "statemanager/virtio/virtio_interface.hpp"
-#include "tests/support/temp_dir.hpp"
-#include "tools/uinput/event_node.hpp"
-#include "tools/uinput/uinput_keyboard.hpp"
+#include "testbed/support/temp_dir.hpp"
+#include "testbed/uinput/event_node.hpp"
+#include "testbed/uinput/uinput_keyboard.hpp"
 
 #include <chrono>
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
-#include "tests/support/temp_dir.hpp"
-#include "tools/uinput/event_node.hpp"
+#include "testbed/support/temp_dir.hpp"
+#include "testbed/uinput/event_node.hpp"
 
 #include <filesystem>
 #include <fstream>

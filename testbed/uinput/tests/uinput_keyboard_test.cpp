@@ -1,5 +1,5 @@
-#include "tests/support/temp_dir.hpp"
-#include "tools/uinput/uinput_keyboard.hpp"
+#include "testbed/support/temp_dir.hpp"
+#include "testbed/uinput/uinput_keyboard.hpp"
 
 #include <gtest/gtest.h>
 #include <linux/input-event-codes.h>

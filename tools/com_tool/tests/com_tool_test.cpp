@@ -1,5 +1,5 @@
 #include "platform/com/tests/peer_process.hpp"
-#include "tests/support/temp_dir.hpp"
+#include "testbed/support/temp_dir.hpp"
 #include "tools/com_tool/com_tool.hpp"
 
 #include <cstdlib>

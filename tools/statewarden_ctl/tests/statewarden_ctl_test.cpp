@@ -6,7 +6,7 @@
 #include "statemanager/skeleton/service_interfaces.hpp"
 #include "statemanager/states/state_ids.hpp"
 #include "statemanager/status/status_board.hpp"
-#include "tests/support/temp_dir.hpp"
+#include "testbed/support/temp_dir.hpp"
 #include "tools/statewarden_ctl/statewarden_ctl.hpp"
 
 #include <cstdlib>
