@@ -1,10 +1,10 @@
 #include "statemanager/fast_shutdown/fast_shutdown_handler.hpp"
 
 #include "ara/log/logging.h"
+#include "tarn1/os_error/error_text.hpp"
 
 #include <cerrno>
 #include <csignal>
-#include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <pthread.h>
@@ -15,18 +15,6 @@
 namespace vela::ap::statemanager::fast_shutdown
 {
 
-namespace
-{
-
-/// The system's text of an errno value; usable from any thread.
-std::string error_text(int error)
-{
-    char buffer[128];
-    return ::strerror_r(error, buffer, sizeof buffer);
-}
-
-} // namespace
-
 Fast_shutdown_handler::Fast_shutdown_handler(std::string path)
     : m_path(std::move(path))
 {
@@ -34,7 +22,7 @@ Fast_shutdown_handler::Fast_shutdown_handler(std::string path)
     if (m_fd < 0)
     {
         const int error = errno;
-        ara::log::LogError() << "Failed to open file:" << m_path << " Error: " << error_text(error);
+        ara::log::LogError() << "Failed to open file:" << m_path << " Error: " << tarn1::os_error::error_text(error);
         return;
     }
     m_usable = true;
@@ -45,7 +33,8 @@ Fast_shutdown_handler::~Fast_shutdown_handler()
     if (m_usable && ::close(m_fd) != 0)
     {
         const int error = errno;
-        ara::log::LogError() << "Failed to close file: PATH: " << m_path << " Error: " << error_text(error);
+        ara::log::LogError() << "Failed to close file: PATH: " << m_path
+                             << " Error: " << tarn1::os_error::error_text(error);
     }
 }
 
@@ -97,7 +86,8 @@ void Fast_shutdown_handler::write_info(ssize_t written, const std::string& comma
     if (written < 0)
     {
         const int error = errno;
-        ara::log::LogError() << "Failed to write command: " << command << " Error: " << error_text(error);
+        ara::log::LogError() << "Failed to write command: " << command
+                             << " Error: " << tarn1::os_error::error_text(error);
         return;
     }
     const auto length = static_cast<std::size_t>(written);
@@ -113,7 +103,8 @@ void Fast_shutdown_handler::write_info(ssize_t written, const std::string& comma
     if (completed < 0)
     {
         const int error = errno;
-        ara::log::LogError() << "Failed to write command: " << remaining << " Error: " << error_text(error);
+        ara::log::LogError() << "Failed to write command: " << remaining
+                             << " Error: " << tarn1::os_error::error_text(error);
     }
     else if (static_cast<std::size_t>(completed) < remaining.size())
     {

@@ -1,6 +1,7 @@
 #include "statemanager/virtio/virtio_interface.hpp"
 
 #include "ara/log/logging.h"
+#include "tarn1/os_error/error_text.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -30,13 +31,6 @@ constexpr std::uint16_t s_key_r = 19;
 constexpr std::int32_t s_pressed = 1;
 // EVIOCGBIT(0, 8): the event-type bitmap into an 8-byte buffer.
 constexpr unsigned long s_eviocgbit_types = 0x80084520UL;
-
-/// The system's text of an errno value; usable from any thread.
-std::string error_text(int error)
-{
-    char buffer[128];
-    return ::strerror_r(error, buffer, sizeof buffer);
-}
 
 int bounded(unsigned int timeout_ms)
 {
@@ -77,7 +71,7 @@ void Virtio_interface::release()
         if (fd != -1 && ::close(fd) != 0)
         {
             const int error = errno;
-            ara::log::LogError() << "Failed to close event file descriptor! " << error_text(error);
+            ara::log::LogError() << "Failed to close event file descriptor! " << tarn1::os_error::error_text(error);
         }
         fd = -1;
     }
@@ -85,7 +79,7 @@ void Virtio_interface::release()
     if (m_epoll_fd != -1 && ::close(m_epoll_fd) != 0)
     {
         const int error = errno;
-        ara::log::LogError() << "Failed to close epoll file descriptor! " << error_text(error);
+        ara::log::LogError() << "Failed to close epoll file descriptor! " << tarn1::os_error::error_text(error);
     }
     m_epoll_fd = -1;
 }
@@ -113,7 +107,7 @@ bool Virtio_interface::init(std::string directory)
     {
         const int error = errno;
         m_epoll_fd = -1;
-        ara::log::LogError() << "Failed to create epoll file descriptor! " << error_text(error);
+        ara::log::LogError() << "Failed to create epoll file descriptor! " << tarn1::os_error::error_text(error);
         ::closedir(folder);
         return false;
     }
@@ -283,7 +277,7 @@ void Virtio_interface::close_device(int fd)
     if (::close(fd) != 0)
     {
         const int error = errno;
-        ara::log::LogError() << "Failed to close event file descriptor! " << error_text(error);
+        ara::log::LogError() << "Failed to close event file descriptor! " << tarn1::os_error::error_text(error);
     }
     const auto slot = std::find(m_devices.begin(), m_devices.end(), fd);
     if (slot != m_devices.end())
