@@ -13,6 +13,7 @@
 
 #include "ara/log/logging.h"
 #include "iam/request_handler.hpp"
+#include "testbed/support/child_process.hpp"
 #include "vela/iam/messages.hpp"
 
 #include <algorithm>
@@ -348,24 +349,25 @@ pid_t start_echo_server()
     return pid;
 }
 
-pid_t start_daemon(const std::string& daemon, const std::string& folder)
+std::unique_ptr<tarn1::testing::Child_process> start_daemon(const std::string& daemon, const std::string& folder)
 {
-    const std::string alias = "TARN1_IAM_ALIAS_RULES=" + folder + "/alias.conf";
-    const std::string policy = "TARN1_IAM_POLICY=" + folder + "/policy.conf";
     std::ofstream(folder + "/alias.conf") << "1000 1000 * bench_app\n";
     std::ofstream(folder + "/policy.conf") << "allow bench_app - SOMEIP 1234 *\n";
-    const pid_t pid = ::fork();
-    if (pid == 0)
+    tarn1::testing::Child_options options;
+    options.argv = {daemon};
+    options.environment = {"TARN1_IAM_ALIAS_RULES=" + folder + "/alias.conf",
+                           "TARN1_IAM_POLICY=" + folder + "/policy.conf",
+                           "ARA_LOG_CONSOLE=0",
+                           "ARA_LOG_DLT=0"};
+    options.inherit_environment = false;
+    // what it still says (a sanitizer's report) goes where the bench's own output goes
+    options.keep_output = true;
+    options.before_exec = []
     {
         pin_to_cpu(1);
-        std::array<const char*, 5> environment{
-            alias.c_str(), policy.c_str(), "ARA_LOG_CONSOLE=0", "ARA_LOG_DLT=0", nullptr};
-        std::array<const char*, 2> arguments{daemon.c_str(), nullptr};
-        ::execve(
-            arguments[0], const_cast<char* const*>(arguments.data()), const_cast<char* const*>(environment.data()));
-        std::_Exit(127);
-    }
-    return pid;
+        return 0;
+    };
+    return std::make_unique<tarn1::testing::Child_process>(std::move(options));
 }
 
 int stop(pid_t pid)
@@ -434,7 +436,7 @@ int main(int argc, char** argv)
     const std::string request = encode_request(Check_requestT<Check_request_posix>(posix)) + std::string(1, '\0');
 
     // what the daemon does per request, measured in this process with the same stand-in files
-    const pid_t daemon = start_daemon(options.daemon, folder);
+    const auto daemon = start_daemon(options.daemon, folder);
     ::setenv("TARN1_IAM_ALIAS_RULES", (std::string(folder) + "/alias.conf").c_str(), 1);
     ::setenv("TARN1_IAM_POLICY", (std::string(folder) + "/policy.conf").c_str(), 1);
     ::setenv("ARA_LOG_CONSOLE", "0", 1);
@@ -492,11 +494,12 @@ int main(int argc, char** argv)
         echo_throughput += measure_throughput(echo_socket, request, options.connections, options.seconds / 2) / 2;
         daemon_throughput += measure_throughput(daemon_socket, request, options.connections, options.seconds / 2) / 2;
     }
-    const long daemon_idle_start = resident_kib(daemon);
-    const long daemon_idle = resident_with_idle(daemon, daemon_socket, request, options.idle);
+    const long daemon_idle_start = resident_kib(daemon->pid());
+    const long daemon_idle = resident_with_idle(daemon->pid(), daemon_socket, request, options.idle);
     const long echo_idle = resident_with_idle(echo, echo_socket, request, options.idle);
 
-    const int daemon_status = stop(daemon);
+    daemon->send(SIGTERM);
+    const int daemon_status = daemon->wait_for_exit(std::chrono::seconds{30});
     (void)stop(echo);
     std::remove((std::string(folder) + "/alias.conf").c_str());
     std::remove((std::string(folder) + "/policy.conf").c_str());

@@ -5,9 +5,9 @@
 
 #include "iam/tests/peer_process.hpp"
 #include "iam/tests/unix_client.hpp"
+#include "testbed/support/child_process.hpp"
 #include "testbed/support/temp_dir.hpp"
 
-#include <array>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -16,6 +16,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <memory>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
@@ -57,46 +58,38 @@ struct Daemon_start
 class Daemon_fixture : public ::testing::Test
 {
   protected:
-    ~Daemon_fixture() override
-    {
-        if (m_pid > 0)
-        {
-            ::kill(m_pid, SIGKILL);
-            ::waitpid(m_pid, nullptr, 0);
-        }
-    }
-
     /// Starts the daemon in its own mount namespace; false (with the reason in m_skip_reason) when
     /// no namespace can be made here.
     bool start_daemon(const Daemon_start& how)
     {
-        const rlimit descriptors{how.descriptor_limit, how.descriptor_limit};
-        const std::string alias = "TARN1_IAM_ALIAS_RULES=" + m_dir.write_file("alias.conf", "1000 1000 * app\n");
-        const std::string policy = "TARN1_IAM_POLICY=" + m_dir.write_file("policy.conf", "allow app - SOMEIP 1234 *\n");
-        const std::string log_path = m_dir.file("daemon.log");
-        std::array<const char*, 6> environment{
-            alias.c_str(), policy.c_str(), "ARA_LOG_LEVEL=debug", "ARA_LOG_CONSOLE=1", "ARA_LOG_DLT=0", nullptr};
-        std::array<const char*, 2> arguments{TARN1_IAM_DAEMON_PATH, nullptr};
         const std::string run_folder = m_dir.file("run");
         if (how.open_to_all && (::chmod(m_dir.path().c_str(), 0755) != 0 || ::mkdir(run_folder.c_str(), 0755) != 0))
         {
             m_skip_reason = "cannot make a run folder for everyone";
             return false;
         }
-
-        m_pid = ::fork();
-        if (m_pid == 0)
+        tarn1::testing::Child_options options;
+        options.argv = {TARN1_IAM_DAEMON_PATH};
+        options.environment = {"TARN1_IAM_ALIAS_RULES=" + m_dir.write_file("alias.conf", "1000 1000 * app\n"),
+                               "TARN1_IAM_POLICY=" + m_dir.write_file("policy.conf", "allow app - SOMEIP 1234 *\n"),
+                               "ARA_LOG_LEVEL=debug",
+                               "ARA_LOG_CONSOLE=1",
+                               "ARA_LOG_DLT=0"};
+        options.inherit_environment = false;
+        options.output_file = m_dir.file("daemon.log");
+        options.before_exec = [how, run = run_folder.c_str()]
         {
             // only system calls from here on: the parent has threads
             if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-                (how.open_to_all ? ::mount(run_folder.c_str(), "/var/run", nullptr, MS_BIND, nullptr)
+                (how.open_to_all ? ::mount(run, "/var/run", nullptr, MS_BIND, nullptr)
                                  : ::mount("tmpfs", "/var/run", "tmpfs", 0, "mode=0755")) != 0)
             {
-                ::_exit(no_namespace_status);
+                return no_namespace_status;
             }
+            const rlimit descriptors{how.descriptor_limit, how.descriptor_limit};
             if (how.descriptor_limit != 0 && ::setrlimit(RLIMIT_NOFILE, &descriptors) != 0)
             {
-                ::_exit(127);
+                return 127;
             }
             if (how.open_to_all)
             {
@@ -108,29 +101,25 @@ class Daemon_fixture : public ::testing::Test
                 ::mkdir("/var/run/adaptive/tarn1_iam", 0755);
                 ::close(::open("/var/run/adaptive/tarn1_iam/iam", O_CREAT | O_WRONLY, 0644));
             }
-            const int log = ::open(log_path.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
-            ::dup2(log, STDOUT_FILENO);
-            ::dup2(log, STDERR_FILENO);
-            ::execve(
-                arguments[0], const_cast<char* const*>(arguments.data()), const_cast<char* const*>(environment.data()));
-            ::_exit(127);
-        }
+            return 0;
+        };
+        m_daemon = std::make_unique<tarn1::testing::Child_process>(std::move(options));
 
         // wait until the child has its own namespace (or gave up)
         const std::string own_namespace = link_of("/proc/self/ns/mnt");
+        const pid_t pid = m_daemon->pid();
         const auto deadline = Clock::now() + std::chrono::seconds(5);
         while (Clock::now() < deadline)
         {
-            int status = 0;
-            if (::waitpid(m_pid, &status, WNOHANG) == m_pid)
+            const int status = m_daemon->wait_for_exit(std::chrono::milliseconds(0));
+            if (status >= 0)
             {
-                m_pid = -1;
-                m_skip_reason = WIFEXITED(status) && WEXITSTATUS(status) == no_namespace_status
+                m_skip_reason = status == no_namespace_status
                                     ? "needs a private mount namespace over /var/run (run as root)"
                                     : "daemon ended at start-up: " + m_dir.read_file("daemon.log");
                 return false;
             }
-            const std::string child_namespace = link_of("/proc/" + std::to_string(m_pid) + "/ns/mnt");
+            const std::string child_namespace = link_of("/proc/" + std::to_string(pid) + "/ns/mnt");
             if (!child_namespace.empty() && child_namespace != own_namespace)
             {
                 // /var/run is often a link to /run, which /proc/<pid>/root would resolve in our own root
@@ -141,9 +130,10 @@ class Daemon_fixture : public ::testing::Test
                 }
                 m_socket = how.open_to_all
                                ? run_folder + "/adaptive/tarn1_iam/iam"
-                               : "/proc/" + std::to_string(m_pid) + "/root" + real_run + "/adaptive/tarn1_iam/iam";
+                               : "/proc/" + std::to_string(pid) + "/root" + real_run + "/adaptive/tarn1_iam/iam";
                 return true;
             }
+            // the namespace switch has no event to wait on
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
         m_skip_reason = "child never entered its namespace";
@@ -153,19 +143,8 @@ class Daemon_fixture : public ::testing::Test
     /// Sends SIGTERM and returns the exit status, or -1 when the daemon does not end in time.
     int terminate_daemon()
     {
-        ::kill(m_pid, SIGTERM);
-        const auto deadline = Clock::now() + std::chrono::seconds(5);
-        while (Clock::now() < deadline)
-        {
-            int status = 0;
-            if (::waitpid(m_pid, &status, WNOHANG) == m_pid)
-            {
-                m_pid = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        return -1;
+        m_daemon->send(SIGTERM);
+        return m_daemon->wait_for_exit(std::chrono::seconds(5));
     }
 
     static std::string link_of(const std::string& path)
@@ -191,7 +170,7 @@ class Daemon_fixture : public ::testing::Test
     }
 
     tarn1::testing::Temp_dir m_dir;
-    pid_t m_pid{-1};
+    std::unique_ptr<tarn1::testing::Child_process> m_daemon;
     std::string m_socket;
     std::string m_skip_reason;
 };

@@ -13,6 +13,7 @@
 // /dev/input is this program's folder of stand-in devices; it needs root or CAP_SYS_ADMIN.
 
 #include "testbed/evdev_standin/evdev_writer.hpp"
+#include "testbed/support/child_process.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -29,7 +30,6 @@
 #include <string>
 #include <sys/inotify.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -226,14 +226,10 @@ double percentile(std::vector<double> values, double share)
     return values[index];
 }
 
-int fail(const std::string& why, pid_t daemon, const std::string& dir)
+/// The daemon, if it runs, is killed as its Child_process goes out of scope.
+int fail(const std::string& why, const std::string& dir)
 {
     std::fprintf(stderr, "statewarden_reaction_bench: %s (daemon log: %s/statewarden.log)\n", why.c_str(), dir.c_str());
-    if (daemon > 0)
-    {
-        ::kill(daemon, SIGKILL);
-        ::waitpid(daemon, nullptr, 0);
-    }
     return 1;
 }
 
@@ -266,56 +262,49 @@ int main(int argc, char** argv)
         !write_file(config, configuration(dir, static_cast<unsigned int>(period_ms))) || !write_file(status, "") ||
         !write_file(dir + "/command_request", ""))
     {
-        return fail("cannot prepare " + dir, -1, dir);
+        return fail("cannot prepare " + dir, dir);
     }
 
     Status_follower follower(status);
     if (!follower.good())
     {
-        return fail("cannot follow " + status, -1, dir);
+        return fail("cannot follow " + status, dir);
     }
 
-    const pid_t daemon = ::fork();
-    if (daemon == 0)
+    tarn1::testing::Child_options options;
+    // unshare and the shells exec one another: the daemon keeps the child's process id.
+    options.argv = {"unshare",
+                    "--mount",
+                    "--propagation",
+                    "private",
+                    TARN1_VM_PATHS_SCRIPT,
+                    config,
+                    "sh",
+                    "-c",
+                    "mount --bind \"$TARN1_INPUT_DIR\" /dev/input && LD_PRELOAD=\"$TARN1_PRELOAD\" exec \"$0\"",
+                    statewarden};
+    // Its services are offered in a discovery folder of its own.
+    options.environment = {"TARN1_INPUT_DIR=" + input_dir,
+                           std::string("TARN1_PRELOAD=") + TARN1_EVDEV_STANDIN_PRELOAD,
+                           "ARA_LOG_LEVEL=info",
+                           "ARA_LOG_CONSOLE=1",
+                           "ARA_LOG_DLT=0",
+                           "TARN1_COM_DIR=" + dir + "/com"};
+    options.output_file = dir + "/statewarden.log";
+    tarn1::testing::Child_process daemon(std::move(options));
+    if (!daemon.started())
     {
-        const int log = ::open((dir + "/statewarden.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ::dup2(log, STDOUT_FILENO);
-        ::dup2(log, STDERR_FILENO);
-        ::setenv("TARN1_INPUT_DIR", input_dir.c_str(), 1);
-        ::setenv("TARN1_PRELOAD", TARN1_EVDEV_STANDIN_PRELOAD, 1);
-        ::setenv("ARA_LOG_LEVEL", "info", 1);
-        ::setenv("ARA_LOG_CONSOLE", "1", 1);
-        ::setenv("ARA_LOG_DLT", "0", 1);
-        // Its services are offered in a discovery folder of its own.
-        ::setenv("TARN1_COM_DIR", (dir + "/com").c_str(), 1);
-        // unshare and the shells exec one another: the daemon keeps this process id.
-        ::execlp("unshare",
-                 "unshare",
-                 "--mount",
-                 "--propagation",
-                 "private",
-                 TARN1_VM_PATHS_SCRIPT,
-                 config.c_str(),
-                 "sh",
-                 "-c",
-                 "mount --bind \"$TARN1_INPUT_DIR\" /dev/input && LD_PRELOAD=\"$TARN1_PRELOAD\" exec \"$0\"",
-                 statewarden.c_str(),
-                 static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    if (daemon < 0)
-    {
-        return fail("fork failed", -1, dir);
+        return fail("fork failed", dir);
     }
 
     standin::Evdev_writer hypervisor;
     if (!hypervisor.open(device, std::chrono::seconds{20}))
     {
-        return fail("the daemon did not open the stand-in input device", daemon, dir);
+        return fail("the daemon did not open the stand-in input device", dir);
     }
     if (!follower.wait_for("running", std::chrono::seconds{20}))
     {
-        return fail("the daemon did not reach Running", daemon, dir);
+        return fail("the daemon did not reach Running", dir);
     }
 
     // P and R in turn: P must show "preparing" (then "prepared4sd"), R "resuming" (then "running").
@@ -330,11 +319,11 @@ int main(int argc, char** argv)
         const auto start = Clock::now();
         if (!hypervisor.write_event(s_ev_key, key, 1))
         {
-            return fail("cannot write a key event", daemon, dir);
+            return fail("cannot write a key event", dir);
         }
         if (!follower.wait_for(prepare ? "preparing" : "resuming", std::chrono::seconds{5}))
         {
-            return fail("no reaction to a key press", daemon, dir);
+            return fail("no reaction to a key press", dir);
         }
         reaction_ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
 
@@ -343,7 +332,7 @@ int main(int argc, char** argv)
             !hypervisor.write_event(s_ev_syn, 0, 0) ||
             !follower.wait_for(prepare ? "prepared4sd" : "running", std::chrono::seconds{10}))
         {
-            return fail("the machine did not settle after a key press", daemon, dir);
+            return fail("the machine did not settle after a key press", dir);
         }
     }
     if (presses % 2 == 1)
@@ -355,17 +344,16 @@ int main(int argc, char** argv)
 
     // idle in Running: no input at all
     ::usleep(500 * 1000);
-    const long long cpu_before = cpu_ns(daemon);
-    const auto wakeups_before = wakeups(daemon);
+    const long long cpu_before = cpu_ns(daemon.pid());
+    const auto wakeups_before = wakeups(daemon.pid());
     const auto idle_start = Clock::now();
     ::sleep(static_cast<unsigned int>(idle_seconds));
     const double idle_elapsed = std::chrono::duration<double>(Clock::now() - idle_start).count();
-    const long long cpu_after = cpu_ns(daemon);
-    const auto wakeups_after = wakeups(daemon);
+    const long long cpu_after = cpu_ns(daemon.pid());
+    const auto wakeups_after = wakeups(daemon.pid());
 
-    ::kill(daemon, SIGTERM);
-    int exit_status = 0;
-    ::waitpid(daemon, &exit_status, 0);
+    daemon.send(SIGTERM);
+    const int exit_status = daemon.wait_for_exit(std::chrono::seconds{30});
 
     double sum = 0;
     for (const double value : reaction_ms)
@@ -392,8 +380,6 @@ int main(int argc, char** argv)
             1000.0 / static_cast<double>(period_ms),
             static_cast<double>(wakeups_after.first - wakeups_before.first) / idle_elapsed);
     }
-    std::printf("  daemon exit status %d; log and status file in %s\n",
-                WIFEXITED(exit_status) ? WEXITSTATUS(exit_status) : 128 + WTERMSIG(exit_status),
-                dir.c_str());
+    std::printf("  daemon exit status %d; log and status file in %s\n", exit_status, dir.c_str());
     return 0;
 }

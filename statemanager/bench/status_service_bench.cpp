@@ -14,16 +14,15 @@
 #include "statemanager/services/status_service.hpp"
 #include "statemanager/states/state_ids.hpp"
 #include "statemanager/status/status_board.hpp"
+#include "testbed/support/child_process.hpp"
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <string>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -146,12 +145,11 @@ int main(int argc, char** argv)
     // NOLINTNEXTLINE(concurrency-mt-unsafe): no thread runs yet.
     ::setenv("ARA_LOG_LEVEL", "warn", 1);
     const std::string count = std::to_string(calls);
-    const pid_t pid = ::fork();
-    if (pid == 0)
-    {
-        ::execl("/proc/self/exe", argv[0], "client", count.c_str(), static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
+    tarn1::testing::Child_options options;
+    options.argv = {"/proc/self/exe", "client", count};
+    // the client prints the measurements
+    options.keep_output = true;
+    tarn1::testing::Child_process client(std::move(options));
 
     int status = 1;
     {
@@ -162,12 +160,10 @@ int main(int argc, char** argv)
         fill(*board);
         sm::services::Status_service service(board);
         service.OfferService();
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR)
-        {
-        }
+        status = client.wait_for_exit(std::chrono::hours{1});
     }
     const std::string remove = std::string("rm -rf ") + folder;
     // NOLINTNEXTLINE(concurrency-mt-unsafe,cert-env33-c): the bench's own temporary folder.
     (void)std::system(remove.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+    return status >= 0 && status < 128 ? status : 1;
 }

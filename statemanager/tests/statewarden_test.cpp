@@ -13,16 +13,13 @@
 
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <csignal>
 #include <cstdlib>
 #include <gtest/gtest.h>
-#include <mutex>
 #include <optional>
 #include <ostream>
 #include <string>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -60,125 +57,33 @@ class Namespaced_process final
 {
   public:
     Namespaced_process(const tarn1::testing::Temp_dir& dir, const std::string& program)
+        : m_child(options(dir, program))
     {
-        int pipe_ends[2];
-        if (::pipe(pipe_ends) != 0)
-        {
-            return;
-        }
-        const std::string script = dir.file("mount.sh");
-        m_pid = ::fork();
-        if (m_pid == 0)
-        {
-            ::dup2(pipe_ends[1], STDOUT_FILENO);
-            ::dup2(pipe_ends[1], STDERR_FILENO);
-            ::close(pipe_ends[0]);
-            ::close(pipe_ends[1]);
-            ::execlp("unshare",
-                     "unshare",
-                     "--mount",
-                     "--propagation",
-                     "private",
-                     "sh",
-                     script.c_str(),
-                     program.c_str(),
-                     static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        ::close(pipe_ends[1]);
-        if (m_pid < 0)
-        {
-            ::close(pipe_ends[0]);
-            return;
-        }
-        m_reader = std::thread([this, fd = pipe_ends[0]] { read_all(fd); });
     }
 
-    ~Namespaced_process()
+    bool started() const { return m_child.started(); }
+
+    bool wait_for_output(const std::string& fragment, std::chrono::milliseconds timeout) const
     {
-        if (m_pid > 0 && !m_reaped)
-        {
-            ::kill(m_pid, SIGKILL);
-            ::waitpid(m_pid, nullptr, 0);
-        }
-        if (m_reader.joinable())
-        {
-            m_reader.join();
-        }
+        return m_child.wait_for_output(fragment, timeout);
     }
 
-    Namespaced_process(const Namespaced_process&) = delete;
-    Namespaced_process& operator=(const Namespaced_process&) = delete;
+    void send(int signal_number) const { m_child.send(signal_number); }
 
-    bool started() const { return m_pid > 0; }
+    /// The exit status, or -1 when the process did not end in time (it is killed at destruction).
+    int wait_for_exit(std::chrono::milliseconds timeout) { return m_child.wait_for_exit(timeout); }
 
-    bool wait_for_output(const std::string& fragment, std::chrono::milliseconds timeout)
-    {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        return m_changed.wait_for(
-                   lock, timeout, [&] { return m_output.find(fragment) != std::string::npos || m_closed; }) &&
-               m_output.find(fragment) != std::string::npos;
-    }
-
-    void send(int signal_number) const { ::kill(m_pid, signal_number); }
-
-    /// The exit status, or -1 when the process did not end in time (it is then killed).
-    int wait_for_exit(std::chrono::milliseconds timeout)
-    {
-        {
-            std::unique_lock<std::mutex> lock(m_mutex);
-            if (!m_changed.wait_for(lock, timeout, [&] { return m_closed; }))
-            {
-                return -1;
-            }
-        }
-        int status = 0;
-        if (::waitpid(m_pid, &status, 0) != m_pid)
-        {
-            return -1;
-        }
-        m_reaped = true;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-
-    std::string output() const
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_output;
-    }
+    std::string output() const { return m_child.output(); }
 
   private:
-    void read_all(int fd)
+    static tarn1::testing::Child_options options(const tarn1::testing::Temp_dir& dir, const std::string& program)
     {
-        char buffer[4096];
-        for (;;)
-        {
-            const ssize_t got = ::read(fd, buffer, sizeof buffer);
-            if (got < 0 && errno == EINTR)
-            {
-                continue;
-            }
-            std::lock_guard<std::mutex> lock(m_mutex);
-            if (got <= 0)
-            {
-                m_closed = true;
-                m_changed.notify_all();
-                break;
-            }
-            m_output.append(buffer, static_cast<std::size_t>(got));
-            m_changed.notify_all();
-        }
-        ::close(fd);
+        tarn1::testing::Child_options options;
+        options.argv = {"unshare", "--mount", "--propagation", "private", "sh", dir.file("mount.sh"), program};
+        return options;
     }
 
-    pid_t m_pid{-1};
-    bool m_reaped{false};
-    std::thread m_reader;
-    // Guards m_output and m_closed: written by the reader thread, read by the test thread.
-    mutable std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::string m_output;
-    bool m_closed{false};
+    tarn1::testing::Child_process m_child;
 };
 
 std::string

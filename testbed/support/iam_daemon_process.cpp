@@ -1,10 +1,11 @@
 #include "testbed/support/iam_daemon_process.hpp"
 
+#include "tarn1/os_error/error_text.hpp"
+
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstring>
-#include <fcntl.h>
 #include <fstream>
 #include <sched.h>
 #include <sstream>
@@ -12,10 +13,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
-#include <vector>
 
 namespace tarn1::testing
 {
@@ -72,51 +70,49 @@ bool Iam_daemon_process::start(std::string& why_not)
     }
     const std::string run = m_folder + "/run";
     ::mkdir(run.c_str(), 0755);
-    // Everything the child needs is made before the fork: the parent has threads.
-    const std::string alias = "TARN1_IAM_ALIAS_RULES=" + m_alias_rules;
-    const std::string policy = "TARN1_IAM_POLICY=" + m_policy;
-    const std::string log_path = m_folder + "/iam_daemon.log";
-    std::vector<const char*> environment{
-        alias.c_str(), policy.c_str(), "ARA_LOG_LEVEL=debug", "ARA_LOG_CONSOLE=1", "ARA_LOG_DLT=0", nullptr};
-    std::vector<const char*> arguments{m_program.c_str(), nullptr};
-    m_pid = ::fork();
-    if (m_pid == 0)
+    Child_options options;
+    options.argv = {m_program};
+    options.environment = {"TARN1_IAM_ALIAS_RULES=" + m_alias_rules,
+                           "TARN1_IAM_POLICY=" + m_policy,
+                           "ARA_LOG_LEVEL=debug",
+                           "ARA_LOG_CONSOLE=1",
+                           "ARA_LOG_DLT=0"};
+    options.inherit_environment = false;
+    options.output_file = m_folder + "/iam_daemon.log";
+    options.append_output = true;
+    options.before_exec = [run = run.c_str()]
     {
         if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            ::mount(run.c_str(), "/var/run", nullptr, MS_BIND, nullptr) != 0)
+            ::mount(run, "/var/run", nullptr, MS_BIND, nullptr) != 0)
         {
-            ::_exit(s_no_namespace);
+            return s_no_namespace;
         }
         ::umask(0);
-        const int log = ::open(log_path.c_str(), O_CREAT | O_WRONLY | O_APPEND, 0644);
-        ::dup2(log, STDOUT_FILENO);
-        ::dup2(log, STDERR_FILENO);
-        ::execve(
-            arguments[0], const_cast<char* const*>(arguments.data()), const_cast<char* const*>(environment.data()));
-        ::_exit(127);
-    }
-    if (m_pid < 0)
+        return 0;
+    };
+    m_child = std::make_unique<Child_process>(std::move(options));
+    if (!m_child->started())
     {
-        why_not = std::string("fork: ") + std::strerror(errno);
+        why_not = std::string("fork: ") + tarn1::os_error::error_text(errno);
+        m_child.reset();
         return false;
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (std::chrono::steady_clock::now() < deadline)
     {
-        int status = 0;
-        if (::waitpid(m_pid, &status, WNOHANG) == m_pid)
+        // ended already: its status says why
+        const int status = m_child->wait_for_exit(std::chrono::milliseconds(5));
+        if (status >= 0)
         {
-            m_pid = -1;
-            why_not = WIFEXITED(status) && WEXITSTATUS(status) == s_no_namespace
-                          ? "cannot make a private mount namespace over /var/run"
-                          : "the IAM daemon ended at start-up: " + log();
+            m_child.reset();
+            why_not = status == s_no_namespace ? "cannot make a private mount namespace over /var/run"
+                                               : "the IAM daemon ended at start-up: " + log();
             return false;
         }
         if (accepts(socket()))
         {
             return true;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     why_not = "the IAM daemon's socket did not come: " + log();
     return false;
@@ -124,29 +120,22 @@ bool Iam_daemon_process::start(std::string& why_not)
 
 void Iam_daemon_process::kill()
 {
-    if (m_pid > 0)
-    {
-        ::kill(m_pid, SIGKILL);
-        while (::waitpid(m_pid, nullptr, 0) < 0 && errno == EINTR)
-        {
-        }
-        m_pid = -1;
-    }
+    m_child.reset();
 }
 
 void Iam_daemon_process::pause()
 {
-    if (m_pid > 0)
+    if (m_child)
     {
-        ::kill(m_pid, SIGSTOP);
+        m_child->send(SIGSTOP);
     }
 }
 
 void Iam_daemon_process::resume()
 {
-    if (m_pid > 0)
+    if (m_child)
     {
-        ::kill(m_pid, SIGCONT);
+        m_child->send(SIGCONT);
     }
 }
 

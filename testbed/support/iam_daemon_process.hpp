@@ -1,7 +1,9 @@
 #pragma once
 
+#include "testbed/support/child_process.hpp"
+
+#include <memory>
 #include <string>
-#include <sys/types.h>
 
 namespace tarn1::testing
 {
@@ -40,7 +42,7 @@ class Iam_daemon_process final
     std::string m_folder;
     std::string m_alias_rules;
     std::string m_policy;
-    pid_t m_pid{-1};
+    std::unique_ptr<Child_process> m_child;
 };
 
 } // namespace tarn1::testing

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "testbed/support/child_process.hpp"
 #include "testbed/support/temp_dir.hpp"
 
 #include <chrono>
@@ -37,31 +38,32 @@ class Namespaced_daemon final
                       const std::string& program,
                       const std::vector<std::string>& environment,
                       const Namespaced_daemon_options& options = Namespaced_daemon_options{});
-    ~Namespaced_daemon();
+    ~Namespaced_daemon() = default;
 
     Namespaced_daemon(const Namespaced_daemon&) = delete;
     Namespaced_daemon& operator=(const Namespaced_daemon&) = delete;
 
-    pid_t pid() const { return m_pid; }
-    void send(int signal_number) const;
+    pid_t pid() const { return m_child.pid(); }
+    void send(int signal_number) const { m_child.send(signal_number); }
     /// Whether the process still runs (it has not ended, nor become a zombie).
-    bool running() const;
+    bool running() const { return m_child.running(); }
 
     /// The exit status, or -1 when the daemon did not end in time.
-    int wait_for_exit(std::chrono::milliseconds timeout);
+    int wait_for_exit(std::chrono::milliseconds timeout) { return m_child.wait_for_exit(timeout); }
 
     /// Everything it has written so far.
-    std::string output() const;
+    std::string output() const { return m_child.output(); }
     /// Waits until its output holds fragment; false at the deadline or when it ended.
-    bool wait_for_output(const std::string& fragment, std::chrono::milliseconds timeout) const;
+    bool wait_for_output(const std::string& fragment, std::chrono::milliseconds timeout) const
+    {
+        return m_child.wait_for_output(fragment, timeout);
+    }
 
     /// path inside the daemon's namespace, as reachable from outside it (by root).
     std::string inside(const std::string& path) const;
 
   private:
-    std::string m_log;
-    std::vector<std::string> m_environment;
-    pid_t m_pid{-1};
+    Child_process m_child;
 };
 
 } // namespace tarn1::testing

@@ -153,21 +153,10 @@ class Dlt_daemon_test : public ::testing::Test
                                                       "RingbufferMinSize = 500000\n"
                                                       "RingbufferMaxSize = 10000000\n"
                                                       "RingbufferStepSize = 500000\n");
-        m_daemon = ::fork();
-        if (m_daemon == 0)
-        {
-            const std::string port = std::to_string(m_port);
-            ::execl(DLT_DAEMON_PROGRAM,
-                    "dlt-daemon",
-                    "-c",
-                    config.c_str(),
-                    "-t",
-                    dir.path().c_str(),
-                    "-p",
-                    port.c_str(),
-                    static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
+        tarn1::testing::Child_options options;
+        options.argv = {DLT_DAEMON_PROGRAM, "-c", config, "-t", dir.path(), "-p", std::to_string(m_port)};
+        options.keep_output = true;
+        m_daemon = std::make_unique<tarn1::testing::Child_process>(std::move(options));
         const auto deadline = std::chrono::steady_clock::now() + 5s;
         while (std::chrono::steady_clock::now() < deadline)
         {
@@ -178,10 +167,10 @@ class Dlt_daemon_test : public ::testing::Test
             {
                 return;
             }
-            int status = 0;
-            if (::waitpid(m_daemon, &status, WNOHANG) == m_daemon)
+            const int status = m_daemon->wait_for_exit(0ms);
+            if (status >= 0)
             {
-                m_daemon = -1;
+                m_daemon.reset();
                 GTEST_SKIP() << "dlt-daemon exited at start-up (status " << status << ")";
             }
             std::this_thread::sleep_for(20ms);
@@ -195,10 +184,11 @@ class Dlt_daemon_test : public ::testing::Test
         {
             ::close(m_socket);
         }
-        if (m_daemon > 0)
+        if (m_daemon)
         {
-            ::kill(m_daemon, SIGTERM);
-            ::waitpid(m_daemon, nullptr, 0);
+            m_daemon->send(SIGTERM);
+            (void)m_daemon->wait_for_exit(10s);
+            m_daemon.reset();
         }
     }
 
@@ -282,7 +272,7 @@ class Dlt_daemon_test : public ::testing::Test
 
     tarn1::testing::Temp_dir dir;
     std::uint16_t m_port{0};
-    pid_t m_daemon{-1};
+    std::unique_ptr<tarn1::testing::Child_process> m_daemon;
     int m_socket{-1};
     std::vector<std::uint8_t> m_buffer;
 };
