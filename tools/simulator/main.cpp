@@ -190,16 +190,10 @@ void run_console(tarn1::simulator::Scenario_runner& runner,
             redraw();
             continue;
         }
-        static const std::map<char, const char*> s_keys{{'n', "press N"},
-                                                        {'s', "press S"},
-                                                        {'p', "press P"},
-                                                        {'r', "press R"},
-                                                        {'o', "press POWER"},
-                                                        {'a', "network asleep"},
-                                                        {'w', "network active"}};
-        const auto pressed = s_keys.find(static_cast<char>(std::tolower(static_cast<unsigned char>(key))));
+        const auto& keys = tarn1::simulator::console_keys();
+        const auto pressed = keys.find(static_cast<char>(std::tolower(static_cast<unsigned char>(key))));
         std::string error;
-        if (pressed != s_keys.end())
+        if (pressed != keys.end())
         {
             if (!runner.execute(pressed->second, error))
             {
@@ -236,13 +230,6 @@ void run_lines(tarn1::simulator::Scenario_runner& runner)
     std::string line;
     while (std::getline(std::cin, line))
     {
-        static const std::map<std::string, std::string> s_keys{{"n", "press N"},
-                                                               {"s", "press S"},
-                                                               {"p", "press P"},
-                                                               {"r", "press R"},
-                                                               {"o", "press POWER"},
-                                                               {"a", "network asleep"},
-                                                               {"w", "network active"}};
         if (line == "q" || line == "quit")
         {
             break;
@@ -253,8 +240,9 @@ void run_lines(tarn1::simulator::Scenario_runner& runner)
             continue;
         }
         std::string error;
-        const auto key = s_keys.find(line);
-        if (!runner.execute(key != s_keys.end() ? key->second : line, error))
+        const auto& keys = tarn1::simulator::console_keys();
+        const auto key = line.size() == 1 ? keys.find(line[0]) : keys.end();
+        if (!runner.execute(key != keys.end() ? key->second : line, error))
         {
             std::cout << "error: " << error << std::endl;
         }

@@ -65,55 +65,6 @@ bool parse_mode(const std::vector<std::string>& words,
 
 } // namespace
 
-const char* help_text()
-{
-    return "Set-up (before start):\n"
-           "  config FILE [NAME]        copy FILE to /etc/adaptive/NAME (default statewarden.json)\n"
-           "  config none [NAME]        remove /etc/adaptive/NAME\n"
-           "  hostname NAME             host name seen by the daemons\n"
-           "  poweroff-reader on|off    a power-management reader on /run/adaptive/poweroff\n"
-           "  iam-daemon on|off         start the IAM daemon too (default on)\n"
-           "  access enforce|audit|off  how Statewarden checks access with the IAM daemon (default enforce)\n"
-           "  start                     start the daemons\n"
-           "Hypervisor:\n"
-           "  press N|S|P|R|POWER ...   key strokes on the virtual input device\n"
-           "UDP NM:\n"
-           "  nm offer | nm withdraw    offer or withdraw the two NM services\n"
-           "  network active|asleep|HEX NetworkState notification (asleep = all zero)\n"
-           "Applications:\n"
-           "  request ecualive INST     release ecualive INST\n"
-           "  request comalive INST CABHEX AC    release comalive INST CABHEX\n"
-           "  request cwu INST VALUE    release cwu INST\n"
-           "  request dsa TYPE\n"
-           "  as UID REQUEST...         the request from an application of user UID (as 1000 d+)\n"
-           "Notification clients:\n"
-           "  client add NAME [now|late DELAY|error|never]   (diag::dcm, diag::dem, any application)\n"
-           "  client NAME now|late DELAY|error|never         client remove NAME\n"
-           "  client raw NAME partial|huge|silent            a client that misbehaves on the wire\n"
-           "IAM:\n"
-           "  iam posix UID GID PID OP SERVICE [MEMBER] | iam tcpip ADDR PORT OP SERVICE [MEMBER]\n"
-           "  iam --raw TEXT | iam raw-size N | iam burst N REQUEST...  (N checks at once)\n"
-           "Daemon: signal TERM|INT|ABRT|KILL   stop\n"
-           "Status: ctl ARGS...                statewarden_ctl ARGS (its lines and \"exit N\" are ctl events)\n"
-           "Checks (default within 5s):\n"
-           "  expect KIND TEXT [within DELAY]   next event of KIND containing TEXT\n"
-           "  expect no KIND TEXT for DELAY     no such event in that time\n"
-           "  expect seen KIND TEXT [within DELAY]  such an event at any time, in any order\n"
-           "  expect json status|history PATH VALUE [within DELAY]  statewarden_ctl's --json value at PATH\n"
-           "      (/holders/size(), /-1/to, /-1/clients[name=app]/answer) is VALUE (or >=N <=N >N <N !=X)\n"
-           "  KIND: status command log (Statewarden) iamlog nm app client iam poweroff exit key sim\n"
-           "        report round holders (the status service) ctl\n"
-           "  skip if KIND TEXT                 end as skipped (exit 77) when such an event has arrived\n"
-           "Other: wait DELAY   echo TEXT   help\n"
-           "Short forms (+ asks, - lets go; left-out arguments are the example configuration's first ones):\n"
-           "  e+ [INST]   e- [INST]             request / release ecualive (EcuAlive_Diagnostics)\n"
-           "  c+ [INST [CABHEX [AC]]]   c- [INST [CABHEX]]   comalive (ComAlive_Telematics 010000 3)\n"
-           "  w+ [INST [VALUE]]   w- [INST]     cwu (CarWakeUp_Telematics 1)\n"
-           "  d+ [TYPE]                         request dsa (1)\n"
-           "  cl+ NAME [MODE]   cl- NAME        client add / client remove\n"
-           "  k KEY...   net STATE   sig [SIGNAL]   press, network, signal (TERM)\n";
-}
-
 Scenario_runner::Scenario_runner(Vm_interface& vm, Journal& journal, std::string base_dir)
     : m_vm(vm)
     , m_journal(journal)
@@ -175,268 +126,294 @@ Scenario_runner::Outcome Scenario_runner::run(std::istream& scenario, const std:
     return Outcome::passed;
 }
 
-bool Scenario_runner::execute_words(const std::vector<std::string>& words, std::string& error)
+const Scenario_runner::Command* Scenario_runner::find_command(const std::string& name)
 {
-    const std::string& command = words[0];
-    const std::size_t count = words.size();
-    const auto usage = [&](const std::string& text)
+    for (const Command& command : commands())
     {
-        error = "usage: " + text;
-        return false;
-    };
-    if (command == "config")
-    {
-        if (count < 2 || count > 3)
+        if (command.name == name)
         {
-            return usage("config FILE|none [NAME]");
+            return &command;
         }
-        const std::string name = count == 3 ? words[2] : "statewarden.json";
-        return m_vm.set_config(words[1] == "none" ? "" : path_of(words[1]), name, error);
     }
-    if (command == "hostname")
-    {
-        return count == 2 ? m_vm.set_hostname(words[1], error) : usage("hostname NAME");
-    }
-    if (command == "poweroff-reader" || command == "iam-daemon")
-    {
-        if (count != 2 || (words[1] != "on" && words[1] != "off"))
-        {
-            return usage(command + " on|off");
-        }
-        if (m_vm.started())
-        {
-            error = command + " must come before start";
-            return false;
-        }
-        if (command == "iam-daemon")
-        {
-            m_vm.set_iam_daemon(words[1] == "on");
-        }
-        else
-        {
-            m_vm.set_poweroff_reader(words[1] == "on");
-        }
-        return true;
-    }
-    if (command == "access")
-    {
-        if (count != 2 || (words[1] != "enforce" && words[1] != "audit" && words[1] != "off"))
-        {
-            return usage("access enforce|audit|off");
-        }
-        if (m_vm.started())
-        {
-            error = "access must come before start";
-            return false;
-        }
-        m_vm.set_access(words[1]);
-        return true;
-    }
-    if (command == "start")
-    {
-        return m_vm.start(error);
-    }
-    if (command == "press")
-    {
-        if (count < 2)
-        {
-            return usage("press N|S|P|R|POWER ...");
-        }
-        for (std::size_t i = 1; i < count; ++i)
-        {
-            if (!m_vm.press(words[i], error))
-            {
-                return false;
-            }
-        }
-        return true;
-    }
-    if (command == "wait")
-    {
-        const auto delay = count == 2 ? parse_duration(words[1]) : std::nullopt;
-        if (!delay)
-        {
-            return usage("wait DELAY (500ms, 2s)");
-        }
-        std::this_thread::sleep_for(*delay);
-        return true;
-    }
-    if (command == "nm")
-    {
-        if (count == 2 && words[1] == "offer")
-        {
-            return m_vm.nm_offer(error);
-        }
-        if (count == 2 && words[1] == "withdraw")
-        {
-            m_vm.nm_withdraw();
-            return true;
-        }
-        return usage("nm offer|withdraw");
-    }
-    if (command == "network")
-    {
-        if (count != 2)
-        {
-            return usage("network active|asleep|HEX");
-        }
-        std::optional<std::vector<unsigned char>> value;
-        if (words[1] == "active")
-        {
-            value = std::vector<unsigned char>{1};
-        }
-        else if (words[1] == "asleep")
-        {
-            value = std::vector<unsigned char>{0};
-        }
-        else
-        {
-            value = parse_hex(words[1]);
-        }
-        if (!value)
-        {
-            return usage("network active|asleep|HEX");
-        }
-        return m_vm.network_state(*value, error);
-    }
-    if (command == "request" || command == "release")
-    {
-        if (count < 2)
-        {
-            return usage(command + " ecualive|comalive|cwu|dsa ...");
-        }
-        return m_vm.app_call(command, words[1], std::vector<std::string>(words.begin() + 2, words.end()), error);
-    }
-    if (command == "as")
-    {
-        const bool numeric = count >= 2 && !words[1].empty() && words[1].size() < 10 &&
-                             words[1].find_first_not_of("0123456789") == std::string::npos;
-        const unsigned long uid = numeric ? std::stoul(words[1]) : 0;
-        const auto request =
-            expand_alias(std::vector<std::string>(words.begin() + std::min<std::size_t>(count, 2), words.end()));
-        if (uid == 0 || request.size() < 2 || (request[0] != "request" && request[0] != "release"))
-        {
-            return usage("as UID request|release SERVICE ... (UID not 0; short forms allowed: as 1000 d+)");
-        }
-        return m_vm.app_call_as(static_cast<unsigned>(uid),
-                                request[0],
-                                request[1],
-                                std::vector<std::string>(request.begin() + 2, request.end()),
-                                error);
-    }
-    if (command == "client")
-    {
-        Client_mode mode{};
-        std::chrono::milliseconds delay{};
-        if (count >= 3 && words[1] == "add")
-        {
-            if (!parse_mode(words, 3, mode, delay, error))
-            {
-                return false;
-            }
-            m_vm.client_add(words[2], mode, delay);
-            return true;
-        }
-        if (count == 3 && words[1] == "remove")
-        {
-            return m_vm.client_remove(words[2], error);
-        }
-        if (count == 4 && words[1] == "raw")
-        {
-            return m_vm.raw_client_add(words[2], words[3], error);
-        }
-        if (count >= 3)
-        {
-            return parse_mode(words, 2, mode, delay, error) && m_vm.client_mode(words[1], mode, delay, error);
-        }
-        return usage("client add NAME [MODE] | client NAME MODE | client remove NAME | client raw NAME HOW");
-    }
-    if (command == "iam")
-    {
-        if (count == 3 && words[1] == "raw-size")
-        {
-            const auto size = words[2].find_first_not_of("0123456789") == std::string::npos && words[2].size() < 7
-                                  ? std::stoul(words[2])
-                                  : 0;
-            if (size == 0 || size > 65536)
-            {
-                return usage("iam raw-size N (1..65536)");
-            }
-            return m_vm.iam_request({"--raw", std::string(size, 'x')}, error);
-        }
-        if (count >= 3 && words[1] == "burst")
-        {
-            const auto burst = words[2].find_first_not_of("0123456789") == std::string::npos && words[2].size() < 4
-                                   ? std::stoul(words[2])
-                                   : 0;
-            if (burst == 0 || burst > 500 || count < 4)
-            {
-                return usage("iam burst N (1..500) REQUEST...");
-            }
-            return m_vm.iam_burst(burst, std::vector<std::string>(words.begin() + 3, words.end()), error);
-        }
-        return m_vm.iam_request(std::vector<std::string>(words.begin() + 1, words.end()), error);
-    }
-    if (command == "signal")
-    {
-        static const std::pair<const char*, int> s_signals[] = {
-            {"TERM", SIGTERM}, {"INT", SIGINT}, {"ABRT", SIGABRT}, {"KILL", SIGKILL}};
-        for (const auto& [signal_name, number] : s_signals)
-        {
-            if (count == 2 && words[1] == signal_name)
-            {
-                return m_vm.signal_statewarden(number, error);
-            }
-        }
-        return usage("signal TERM|INT|ABRT|KILL");
-    }
-    if (command == "stop")
-    {
-        m_vm.stop();
-        return true;
-    }
-    if (command == "expect" && count > 1 && words[1] == "json")
-    {
-        return expect_json(words, error);
-    }
-    if (command == "expect")
-    {
-        return expect(words, error);
-    }
-    if (command == "ctl")
-    {
-        return run_ctl(words, error);
-    }
-    if (command == "skip")
-    {
-        // skip if KIND TEXT: ends the scenario as skipped when such an event has arrived at all
-        // (e.g. a placeholder's announcement: the part the scenario needs is not built yet).
-        if (count != 4 || words[1] != "if")
-        {
-            return usage("skip if KIND TEXT");
-        }
-        if (m_journal.seen(words[2], words[3]))
-        {
-            m_skip_reason = words[2] + " event containing \"" + words[3] + "\" seen";
-            return false;
-        }
-        return true;
-    }
-    if (command == "echo")
-    {
-        std::string text;
-        for (std::size_t i = 1; i < count; ++i)
-        {
-            text += (i > 1 ? " " : "") + words[i];
-        }
-        m_journal.add("sim", text);
-        return true;
-    }
-    error = "unknown command " + command + " (help lists them)";
+    return nullptr;
+}
+
+bool Scenario_runner::refuse(const Command& command, std::string& error)
+{
+    error = "usage: " + command.arguments.usage;
     return false;
 }
 
-bool Scenario_runner::run_ctl(const std::vector<std::string>& words, std::string& error)
+bool Scenario_runner::execute_words(const std::vector<std::string>& words, std::string& error)
+{
+    const Command* const command = find_command(words[0]);
+    if (command == nullptr || command->handler == nullptr)
+    {
+        error = "unknown command " + words[0] + " (help lists them)";
+        return false;
+    }
+    const std::size_t arguments = words.size() - 1;
+    if (arguments < command->arguments.min || arguments > command->arguments.max)
+    {
+        return refuse(*command, error);
+    }
+    return (this->*command->handler)(*command, words, error);
+}
+
+bool Scenario_runner::run_config(const Command& /*command*/, const std::vector<std::string>& words, std::string& error)
+{
+    const std::string name = words.size() == 3 ? words[2] : "statewarden.json";
+    return m_vm.set_config(words[1] == "none" ? "" : path_of(words[1]), name, error);
+}
+
+bool Scenario_runner::run_hostname(const Command& /*command*/,
+                                   const std::vector<std::string>& words,
+                                   std::string& error)
+{
+    return m_vm.set_hostname(words[1], error);
+}
+
+bool Scenario_runner::run_presence(const Command& command, const std::vector<std::string>& words, std::string& error)
+{
+    if (words[1] != "on" && words[1] != "off")
+    {
+        return refuse(command, error);
+    }
+    if (m_vm.started())
+    {
+        error = command.name + " must come before start";
+        return false;
+    }
+    if (command.name == "iam-daemon")
+    {
+        m_vm.set_iam_daemon(words[1] == "on");
+    }
+    else
+    {
+        m_vm.set_poweroff_reader(words[1] == "on");
+    }
+    return true;
+}
+
+bool Scenario_runner::run_access(const Command& command, const std::vector<std::string>& words, std::string& error)
+{
+    if (words[1] != "enforce" && words[1] != "audit" && words[1] != "off")
+    {
+        return refuse(command, error);
+    }
+    if (m_vm.started())
+    {
+        error = "access must come before start";
+        return false;
+    }
+    m_vm.set_access(words[1]);
+    return true;
+}
+
+bool Scenario_runner::run_start(const Command& /*command*/,
+                                const std::vector<std::string>& /*words*/,
+                                std::string& error)
+{
+    return m_vm.start(error);
+}
+
+bool Scenario_runner::run_press(const Command& /*command*/, const std::vector<std::string>& words, std::string& error)
+{
+    for (std::size_t i = 1; i < words.size(); ++i)
+    {
+        if (!m_vm.press(words[i], error))
+        {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool Scenario_runner::run_nm(const Command& command, const std::vector<std::string>& words, std::string& error)
+{
+    if (words[1] == "offer")
+    {
+        return m_vm.nm_offer(error);
+    }
+    if (words[1] == "withdraw")
+    {
+        m_vm.nm_withdraw();
+        return true;
+    }
+    return refuse(command, error);
+}
+
+bool Scenario_runner::run_network(const Command& command, const std::vector<std::string>& words, std::string& error)
+{
+    std::optional<std::vector<unsigned char>> value;
+    if (words[1] == "active")
+    {
+        value = std::vector<unsigned char>{1};
+    }
+    else if (words[1] == "asleep")
+    {
+        value = std::vector<unsigned char>{0};
+    }
+    else
+    {
+        value = parse_hex(words[1]);
+    }
+    if (!value)
+    {
+        return refuse(command, error);
+    }
+    return m_vm.network_state(*value, error);
+}
+
+bool Scenario_runner::run_app_call(const Command& command, const std::vector<std::string>& words, std::string& error)
+{
+    return m_vm.app_call(command.name, words[1], std::vector<std::string>(words.begin() + 2, words.end()), error);
+}
+
+bool Scenario_runner::run_as(const Command& command, const std::vector<std::string>& words, std::string& error)
+{
+    const bool numeric =
+        !words[1].empty() && words[1].size() < 10 && words[1].find_first_not_of("0123456789") == std::string::npos;
+    const unsigned long uid = numeric ? std::stoul(words[1]) : 0;
+    const auto request = expand_alias(std::vector<std::string>(words.begin() + 2, words.end()));
+    if (uid == 0 || request.size() < 2 || (request[0] != "request" && request[0] != "release"))
+    {
+        return refuse(command, error);
+    }
+    return m_vm.app_call_as(static_cast<unsigned>(uid),
+                            request[0],
+                            request[1],
+                            std::vector<std::string>(request.begin() + 2, request.end()),
+                            error);
+}
+
+bool Scenario_runner::run_client(const Command& /*command*/, const std::vector<std::string>& words, std::string& error)
+{
+    const std::size_t count = words.size();
+    Client_mode mode{};
+    std::chrono::milliseconds delay{};
+    if (words[1] == "add")
+    {
+        if (!parse_mode(words, 3, mode, delay, error))
+        {
+            return false;
+        }
+        m_vm.client_add(words[2], mode, delay);
+        return true;
+    }
+    if (count == 3 && words[1] == "remove")
+    {
+        return m_vm.client_remove(words[2], error);
+    }
+    if (count == 4 && words[1] == "raw")
+    {
+        return m_vm.raw_client_add(words[2], words[3], error);
+    }
+    return parse_mode(words, 2, mode, delay, error) && m_vm.client_mode(words[1], mode, delay, error);
+}
+
+bool Scenario_runner::run_iam(const Command& /*command*/, const std::vector<std::string>& words, std::string& error)
+{
+    const std::size_t count = words.size();
+    if (count == 3 && words[1] == "raw-size")
+    {
+        const auto size = words[2].find_first_not_of("0123456789") == std::string::npos && words[2].size() < 7
+                              ? std::stoul(words[2])
+                              : 0;
+        if (size == 0 || size > 65536)
+        {
+            error = "usage: iam raw-size N (1..65536)";
+            return false;
+        }
+        return m_vm.iam_request({"--raw", std::string(size, 'x')}, error);
+    }
+    if (count >= 3 && words[1] == "burst")
+    {
+        const auto burst = words[2].find_first_not_of("0123456789") == std::string::npos && words[2].size() < 4
+                               ? std::stoul(words[2])
+                               : 0;
+        if (burst == 0 || burst > 500 || count < 4)
+        {
+            error = "usage: iam burst N (1..500) REQUEST...";
+            return false;
+        }
+        return m_vm.iam_burst(burst, std::vector<std::string>(words.begin() + 3, words.end()), error);
+    }
+    return m_vm.iam_request(std::vector<std::string>(words.begin() + 1, words.end()), error);
+}
+
+bool Scenario_runner::run_signal(const Command& command, const std::vector<std::string>& words, std::string& error)
+{
+    static const std::pair<const char*, int> s_signals[] = {
+        {"TERM", SIGTERM}, {"INT", SIGINT}, {"ABRT", SIGABRT}, {"KILL", SIGKILL}};
+    for (const auto& [signal_name, number] : s_signals)
+    {
+        if (words[1] == signal_name)
+        {
+            return m_vm.signal_statewarden(number, error);
+        }
+    }
+    return refuse(command, error);
+}
+
+bool Scenario_runner::run_stop(const Command& /*command*/,
+                               const std::vector<std::string>& /*words*/,
+                               std::string& /*error*/)
+{
+    m_vm.stop();
+    return true;
+}
+
+bool Scenario_runner::run_expect(const Command& /*command*/, const std::vector<std::string>& words, std::string& error)
+{
+    if (words.size() > 1 && words[1] == "json")
+    {
+        return expect_json(words, error);
+    }
+    return expect(words, error);
+}
+
+bool Scenario_runner::run_skip(const Command& command, const std::vector<std::string>& words, std::string& error)
+{
+    // skip if KIND TEXT: ends the scenario as skipped when such an event has arrived at all
+    // (e.g. a placeholder's announcement: the part the scenario needs is not built yet).
+    if (words[1] != "if")
+    {
+        return refuse(command, error);
+    }
+    if (m_journal.seen(words[2], words[3]))
+    {
+        m_skip_reason = words[2] + " event containing \"" + words[3] + "\" seen";
+        return false;
+    }
+    return true;
+}
+
+bool Scenario_runner::run_wait(const Command& command, const std::vector<std::string>& words, std::string& error)
+{
+    const auto delay = parse_duration(words[1]);
+    if (!delay)
+    {
+        return refuse(command, error);
+    }
+    std::this_thread::sleep_for(*delay);
+    return true;
+}
+
+bool Scenario_runner::run_echo(const Command& /*command*/,
+                               const std::vector<std::string>& words,
+                               std::string& /*error*/)
+{
+    std::string text;
+    for (std::size_t i = 1; i < words.size(); ++i)
+    {
+        text += (i > 1 ? " " : "") + words[i];
+    }
+    m_journal.add("sim", text);
+    return true;
+}
+
+bool Scenario_runner::run_ctl(const Command& /*command*/, const std::vector<std::string>& words, std::string& error)
 {
     std::vector<std::string> arguments;
     for (std::size_t i = 1; i < words.size(); ++i)

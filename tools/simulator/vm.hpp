@@ -1,19 +1,18 @@
 #pragma once
 
 #include "testbed/uinput/event_node.hpp"
+#include "tools/simulator/control_file_watcher.hpp"
 #include "tools/simulator/hypervisor_keyboard.hpp"
 #include "tools/simulator/journal.hpp"
 #include "tools/simulator/keyboard_choice.hpp"
+#include "tools/simulator/notification_clients.hpp"
+#include "tools/simulator/poweroff_reader.hpp"
 #include "tools/simulator/vm_interface.hpp"
 
-#include <atomic>
 #include <chrono>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <sys/types.h>
-#include <thread>
 #include <vector>
 
 namespace tarn1::simulator
@@ -41,7 +40,6 @@ struct Vm_options
     uinput::Device_places device_places;
 };
 
-class Sim_client;
 class Nm_simulator;
 class Child_process;
 class Status_follower;
@@ -50,7 +48,10 @@ class Status_follower;
 /// which the fixed paths are empty folders of its own: it puts the configuration and the devices
 /// there, starts the daemons, plays the hypervisor, the UDP NM, the applications, the notification
 /// clients and the power-management daemon, and reports everything it sees to the journal.
-/// All operations are called from one thread (the scenario runner or the console).
+/// All operations are called from one thread (the scenario runner or the console). Each piece it
+/// plays is a class or file of its own beside it (child_process, nm_simulator, status_follower,
+/// notification_clients, applications, application_as_user, iam_requests, ctl_run,
+/// control_file_watcher, poweroff_reader); this class puts them together in their order.
 class Vm final : public Vm_interface
 {
   public:
@@ -131,8 +132,6 @@ class Vm final : public Vm_interface
     /// Starts the IAM daemon unless it runs or is left out, and waits until its socket takes
     /// connections: the offers of every process are checked with it.
     bool start_iam_daemon(std::string& error);
-    void watch_files();
-    void read_poweroff();
 
     Vm_options m_options;
     Journal& m_journal;
@@ -140,17 +139,15 @@ class Vm final : public Vm_interface
     bool m_with_iam{true};
     bool m_started{false};
     std::unique_ptr<Hypervisor_keyboard_interface> m_keyboard;
-    int m_poweroff_fd{-1};
-    int m_stop_pipe[2]{-1, -1};
+    Poweroff_reader m_poweroff;
+    Control_file_watcher m_control_files;
     std::unique_ptr<Child_process> m_statewarden;
     std::unique_ptr<Child_process> m_iam;
     std::unique_ptr<Nm_simulator> m_nm;
     // Follows the daemon's status service from start() to stop().
     std::unique_ptr<Status_follower> m_status;
     std::map<std::string, std::unique_ptr<Sim_client>> m_clients;
-    std::vector<int> m_raw_clients;
-    std::thread m_file_watcher;
-    std::thread m_poweroff_thread;
+    Raw_clients m_raw_clients;
 };
 
 } // namespace tarn1::simulator

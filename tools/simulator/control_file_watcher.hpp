@@ -1,0 +1,37 @@
+#pragma once
+
+#include "tools/simulator/journal.hpp"
+
+#include <string>
+#include <thread>
+
+namespace tarn1::simulator
+{
+
+/// Watches the VM control files the daemon writes, set_status and command_request in folder,
+/// with inotify (and every 250 ms where the file system gives no notice): the run-together words
+/// are split into "status" and "command" events as they arrive.
+class Control_file_watcher final
+{
+  public:
+    explicit Control_file_watcher(Journal& journal, std::string folder = "/sys/vmctl");
+    ~Control_file_watcher();
+
+    Control_file_watcher(const Control_file_watcher&) = delete;
+    Control_file_watcher& operator=(const Control_file_watcher&) = delete;
+
+    /// Starts the watching thread. Runner thread.
+    bool start(std::string& error);
+    /// Ends the watching thread; nothing is reported after it returns. Runner thread.
+    void stop();
+
+  private:
+    void watch();
+
+    Journal& m_journal;
+    std::string m_folder;
+    int m_stop_pipe[2]{-1, -1};
+    std::thread m_thread;
+};
+
+} // namespace tarn1::simulator
