@@ -48,6 +48,7 @@ class Server
         }
     }
 
+    /// The poll loop: returns at the terminate command, throws when serving fails.
     void thread_main();
     /// From now on request_state_change throws Exception_server_stopped.
     void mark_stopped() noexcept
@@ -62,6 +63,8 @@ class Server
     void finish(bool crashed) noexcept;
 
   private:
+    using Clock = std::chrono::steady_clock;
+
     // The poll list: [listening, wake-up, connections in order of connection].
     static constexpr std::size_t s_listening_index = 0;
     static constexpr std::size_t s_wakeup_index = 1;
@@ -92,7 +95,7 @@ class Server
         const utilities::Socket* socket{nullptr};
         Client_state* client{nullptr};
         utilities::Frame_reader reader;
-        std::chrono::steady_clock::time_point hello_deadline;
+        Clock::time_point hello_deadline;
         /// Read once at accept; a peer whose credentials cannot be read counts as pid 0 and as a
         /// user other than root.
         utilities::Peer_credentials peer;
@@ -102,6 +105,7 @@ class Server
         std::uint64_t log_key{0};
         bool drop{false};
     };
+
     pollfd& fd_of(std::size_t connection) { return m_fds[connection + s_first_client_index]; }
     /// Reads one command from the wake-up socket; false for the terminate command.
     bool take_command();
@@ -122,14 +126,25 @@ class Server
     void process_client_responses();
     void read_responses(Connection& connection);
     void handle_response(Connection& connection);
+    /// Completes the current request at its deadline; its callbacks run with no lock held.
     void process_timeout();
-    std::int32_t calculate_timeout(std::chrono::steady_clock::time_point now) const;
-    void close_late_hellos(std::chrono::steady_clock::time_point now);
+    std::int32_t calculate_timeout(Clock::time_point now) const;
+    void close_late_hellos(Clock::time_point now);
     void drop_connection(Connection& connection, Peer_message kind, const char* reason, const std::string& detail);
     /// Removes the connections marked for dropping; the caller holds the clients mutex.
     void delete_hangup_clients();
     void call_callback_after_all_clients_responded();
     void send_request(Connection& connection, const std::string& state);
+    /// Ends the current request: its observer's request_completed, then its completion callback.
+    /// The one lock rule of every callback: the clients mutex is held, except while process_timeout
+    /// completes a request at its deadline, which holds no lock. Every caller but process_timeout
+    /// holds the clients mutex.
+    void complete(Callback_status status, const Result_map& results);
+    /// Completes the current request with error after the server thread crashed; under the
+    /// clients mutex. What a callback throws then is logged.
+    void complete_after_crash(const Result_map& results) noexcept;
+    /// The record of the named client in the current request, when its observer keeps records.
+    Client_record* record_of(const std::string& name);
     utilities::Peer_log_limiter::Verdict may_log(Peer_message kind, std::uint64_t key)
     {
         return m_log_limiters[static_cast<std::size_t>(kind)]->check(key);
@@ -153,22 +168,11 @@ class Server
     /// Registered clients per uid other than root; uids without clients have no entry.
     std::map<std::uint32_t, std::size_t> m_registered_per_uid;
     bool m_drops{false};
-    std::chrono::steady_clock::time_point m_accept_paused_until{};
+    Clock::time_point m_accept_paused_until{};
     std::array<std::optional<utilities::Peer_log_limiter>, static_cast<std::size_t>(Peer_message::count)>
         m_log_limiters;
     // Accept failures are the server's own condition, whoever caused them: one line a second.
     tarn1::log_limit::Log_rate_limiter m_accept_failure_limiter{std::chrono::seconds(1), 1, 1};
-
-    /// Ends the current request: its observer's request_completed, then its completion callback.
-    /// The one lock rule of every callback: the clients mutex is held, except while process_timeout
-    /// completes a request at its deadline, which holds no lock. Every caller but process_timeout
-    /// holds the clients mutex.
-    void complete(Callback_status status, const Result_map& results);
-    /// Completes the current request with error after the server thread crashed; under the
-    /// clients mutex. What a callback throws then is logged.
-    void complete_after_crash(const Result_map& results) noexcept;
-    /// The record of the named client in the current request, when its observer keeps records.
-    Client_record* record_of(const std::string& name);
 
     std::unique_ptr<State_change_request> m_current;
     Pending_names m_pending_names;
