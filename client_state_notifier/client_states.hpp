@@ -42,9 +42,11 @@ enum class Component_client_return_type : std::uint8_t
 };
 
 using Result_map = std::map<std::string, Component_client_return_type>;
-/// (client name, status, state text the client sent); called on the server thread.
+/// (client name, status, state text the client sent); called on the server thread with the clients
+/// lock held.
 using Client_status_callback = std::function<void(const std::string&, Client_status, const std::string&)>;
-/// (outcome, result map); called on the server thread.
+/// (outcome, result map); called on the server thread with the clients lock held, except for a
+/// timeout: that completion runs with no lock held.
 using Completion_callback = std::function<void(Callback_status, const Result_map&)>;
 /// True selects the named client as a receiver of a request.
 using Filter = std::function<bool(const std::string&)>;
@@ -119,7 +121,7 @@ class Client_states
     virtual ~Client_states() = default;
 
     /// (name, current state) of every connected client in ascending descriptor order.
-    /// Any thread except a callback of this object (they run with the clients lock held).
+    /// Any thread except a callback of this object (most of them run with the clients lock held).
     virtual std::vector<std::pair<std::string, std::string>> get_connected_clients() const = 0;
     /// The state expected of clients that connect from now on; a client reporting another
     /// state is asked at once to enter it. Caller's thread.

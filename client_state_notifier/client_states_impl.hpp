@@ -72,7 +72,8 @@ struct Client_states_shared
     bool server_stopped{false};
 
     // Client records: changed by the server thread, read by get_connected_clients on the
-    // caller threads. Held by the server thread while it calls the callbacks.
+    // caller threads. Held by the server thread while it calls the callbacks, all but the
+    // completion callback of a timeout.
     mutable std::mutex clients_mutex;
     Client_map clients;
 };

@@ -10,7 +10,10 @@ namespace vela::iam
 namespace
 {
 
-using Clock = std::chrono::system_clock;
+// Durations only: a wall-clock step (NTP, the time being set) must not show up as a check that
+// took minutes or a negative time.
+using Clock = std::chrono::steady_clock;
+static_assert(Clock::is_steady, "durations are measured on a monotonic clock");
 
 std::int64_t elapsed_ms(Clock::time_point since)
 {

@@ -9,7 +9,7 @@
 
 #include "kest/com/someip/message_header.h"
 #include "kest/com/someip/serializer.h"
-#include "platform/com/src/runtime.hpp"
+#include "platform/com/src/frame_buffer.hpp"
 #include "tests/fuzz/fuzz_target.hpp"
 
 #include <algorithm>

@@ -7,7 +7,7 @@
 // - an accepted entry lacks what a proxy needs to connect (endpoint, a positive pid), holds a
 //   line break in a value, or reads back differently once written out again.
 
-#include "platform/com/src/runtime.hpp"
+#include "platform/com/src/discovery.hpp"
 #include "tests/fuzz/fuzz_target.hpp"
 
 #include <optional>

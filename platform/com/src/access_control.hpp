@@ -1,8 +1,9 @@
 #pragma once
 
+#include "clock.hpp"
 #include "iam_client.hpp"
 #include "kest/com/someip/message_header.h"
-#include "runtime.hpp"
+#include "settings.hpp"
 #include "tarn1/log_limit/log_rate_limiter.hpp"
 #include "vela/com/runtime/types.h"
 #include "vela/iam/messages.hpp"

@@ -1,8 +1,10 @@
+#include "discovery.hpp"
+
 #include "ara/log/logging.h"
+#include "io_loop.hpp"
 #include "kest/com/exceptions.h"
 #include "log_limits.hpp"
 #include "process_info.hpp"
-#include "runtime.hpp"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,8 +1,11 @@
 #include "ara/log/logging.h"
+#include "connection.hpp"
+#include "dispatcher_core.hpp"
 #include "kest/com/cpp_binding/method_dispatcher.h"
 #include "kest/com/cpp_binding/method_impl_base.h"
 #include "kest/com/exceptions.h"
 #include "log_limits.hpp"
+#include "pport_core.hpp"
 #include "runtime.hpp"
 
 namespace kest::com::internal

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "runtime.hpp"
+#include "clock.hpp"
+#include "io_loop.hpp"
 #include "vela/iam/messages.hpp"
 
 #include <chrono>

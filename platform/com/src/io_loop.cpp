@@ -1,7 +1,8 @@
+#include "io_loop.hpp"
+
 #include "ara/log/logging.h"
 #include "kest/com/exceptions.h"
 #include "run_guarded.hpp"
-#include "runtime.hpp"
 
 #include <cerrno>
 #include <cstring>

@@ -2,9 +2,14 @@
 
 #include "access_control.hpp"
 #include "ara/log/logging.h"
+#include "clock.hpp"
+#include "connection.hpp"
+#include "dispatcher_core.hpp"
+#include "io_loop.hpp"
 #include "kest/com/cpp_binding/field_handler.h"
 #include "kest/com/exceptions.h"
 #include "log_limits.hpp"
+#include "pport_core.hpp"
 #include "process_info.hpp"
 #include "runtime.hpp"
 

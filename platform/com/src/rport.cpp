@@ -1,9 +1,14 @@
 #include "kest/com/cpp_binding/rport.h"
 
 #include "ara/log/logging.h"
+#include "clock.hpp"
+#include "connection.hpp"
+#include "discovery.hpp"
 #include "kest/com/exceptions.h"
 #include "log_limits.hpp"
+#include "make_error.hpp"
 #include "process_info.hpp"
+#include "rport_core.hpp"
 #include "runtime.hpp"
 
 #include <cerrno>

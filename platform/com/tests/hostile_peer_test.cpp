@@ -3,6 +3,8 @@
 #include "ara/log/testing/log_capture.h"
 #include "kest/com/cpp_binding/proxy_event.h"
 #include "kest/com/cpp_binding/rport.h"
+#include "platform/com/src/connection.hpp"
+#include "platform/com/src/pport_core.hpp"
 #include "platform/com/tests/local_service.hpp"
 #include "platform/com/tests/peer_process.hpp"
 #include "platform/com/tests/raw_client.hpp"

@@ -2,6 +2,7 @@
 // answers each request as the test scripts it.
 #include "kest/com/static_thread_pool.h"
 #include "platform/com/src/iam_client.hpp"
+#include "platform/com/src/io_loop.hpp"
 #include "testbed/support/temp_dir.hpp"
 
 #include <atomic>
