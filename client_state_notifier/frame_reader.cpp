@@ -22,6 +22,23 @@ void append_element_header(Bytes& out, Payload_type type, std::uint64_t length)
     append_uint64(out, length);
 }
 
+// A request and a response open alike: a vector around the request id and the state; a response
+// then adds its code, which extra_body_size makes room for.
+void start_state_change_frame(Bytes& out,
+                              std::uint32_t request_id,
+                              const std::string& state,
+                              std::uint64_t extra_body_size)
+{
+    out.clear();
+    const std::uint64_t body = (s_header_size + 4) + (s_header_size + state.size()) + extra_body_size;
+    out.reserve(s_header_size + body);
+    append_element_header(out, Payload_type::vector_type, body);
+    append_element_header(out, Payload_type::uint32_type, 4);
+    append_uint32(out, request_id);
+    append_element_header(out, Payload_type::string_type, state.size());
+    out.insert(out.end(), state.begin(), state.end());
+}
+
 } // namespace
 
 bool Element_view::equals(const std::string& text) const noexcept
@@ -155,26 +172,12 @@ bool Frame_reader::next_frame(Frame_view& view)
 
 void write_state_change_request(Bytes& out, std::uint32_t request_id, const std::string& state)
 {
-    out.clear();
-    const std::uint64_t body = (s_header_size + 4) + (s_header_size + state.size());
-    out.reserve(s_header_size + body);
-    append_element_header(out, Payload_type::vector_type, body);
-    append_element_header(out, Payload_type::uint32_type, 4);
-    append_uint32(out, request_id);
-    append_element_header(out, Payload_type::string_type, state.size());
-    out.insert(out.end(), state.begin(), state.end());
+    start_state_change_frame(out, request_id, state, 0);
 }
 
 void write_state_change_response(Bytes& out, std::uint32_t request_id, const std::string& state, std::uint32_t code)
 {
-    out.clear();
-    const std::uint64_t body = (s_header_size + 4) + (s_header_size + state.size()) + (s_header_size + 4);
-    out.reserve(s_header_size + body);
-    append_element_header(out, Payload_type::vector_type, body);
-    append_element_header(out, Payload_type::uint32_type, 4);
-    append_uint32(out, request_id);
-    append_element_header(out, Payload_type::string_type, state.size());
-    out.insert(out.end(), state.begin(), state.end());
+    start_state_change_frame(out, request_id, state, s_header_size + 4);
     append_element_header(out, Payload_type::uint32_type, 4);
     append_uint32(out, code);
 }
