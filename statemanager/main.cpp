@@ -18,9 +18,11 @@
 #include "statemanager/services/state_manager_cwu_interface.hpp"
 #include "statemanager/services/status_service.hpp"
 #include "statemanager/state_manager.hpp"
+#include "statemanager/statewarden_builder.hpp"
 #include "statemanager/status/recording_nm_interface.hpp"
 #include "statemanager/status/status_board.hpp"
 #include "statemanager/virtio/virtio_interface.hpp"
+#include "tarn1/service_manager/systemd_service_manager.hpp"
 
 #include <atomic>
 #include <csignal>
@@ -29,6 +31,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace sm = vela::ap::statemanager;
@@ -158,14 +161,19 @@ int main()
         }
         status_board->set_publisher(status_service.get());
 
-        g_state_manager = std::make_unique<sm::State_manager>(
-            config,
-            service_handler,
-            em_interface,
-            std::move(virtio_interface),
-            std::move(supervision_manager),
-            sm::State_manager::default_state_factory_builder(status_board, status_board),
-            status_board);
+        // What the states share is created when init() asks for it, after the virtual input and the
+        // service handler are up; under systemd the status line follows the state words.
+        sm::Shared_collaborator_settings shared;
+        shared.service_manager = std::make_shared<tarn1::service_manager::Systemd_service_manager>();
+        shared.machine_recorder = status_board;
+        shared.round_recorder = status_board;
+        g_state_manager = std::make_unique<sm::State_manager>(config,
+                                                              service_handler,
+                                                              em_interface,
+                                                              std::move(virtio_interface),
+                                                              std::move(supervision_manager),
+                                                              sm::shared_collaborators_builder(std::move(shared)),
+                                                              status_board);
         s_signal_target.store(g_state_manager.get());
 
         if (g_state_manager->init())

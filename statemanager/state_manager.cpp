@@ -1,7 +1,6 @@
 #include "statemanager/state_manager.hpp"
 
 #include "ara/log/logging.h"
-#include "tarn1/service_manager/systemd_service_manager.hpp"
 
 #include <chrono>
 #include <thread>
@@ -39,27 +38,6 @@ State_manager::State_manager(const config::State_manager_config_abstract& config
     , m_state_factory_builder(std::move(state_factory_builder))
     , m_recorder(std::move(recorder))
 {
-}
-
-State_manager::State_factory_builder
-State_manager::default_state_factory_builder(std::shared_ptr<status::Machine_recorder_interface> machine_recorder,
-                                             std::shared_ptr<status::Round_recorder_interface> round_recorder)
-{
-    return [machine_recorder, round_recorder](const config::State_manager_config_abstract& config,
-                                              const std::shared_ptr<Service_handler_interface>& service_handler,
-                                              const std::shared_ptr<Em_interface_abstract>& em_interface)
-    {
-        // Under systemd the status line follows the state words.
-        return std::make_unique<states::State_factory>(
-            config,
-            service_handler,
-            em_interface,
-            states::State_factory::s_poweroff_path,
-            state_notifier::default_client_states_factory(),
-            std::make_shared<tarn1::service_manager::Systemd_service_manager>(),
-            machine_recorder,
-            round_recorder);
-    };
 }
 
 bool State_manager::init()

@@ -9,7 +9,6 @@
 #include "statemanager/states/state_ids.hpp"
 #include "statemanager/states/state_interface.hpp"
 #include "statemanager/status/machine_recorder_interface.hpp"
-#include "statemanager/status/round_recorder_interface.hpp"
 #include "statemanager/virtio/virtio_interface_abstract.hpp"
 
 #include <array>
@@ -28,7 +27,8 @@ namespace vela::ap::statemanager
 class State_manager final
 {
   public:
-    /// Builds the factory that init() uses to create the states and what they share.
+    /// Builds the factory that init() uses to create the states; the daemon's builder creates what
+    /// the states share (status writer, notifier, fast-shutdown handler) when init() calls it.
     using State_factory_builder =
         std::function<std::unique_ptr<states::State_factory_abstract>(const config::State_manager_config_abstract&,
                                                                       const std::shared_ptr<Service_handler_interface>&,
@@ -37,15 +37,15 @@ class State_manager final
     /// The directory of the hypervisor's virtual input devices.
     static constexpr const char* s_input_directory = "/dev/input";
 
-    /// Stores the collaborators; the states are created by init(). The virtual input may be
-    /// empty; then each cycle waits one period and sees no command. recorder, when given, learns
-    /// every state change once the new state's entry actions are done.
+    /// Stores the collaborators; the states are created by init() through state_factory_builder.
+    /// The virtual input may be empty; then each cycle waits one period and sees no command.
+    /// recorder, when given, learns every state change once the new state's entry actions are done.
     State_manager(const config::State_manager_config_abstract& config,
                   const std::shared_ptr<Service_handler_interface>& service_handler,
                   const std::shared_ptr<Em_interface_abstract>& em_interface,
                   std::unique_ptr<virtio::Virtio_interface_abstract> virtio_interface,
                   std::unique_ptr<phm::Supervision_manager_interface> supervision,
-                  State_factory_builder state_factory_builder = default_state_factory_builder(nullptr, nullptr),
+                  State_factory_builder state_factory_builder,
                   std::shared_ptr<status::Machine_recorder_interface> recorder = nullptr);
     ~State_manager() = default;
 
@@ -71,12 +71,6 @@ class State_manager final
     /// The same request from a signal handler: only lock-free atomic stores. The lines a
     /// termination signal owes the log are written by run() once the loop has ended.
     void shutdown_from_signal() noexcept;
-
-    /// The factory of the daemon's own states; the recorders, when given, learn the knock-out
-    /// counter and each notification step.
-    static State_factory_builder
-    default_state_factory_builder(std::shared_ptr<status::Machine_recorder_interface> machine_recorder = nullptr,
-                                  std::shared_ptr<status::Round_recorder_interface> round_recorder = nullptr);
 
   private:
     /// True when the command at the head of the queue must stay queued across this transition

@@ -76,6 +76,11 @@ std::chrono::milliseconds Nm_interface::call_timeout_from(const char* text)
 
 Nm_interface::~Nm_interface()
 {
+    stop();
+}
+
+void Nm_interface::stop()
+{
     stop_find_network_state_service();
     stop_find_user_data_service();
     // The proxies go before the state callback: the NetworkState proxy waits for a running

@@ -42,8 +42,7 @@ class Nm_interface final : public Nm_interface_abstract
     /// Nothing found, nothing running; every call of the proxies made later waits at most
     /// call_timeout for its reply.
     explicit Nm_interface(std::chrono::milliseconds call_timeout = s_default_call_timeout);
-    /// Stops the searches still running, then drops the proxies (waiting for a running
-    /// NetworkState handler) before the state callback goes.
+    /// Stops the client (see stop()) before the state callback goes.
     ~Nm_interface() override;
 
     Nm_interface(const Nm_interface&) = delete;
@@ -55,6 +54,9 @@ class Nm_interface final : public Nm_interface_abstract
     /// Starts both searches; on_found runs exactly once, in the search handler that completes the
     /// pair. Call once.
     void start_find_services(const std::function<void()>& on_found) override;
+    /// Stops the searches still running, then drops the proxies (waiting for a running
+    /// NetworkState handler). A second call finds nothing left to do.
+    void stop() override;
     /// Must be set before start_find_services().
     void set_network_state_updated_func(const std::function<void(const std::vector<std::uint8_t>&)>& func) override;
 

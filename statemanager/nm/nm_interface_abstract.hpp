@@ -34,6 +34,12 @@ class Nm_interface_abstract
     /// one); it runs on a middleware thread.
     virtual void set_network_state_updated_func(const std::function<void(const std::vector<std::uint8_t>&)>& func) = 0;
 
+    /// Ends the searches and drops the connections to both services, waiting for a search or
+    /// NetworkState handler that runs; afterwards no callback runs and the three request operations
+    /// do nothing. Called once by the service handler on the main thread, outside its mutex (a
+    /// running find-service completion takes it), before the client is destroyed.
+    virtual void stop() = 0;
+
   protected:
     Nm_interface_abstract() = default;
     Nm_interface_abstract(const Nm_interface_abstract&) = default;

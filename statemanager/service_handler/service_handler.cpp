@@ -54,8 +54,7 @@ Service_handler::~Service_handler()
 {
     // Also when deinit() did not run: no application call may reach the NM client or the
     // aggregator while they go.
-    withdraw_services(true);
-    destroy_nm_client();
+    stop_offering();
 }
 
 void Service_handler::init()
@@ -91,7 +90,7 @@ void Service_handler::init()
 
     const config::Nm_user_data_config layout = m_config.get_nm_user_data_config();
     {
-        std::lock_guard<std::recursive_mutex> lock(m_mutex);
+        const std::lock_guard<std::mutex> lock(m_mutex);
         m_user_data_length = layout.user_data_bytes;
         if (!layout.cab_bits_enabled)
         {
@@ -108,21 +107,34 @@ void Service_handler::init()
 
 void Service_handler::deinit()
 {
-    // The offers go first: once withdrawn, no application call runs any more, so none can reach
-    // the NM client while it is stopped and destroyed.
-    withdraw_services(m_config.is_nm_usage_allowed());
-    destroy_nm_client();
+    stop_offering();
 }
 
-void Service_handler::withdraw_services(bool nm_services)
+void Service_handler::stop_offering()
 {
-    std::lock_guard<std::mutex> lock(m_offer_mutex);
+    // The offers go first: once withdrawn, no application call runs any more, so none can reach
+    // the NM client while it is stopped and destroyed.
+    withdraw_services();
+    std::unique_ptr<Nm_interface_abstract> nm;
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        nm.swap(m_nm);
+    }
+    // Outside the lock: stopping ends the client's searches, waiting for a running find-service
+    // completion, which takes the lock (it reaches the client through the pointer it was given,
+    // not through m_nm). The client is destroyed when nm goes, still outside the lock.
+    if (nm != nullptr)
+    {
+        nm->stop();
+    }
+}
+
+void Service_handler::withdraw_services()
+{
+    // A service that was never offered (the NM-side ones without NM usage) is left as it is.
+    const std::lock_guard<std::mutex> lock(m_offer_mutex);
     m_withdrawn = true;
     m_dsa->StopOfferService();
-    if (!nm_services)
-    {
-        return;
-    }
     for (const auto& service : m_ecu_alive_interfaces)
     {
         service->StopOfferService();
@@ -137,19 +149,6 @@ void Service_handler::withdraw_services(bool nm_services)
     }
 }
 
-void Service_handler::destroy_nm_client()
-{
-    std::unique_ptr<Nm_interface_abstract> nm;
-    {
-        std::lock_guard<std::recursive_mutex> lock(m_mutex);
-        nm.swap(m_nm);
-    }
-    // Outside the lock: the client's destructor ends its searches, waiting for a running
-    // find-service completion, which takes the lock (it reaches the client through the pointer
-    // it was given, not through m_nm).
-    nm.reset();
-}
-
 bool Service_handler::nm_interface_available() const
 {
     return m_nm_interface_available.load(std::memory_order_acquire);
@@ -157,7 +156,7 @@ bool Service_handler::nm_interface_available() const
 
 bool Service_handler::apps_keep_com_alive() const
 {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    const std::lock_guard<std::mutex> lock(m_mutex);
     return m_aggregator != nullptr && m_aggregator->is_com_alive();
 }
 
@@ -198,11 +197,11 @@ void Service_handler::release_network()
 
 void Service_handler::standby()
 {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    const std::lock_guard<std::mutex> lock(m_mutex);
     if (m_config.is_nm_usage_allowed())
     {
         ara::log::LogInfo() << "Stop sending NM messages";
-        ecu_alive_release("Standby call");
+        ecu_alive_release_locked("Standby call");
         if (m_nm != nullptr)
         {
             m_nm->set_user_data(std::vector<std::uint8_t>(m_user_data.size(), 0));
@@ -223,7 +222,7 @@ void Service_handler::standby()
 
 void Service_handler::end_standby()
 {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    const std::lock_guard<std::mutex> lock(m_mutex);
     m_nm_sending_enabled = true;
     if (m_recorder)
     {
@@ -243,7 +242,7 @@ void Service_handler::end_standby()
     m_nm->request_network(m_requested_cab_bits);
     if (apps_keep_ecu_alive())
     {
-        ecu_alive_request("End standby call");
+        ecu_alive_request_locked("End standby call");
     }
     std::vector<std::uint8_t> data =
         m_aggregator != nullptr ? m_aggregator->get_user_data() : std::vector<std::uint8_t>{};
@@ -253,8 +252,13 @@ void Service_handler::end_standby()
 
 void Service_handler::ecu_alive_request(const std::string& app_id)
 {
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    ecu_alive_request_locked(app_id);
+}
+
+void Service_handler::ecu_alive_request_locked(const std::string& app_id)
+{
     ara::log::LogInfo() << "State_manager::ecu_alive_request: " + app_id;
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
     if (m_nm_sending_enabled && m_nm != nullptr)
     {
         m_nm->request_network(ecu_alive_pattern);
@@ -264,8 +268,13 @@ void Service_handler::ecu_alive_request(const std::string& app_id)
 
 void Service_handler::ecu_alive_release(const std::string& app_id)
 {
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    ecu_alive_release_locked(app_id);
+}
+
+void Service_handler::ecu_alive_release_locked(const std::string& app_id)
+{
     ara::log::LogDebug() << "State_manager::ecu_alive_release: " + app_id;
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
     if (!apps_keep_ecu_alive() && m_nm_sending_enabled)
     {
         ara::log::LogInfo() << "State_manager::ecu_alive_release network";
@@ -281,7 +290,7 @@ void Service_handler::handle_com_alive_request(const std::string& app_id,
                                                const std::vector<std::uint8_t>& cab_bits,
                                                std::uint8_t ac_value)
 {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    const std::lock_guard<std::mutex> lock(m_mutex);
     ara::log::LogInfo() << "State_manager::handle_com_alive_request(" + app_id + ", " + bits_for_log(cab_bits) + ", " +
                                std::to_string(ac_value) + ")";
     if (m_aggregator == nullptr)
@@ -291,14 +300,14 @@ void Service_handler::handle_com_alive_request(const std::string& app_id,
     m_aggregator->set_ac_bit(app_id, ac_value);
     m_aggregator->request_cab_bits(app_id, cab_bits);
     // Only what is newly aggregated is requested; bits held already stay requested.
-    request_network(m_aggregator->get_application_bits() ^ m_requested_cab_bits);
-    set_user_data(m_aggregator->get_user_data());
+    request_network_locked(m_aggregator->get_application_bits() ^ m_requested_cab_bits);
+    set_user_data_locked(m_aggregator->get_user_data());
     record_aggregated(status::Holder_kind::com_alive, app_id);
 }
 
 void Service_handler::handle_com_alive_release(const std::string& app_id, const std::vector<std::uint8_t>& cab_bits)
 {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    const std::lock_guard<std::mutex> lock(m_mutex);
     ara::log::LogInfo() << "State_manager::handle_com_alive_release(" + app_id + ", " + bits_for_log(cab_bits) + ")";
     if (m_aggregator == nullptr)
     {
@@ -306,14 +315,14 @@ void Service_handler::handle_com_alive_release(const std::string& app_id, const 
     }
     m_aggregator->release_cab_bits(app_id, cab_bits);
     // Only bits that no application holds any more are released.
-    release_network(m_aggregator->get_application_bits() ^ m_requested_cab_bits);
-    set_user_data(m_aggregator->get_user_data());
+    release_network_locked(m_aggregator->get_application_bits() ^ m_requested_cab_bits);
+    set_user_data_locked(m_aggregator->get_user_data());
     record_aggregated(status::Holder_kind::com_alive, app_id);
 }
 
 void Service_handler::handle_cwu_request(const std::string& app_id, std::uint8_t ac_value)
 {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    const std::lock_guard<std::mutex> lock(m_mutex);
     ara::log::LogInfo() << "State_manager::handle_cwu_request(" + app_id + ", " + std::to_string(ac_value) + ")";
     if (m_aggregator == nullptr)
     {
@@ -321,20 +330,20 @@ void Service_handler::handle_cwu_request(const std::string& app_id, std::uint8_t
     }
     m_aggregator->set_ac_bit(app_id, ac_value);
     m_aggregator->request_cwu(app_id);
-    set_user_data(m_aggregator->get_user_data());
+    set_user_data_locked(m_aggregator->get_user_data());
     record_aggregated(status::Holder_kind::cwu, app_id);
 }
 
 void Service_handler::handle_cwu_release(const std::string& app_id)
 {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    const std::lock_guard<std::mutex> lock(m_mutex);
     ara::log::LogInfo() << "State_manager::handle_cwu_release(" + app_id + ")";
     if (m_aggregator == nullptr)
     {
         return;
     }
     m_aggregator->release_cwu(app_id);
-    set_user_data(m_aggregator->get_user_data());
+    set_user_data_locked(m_aggregator->get_user_data());
     record_aggregated(status::Holder_kind::cwu, app_id);
     // A release of the car wake-up may also have withdrawn the application's AC value.
     record_aggregated(status::Holder_kind::com_alive, app_id);
@@ -342,7 +351,12 @@ void Service_handler::handle_cwu_release(const std::string& app_id)
 
 void Service_handler::request_network(const std::vector<std::uint8_t>& bits)
 {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    request_network_locked(bits);
+}
+
+void Service_handler::request_network_locked(const std::vector<std::uint8_t>& bits)
+{
     if (all_zero(bits))
     {
         ara::log::LogInfo() << "State_manager::request_network: no changes to CAB pattern";
@@ -358,7 +372,12 @@ void Service_handler::request_network(const std::vector<std::uint8_t>& bits)
 
 void Service_handler::release_network(const std::vector<std::uint8_t>& bits)
 {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    release_network_locked(bits);
+}
+
+void Service_handler::release_network_locked(const std::vector<std::uint8_t>& bits)
+{
     if (all_zero(bits))
     {
         ara::log::LogInfo() << "State_manager::release_network: no changes to CAB pattern";
@@ -382,7 +401,12 @@ void Service_handler::release_network(const std::vector<std::uint8_t>& bits)
 
 void Service_handler::set_user_data(const std::vector<std::uint8_t>& data)
 {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    set_user_data_locked(data);
+}
+
+void Service_handler::set_user_data_locked(const std::vector<std::uint8_t>& data)
+{
     const std::size_t length = std::min<std::size_t>(m_user_data_length, data.size());
     if (length == 0 ||
         std::equal(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(length), m_user_data.begin()))
@@ -401,15 +425,8 @@ void Service_handler::set_user_data(const std::vector<std::uint8_t>& data)
 void Service_handler::init_user_data()
 {
     ara::log::LogInfo() << "Initializing user data";
-    std::vector<std::uint8_t> data;
-    {
-        std::lock_guard<std::recursive_mutex> lock(m_mutex);
-        if (m_aggregator != nullptr)
-        {
-            data = m_aggregator->get_user_data();
-        }
-    }
-    set_user_data(data);
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    set_user_data_locked(m_aggregator != nullptr ? m_aggregator->get_user_data() : std::vector<std::uint8_t>{});
 }
 
 void Service_handler::network_state_updated(const std::vector<std::uint8_t>& state)

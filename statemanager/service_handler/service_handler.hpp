@@ -30,8 +30,9 @@ namespace vela::ap::statemanager
 ///
 /// Threads: the Service_handler_interface operations are called by the main loop; the request
 /// handlers run on middleware workers (calls of applications); the NetworkState handler and the
-/// find-service completion run on the NM client's middleware threads. One recursive mutex
-/// serialises every request path.
+/// find-service completion run on the NM client's middleware threads. One mutex serialises every
+/// request path: each public operation takes it once and works through the private ..._locked
+/// helpers, which expect it held.
 class Service_handler final : public Service_handler_interface, public services::Ecu_alive_interface_callback
 {
   public:
@@ -105,11 +106,21 @@ class Service_handler final : public Service_handler_interface, public services:
     static std::string bitvector2str(const std::vector<std::uint8_t>& bits);
 
   private:
-    /// Withdraws the DSA service and, with nm_services, the ECU-alive, COM-alive and car-wake-up
-    /// services for good; returns once no call of theirs runs.
-    void withdraw_services(bool nm_services);
-    /// Stops and destroys the NM client; the NM calls made afterwards are dropped.
-    void destroy_nm_client();
+    /// The end of the handler, for deinit() and the destructor alike: withdraws every offer for
+    /// good, then stops and destroys the NM client outside m_mutex; the NM calls made afterwards
+    /// are dropped. Main thread.
+    void stop_offering();
+    /// Withdraws the DSA, ECU-alive, COM-alive and car-wake-up services for good; returns once no
+    /// call of theirs runs.
+    void withdraw_services();
+
+    // The request paths below expect m_mutex held by the caller.
+    void ecu_alive_request_locked(const std::string& app_id);
+    void ecu_alive_release_locked(const std::string& app_id);
+    void request_network_locked(const std::vector<std::uint8_t>& bits);
+    void release_network_locked(const std::vector<std::uint8_t>& bits);
+    void set_user_data_locked(const std::vector<std::uint8_t>& data);
+
     /// bitvector2str() of bits, of at most the first m_log_bytes bytes followed by
     /// "... (<size> bytes)" when bits is longer.
     std::string bits_for_log(const std::vector<std::uint8_t>& bits) const;
@@ -128,7 +139,7 @@ class Service_handler final : public Service_handler_interface, public services:
     };
 
     const config::State_manager_config_abstract& m_config;
-    // Set by the constructor, emptied by destroy_nm_client() under m_mutex (main thread); read
+    // Set by the constructor, emptied by stop_offering() under m_mutex (main thread); read
     // under m_mutex, or on the main thread.
     std::unique_ptr<Nm_interface_abstract> m_nm;
     std::unique_ptr<services::Dsa_interface> m_dsa;
@@ -140,10 +151,9 @@ class Service_handler final : public Service_handler_interface, public services:
 
     // Guards the aggregator's contents, the requested CAB bits, the user data and NM sending
     // enabled. Met by the main loop (standby, end_standby, apps_keep_com_alive), the middleware
-    // workers running application requests and the NM client's find-service completion.
-    // Recursive: the request handlers call request_network/release_network/set_user_data, and
-    // standby/end_standby call ecu_alive_release/ecu_alive_request, all of which lock it again.
-    mutable std::recursive_mutex m_mutex;
+    // workers running application requests and the NM client's find-service completion. Taken
+    // once per public operation; never held while the NM client is stopped or destroyed.
+    mutable std::mutex m_mutex;
     std::unique_ptr<nm::Nm_data_aggregator> m_aggregator;
     Bit_vector m_requested_cab_bits = Bit_vector(s_aggregation_width, 0);
     Bit_vector m_user_data;

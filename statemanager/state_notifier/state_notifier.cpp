@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <exception>
 #include <functional>
+#include <iterator>
 #include <optional>
 #include <stdexcept>
 #include <utility>
@@ -34,6 +35,31 @@ bool is_dcm(const std::string& name)
 {
     return name == State_notifier::s_dcm_name;
 }
+
+/// What differs between the three groups, in the order of State_notifier::Group (DCM,
+/// applications, DEM).
+struct Group_step
+{
+    /// Follows "Requesting <state>" when the step is issued.
+    const char* mode_text;
+    /// Precedes "<state>. Status: <n>" when the step completes.
+    const char* received_text;
+    bool (*filter)(const std::string&);
+    status::Client_group recorded_as;
+    /// The applications: clients connecting during the step are expected in its state, and the
+    /// application timeout applies instead of the diagnostic managers' one.
+    bool applications;
+};
+
+constexpr Group_step s_group_steps[] = {
+    {" mode for DCM", "Received DCM client completion notification for ", is_dcm, status::Client_group::dcm, false},
+    {" mode for client applications",
+     "Received application client completion notification for ",
+     is_application,
+     status::Client_group::apps,
+     true},
+    {" mode for DEM", "Received DEM client completion notification for ", is_dem, status::Client_group::dem, false},
+};
 
 /// Learns from the server how each client of one step answered. The record arrives on the server
 /// thread right before the step's completion callback, which takes it on the same thread; late
@@ -93,6 +119,10 @@ status::Client_row row_of(const client_state_notifier::Client_record& client)
 
 } // namespace
 
+const State_notifier::Sequence State_notifier::s_standby{s_standby_state,
+                                                         {Group::dcm, Group::applications, Group::dem}};
+const State_notifier::Sequence State_notifier::s_resume{s_resume_state, {Group::dem, Group::applications, Group::dcm}};
+
 Client_states_factory default_client_states_factory()
 {
     return client_states_factory_for(utilities::get_socket_path());
@@ -145,89 +175,82 @@ State_notifier::~State_notifier()
 
 void State_notifier::request_standby()
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    const std::lock_guard<std::mutex> lock(m_mutex);
     ara::log::LogInfo() << "Starting standby sequence";
-    m_target_state = s_standby_state;
+    m_target = &s_standby;
     m_sequence_active = true;
-    notify_dcm();
+    notify(s_standby.order.front());
 }
 
 void State_notifier::request_resume()
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    const std::lock_guard<std::mutex> lock(m_mutex);
     ara::log::LogInfo() << "Starting resume sequence";
-    m_target_state = s_resume_state;
+    m_target = &s_resume;
+    // A running sequence picks the new target up as its steps complete.
     if (!m_sequence_active)
     {
         m_sequence_active = true;
-        notify_dem();
+        notify(s_resume.order.front());
     }
 }
 
 bool State_notifier::check_request_status()
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    const std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_sequence_active)
     {
         return false;
     }
-    check_application_request_status();
-    check_dm_request_status();
+    // The applications first, then the diagnostic managers (the DCM before the DEM). A step
+    // issued here clears every completion that waits, so at most one step goes out per call.
+    advance(Group::applications);
+    if (!advance(Group::dcm) && !advance(Group::dem))
+    {
+        ara::log::LogVerbose() << "check_dm_request_status else";
+    }
     return m_sequence_active;
 }
 
 Result_map State_notifier::get_app_clients_status() const
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_app_results;
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    return progress_of(Group::applications).results;
 }
 
 Result_map State_notifier::get_dem_clients_status() const
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_dem_results;
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    return progress_of(Group::dem).results;
 }
 
 Result_map State_notifier::get_dcm_clients_status() const
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_dcm_results;
-}
-
-void State_notifier::notify_dcm()
-{
-    notify(Group::dcm);
-}
-
-void State_notifier::notify_dem()
-{
-    notify(Group::dem);
-}
-
-void State_notifier::notify_apps()
-{
-    notify(Group::applications);
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    return progress_of(Group::dcm).results;
 }
 
 void State_notifier::notify(Group group)
 {
-    static const char* const s_group_texts[] = {" mode for DCM", " mode for client applications", " mode for DEM"};
-    const auto* group_text = s_group_texts[static_cast<std::size_t>(group)];
-    ara::log::LogInfo() << "Requesting " << m_target_state << group_text;
+    static_assert(std::size(s_group_steps) == s_group_count, "one row per group");
+    const Group_step& step = s_group_steps[static_cast<std::size_t>(group)];
+    const char* const target_state = m_target->state;
+    ara::log::LogInfo() << "Requesting " << target_state << step.mode_text;
 
-    requested_state_of(group) = m_target_state;
+    progress_of(group).requested = m_target;
     // The new step supersedes whatever was outstanding, so a completion not yet acted on
     // belongs to an abandoned step and must not steer this one.
-    m_dcm_done = false;
-    m_apps_done = false;
-    m_dem_done = false;
+    for (Group_progress& progress : m_groups)
+    {
+        progress.done = false;
+    }
     const std::uint64_t serial = ++m_serial;
 
     const auto observer = m_recorder ? std::make_shared<Step_observer>(serial, m_recorder) : nullptr;
     client_state_notifier::Completion_callback callback =
         [this, group, serial, observer](Callback_status status, const Result_map& results)
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
+        const std::lock_guard<std::mutex> lock(m_mutex);
         complete(group, serial, status, results, observer ? observer->record() : nullptr);
     };
     try
@@ -236,89 +259,55 @@ void State_notifier::notify(Group group)
         {
             throw std::runtime_error("no state notification server");
         }
-        const bool applications = group == Group::applications;
-        if (applications)
+        if (step.applications)
         {
             // Clients connecting from now on are expected in the target state and are told at once.
-            m_client_states->set_default_state(m_target_state);
+            m_client_states->set_default_state(target_state);
         }
-        client_state_notifier::Filter filter = applications ? is_application : (group == Group::dem) ? is_dem : is_dcm;
-        const std::chrono::seconds timeout = applications ? m_app_timeout : m_dm_timeout;
+        client_state_notifier::Filter filter = step.filter;
+        const std::chrono::seconds timeout = step.applications ? m_app_timeout : m_dm_timeout;
         if (observer)
         {
             m_client_states->request_state_change_observed(
-                m_target_state, std::move(filter), std::move(callback), timeout, observer);
+                target_state, std::move(filter), std::move(callback), timeout, observer);
         }
         else
         {
-            m_client_states->request_state_change(m_target_state, std::move(filter), std::move(callback), timeout);
+            m_client_states->request_state_change(target_state, std::move(filter), std::move(callback), timeout);
         }
     }
     catch (const std::exception& error)
     {
         // Nothing was handed over, so no callback will come: the step ends here, as one whose
         // clients all failed, and the sequence goes on at the next check.
-        ara::log::LogError() << "Requesting " << m_target_state << group_text
+        ara::log::LogError() << "Requesting " << target_state << step.mode_text
                              << " failed, the step ends with error: " << error.what();
         complete(group, serial, Callback_status::error, Result_map{}, nullptr);
     }
 }
 
-void State_notifier::check_application_request_status()
+bool State_notifier::advance(Group group)
 {
-    if (!m_apps_done)
+    Group_progress& progress = progress_of(group);
+    if (!progress.done)
     {
-        return;
+        return false;
     }
-    m_apps_done = false;
-    if (m_target_state != m_app_requested_state)
+    progress.done = false;
+    if (progress.requested != m_target)
     {
-        notify_apps();
+        // The target changed while the step ran: the same group is asked again.
+        notify(group);
+        return true;
     }
-    else if (m_target_state == s_standby_state)
+    const auto& order = m_target->order;
+    const auto position = std::find(order.begin(), order.end(), group);
+    // After the last group of the order the sequence has ended (see complete()).
+    if (position != order.end() && position + 1 != order.end())
     {
-        notify_dem();
+        notify(*(position + 1));
     }
-    else if (m_target_state == s_resume_state)
-    {
-        notify_dcm();
-    }
-    else
-    {
-        ara::log::LogVerbose() << "check_application_request_status wrong type";
-    }
-}
-
-void State_notifier::check_dm_request_status()
-{
-    if (m_dcm_done)
-    {
-        m_dcm_done = false;
-        if (m_target_state != m_dcm_requested_state)
-        {
-            notify_dcm();
-        }
-        else if (m_target_state == s_standby_state)
-        {
-            notify_apps();
-        }
-    }
-    else if (m_dem_done)
-    {
-        m_dem_done = false;
-        if (m_target_state != m_dem_requested_state)
-        {
-            notify_dem();
-        }
-        else if (m_target_state == s_resume_state)
-        {
-            notify_apps();
-        }
-    }
-    else
-    {
-        ara::log::LogVerbose() << "check_dm_request_status else";
-    }
+    return true;
 }
 
 void State_notifier::complete(Group group,
@@ -327,30 +316,24 @@ void State_notifier::complete(Group group,
                               const Result_map& results,
                               const client_state_notifier::Request_record* record)
 {
-    static const char* const s_received_texts[] = {"Received DCM client completion notification for ",
-                                                   "Received application client completion notification for ",
-                                                   "Received DEM client completion notification for "};
     if (serial != m_serial)
     {
         // A later step has been issued since; this answer no longer steers the sequence.
         ara::log::LogDebug() << "Ignoring completion of a superseded state notification step";
         return;
     }
-    ara::log::LogInfo() << s_received_texts[static_cast<std::size_t>(group)] << m_target_state
+    ara::log::LogInfo() << s_group_steps[static_cast<std::size_t>(group)].received_text << m_target->state
                         << ". Status: " << static_cast<std::uint32_t>(status);
-    results_of(group) = results;
+    Group_progress& progress = progress_of(group);
+    progress.results = results;
     log_clients(results);
-    done_flag_of(group) = true;
+    progress.done = true;
     record_step(group, serial, status, record);
 
     // A sequence ends with the last step of its order, and only while that is still the target:
     // when resume was asked during the DEM step of a standby, the DEM is asked again with "kOn"
     // and the resume order runs on, instead of leaving every client in standby.
-    if (group == Group::dcm && m_dcm_requested_state == s_resume_state && m_target_state == s_resume_state)
-    {
-        m_sequence_active = false;
-    }
-    else if (group == Group::dem && m_dem_requested_state == s_standby_state && m_target_state == s_standby_state)
+    if (group == m_target->order.back() && progress.requested == m_target)
     {
         m_sequence_active = false;
     }
@@ -365,27 +348,14 @@ void State_notifier::record_step(Group group,
     {
         return;
     }
-    static const status::Client_group s_groups[] = {
-        status::Client_group::dcm, status::Client_group::apps, status::Client_group::dem};
     status::Step_record step;
     step.serial = serial;
-    step.group = s_groups[static_cast<std::size_t>(group)];
+    step.group = s_group_steps[static_cast<std::size_t>(group)].recorded_as;
     step.status = static_cast<std::uint8_t>(status);
     const auto now = std::chrono::steady_clock::now();
     step.requested = record != nullptr ? record->requested : now;
     step.completed = record != nullptr ? record->completed : now;
-    switch (group)
-    {
-    case Group::dcm:
-        step.state = m_dcm_requested_state;
-        break;
-    case Group::applications:
-        step.state = m_app_requested_state;
-        break;
-    case Group::dem:
-        step.state = m_dem_requested_state;
-        break;
-    }
+    step.state = progress_of(group).requested->state;
     if (record != nullptr)
     {
         step.clients.reserve(record->clients.size());
@@ -431,48 +401,6 @@ void State_notifier::log_clients(const Result_map& results)
         default:
             break;
         }
-    }
-}
-
-std::string& State_notifier::requested_state_of(Group group)
-{
-    switch (group)
-    {
-    case Group::dcm:
-        return m_dcm_requested_state;
-    case Group::applications:
-        return m_app_requested_state;
-    case Group::dem:
-    default:
-        return m_dem_requested_state;
-    }
-}
-
-bool& State_notifier::done_flag_of(Group group)
-{
-    switch (group)
-    {
-    case Group::dcm:
-        return m_dcm_done;
-    case Group::applications:
-        return m_apps_done;
-    case Group::dem:
-    default:
-        return m_dem_done;
-    }
-}
-
-Result_map& State_notifier::results_of(Group group)
-{
-    switch (group)
-    {
-    case Group::dcm:
-        return m_dcm_results;
-    case Group::applications:
-        return m_app_results;
-    case Group::dem:
-    default:
-        return m_dem_results;
     }
 }
 

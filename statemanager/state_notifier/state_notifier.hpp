@@ -4,7 +4,9 @@
 #include "statemanager/state_notifier/state_notifier_interface.hpp"
 #include "statemanager/status/round_recorder_interface.hpp"
 
+#include <array>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -65,21 +67,42 @@ class State_notifier final : public State_notifier_interface
     client_state_notifier::Result_map get_dcm_clients_status() const;
 
   private:
-    /// One of the three groups that a step addresses.
+    /// One of the three groups that a step addresses; also the index of its row in m_groups and
+    /// in the table of group steps.
     enum class Group : std::uint8_t
     {
         dcm,
         applications,
         dem
     };
+    static constexpr std::size_t s_group_count = 3;
+
+    /// A sequence: the state it carries and the order of its groups.
+    struct Sequence
+    {
+        const char* state;
+        std::array<Group, s_group_count> order;
+    };
+    static const Sequence s_standby;
+    static const Sequence s_resume;
+
+    /// What the notifier knows of one group. Under m_mutex.
+    struct Group_progress
+    {
+        /// The sequence whose state was last requested from the group (none before the first).
+        const Sequence* requested{nullptr};
+        /// The group's completion has arrived and has not been acted on yet.
+        bool done{false};
+        /// The result map of the group's last completed step.
+        client_state_notifier::Result_map results;
+    };
 
     // The steps and checks below run with m_mutex held.
-    void notify_dcm();
-    void notify_dem();
-    void notify_apps();
+    /// Issues the step of group with the target state.
     void notify(Group group);
-    void check_application_request_status();
-    void check_dm_request_status();
+    /// Acts on the completion of group, if one waits: the same group again when the target
+    /// changed while it ran, else the next group of the target's order. False when none waited.
+    bool advance(Group group);
     /// What a completion callback does once it holds m_mutex; serial names the step it answers,
     /// record (when the server kept one) tells how each client answered.
     void complete(Group group,
@@ -97,9 +120,8 @@ class State_notifier final : public State_notifier_interface
     void
     log_client_status(const std::string& name, client_state_notifier::Client_status status, const std::string& state);
 
-    std::string& requested_state_of(Group group);
-    bool& done_flag_of(Group group);
-    client_state_notifier::Result_map& results_of(Group group);
+    Group_progress& progress_of(Group group) { return m_groups[static_cast<std::size_t>(group)]; }
+    const Group_progress& progress_of(Group group) const { return m_groups[static_cast<std::size_t>(group)]; }
 
     std::chrono::seconds m_app_timeout;
     std::chrono::seconds m_dm_timeout;
@@ -116,16 +138,9 @@ class State_notifier final : public State_notifier_interface
     // held, never the other way round.
     mutable std::mutex m_mutex;
     bool m_sequence_active{false};
-    std::string m_target_state;
-    client_state_notifier::Result_map m_app_results;
-    client_state_notifier::Result_map m_dem_results;
-    client_state_notifier::Result_map m_dcm_results;
-    bool m_dcm_done{false};
-    bool m_apps_done{false};
-    bool m_dem_done{false};
-    std::string m_dcm_requested_state;
-    std::string m_app_requested_state;
-    std::string m_dem_requested_state;
+    /// The sequence being run or last run (none before the first request).
+    const Sequence* m_target{nullptr};
+    std::array<Group_progress, s_group_count> m_groups;
     /// Number of the last step issued; a completion of any earlier step is stale and ignored.
     std::uint64_t m_serial{0};
 };

@@ -1,7 +1,5 @@
 #include "statemanager/states/state_factory.hpp"
 
-#include "statemanager/fast_shutdown/fast_shutdown_handler.hpp"
-#include "statemanager/smw/shared_memory_update.hpp"
 #include "statemanager/states/nm_controlled_state.hpp"
 #include "statemanager/states/post_run_state.hpp"
 #include "statemanager/states/prepared_sd_state.hpp"
@@ -11,33 +9,8 @@
 #include "statemanager/states/shutting_down_state.hpp"
 #include "statemanager/states/startingup_state.hpp"
 
-#include <chrono>
-
 namespace vela::ap::statemanager::states
 {
-
-State_factory::State_factory(const config::State_manager_config_abstract& config,
-                             const std::shared_ptr<Service_handler_interface>& service_handler,
-                             const std::shared_ptr<Em_interface_abstract>& em_interface,
-                             const std::string& poweroff_path,
-                             const state_notifier::Client_states_factory& client_states_factory,
-                             const std::shared_ptr<tarn1::service_manager::Service_manager_interface>& service_manager,
-                             const std::shared_ptr<status::Machine_recorder_interface>& machine_recorder,
-                             const std::shared_ptr<status::Round_recorder_interface>& round_recorder)
-    : m_config(config)
-    , m_service_handler(service_handler)
-    , m_em_interface(em_interface)
-    , m_shared_memory_update(
-          std::make_shared<smw::Shared_memory_update>(config.get_smw_update_status_path(), service_manager))
-    , m_state_notifier(std::make_shared<state_notifier::State_notifier>(std::chrono::seconds{config.get_app_timeout()},
-                                                                        std::chrono::seconds{config.get_dm_timeout()},
-                                                                        client_states_factory,
-                                                                        utilities::Log_limits{},
-                                                                        round_recorder))
-    , m_fast_shutdown_handler(std::make_shared<fast_shutdown::Fast_shutdown_handler>(poweroff_path))
-    , m_machine_recorder(machine_recorder)
-{
-}
 
 State_factory::State_factory(
     const config::State_manager_config_abstract& config,
@@ -45,13 +18,15 @@ State_factory::State_factory(
     const std::shared_ptr<Em_interface_abstract>& em_interface,
     const std::shared_ptr<smw::Shared_memory_update_interface>& shared_memory_update,
     const std::shared_ptr<state_notifier::State_notifier_interface>& state_notifier,
-    const std::shared_ptr<fast_shutdown::Fast_shutdown_handler_interface>& fast_shutdown_handler)
+    const std::shared_ptr<fast_shutdown::Fast_shutdown_handler_interface>& fast_shutdown_handler,
+    const std::shared_ptr<status::Machine_recorder_interface>& machine_recorder)
     : m_config(config)
     , m_service_handler(service_handler)
     , m_em_interface(em_interface)
     , m_shared_memory_update(shared_memory_update)
     , m_state_notifier(state_notifier)
     , m_fast_shutdown_handler(fast_shutdown_handler)
+    , m_machine_recorder(machine_recorder)
 {
 }
 

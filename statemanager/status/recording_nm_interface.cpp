@@ -54,4 +54,9 @@ void Recording_nm_interface::set_network_state_updated_func(
         });
 }
 
+void Recording_nm_interface::stop()
+{
+    m_nm->stop();
+}
+
 } // namespace vela::ap::statemanager::status

@@ -22,6 +22,7 @@ class Recording_nm_interface final : public Nm_interface_abstract
     void set_user_data(const std::vector<std::uint8_t>& data) override;
     void start_find_services(const std::function<void()>& on_found) override;
     void set_network_state_updated_func(const std::function<void(const std::vector<std::uint8_t>&)>& func) override;
+    void stop() override;
 
   private:
     std::unique_ptr<Nm_interface_abstract> m_nm;

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/input.h>
 #include <poll.h>
 #include <sys/epoll.h>
 #include <sys/ioctl.h>
@@ -20,36 +21,12 @@ namespace vela::ap::statemanager::virtio
 namespace
 {
 
-constexpr std::uint16_t s_ev_key = 1;
-constexpr std::uint16_t s_ev_pwr = 22;
-constexpr std::uint64_t s_ev_key_mask = 0x2;
-constexpr std::uint16_t s_key_power = 116;
-constexpr std::uint16_t s_key_n = 49;
-constexpr std::uint16_t s_key_s = 31;
-constexpr std::uint16_t s_key_p = 25;
-constexpr std::uint16_t s_key_r = 19;
 constexpr std::int32_t s_pressed = 1;
-// EVIOCGBIT(0, 8): the event-type bitmap into an 8-byte buffer.
-constexpr unsigned long s_eviocgbit_types = 0x80084520UL;
+constexpr std::uint64_t s_ev_key_mask = std::uint64_t{1} << EV_KEY;
 
 int bounded(unsigned int timeout_ms)
 {
     return static_cast<int>(std::min<unsigned int>(timeout_ms, INT_MAX));
-}
-
-std::uint16_t little_endian_16(const unsigned char* bytes)
-{
-    return static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8));
-}
-
-std::int32_t little_endian_32(const unsigned char* bytes)
-{
-    const std::uint32_t value = static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
-                                (static_cast<std::uint32_t>(bytes[2]) << 16) |
-                                (static_cast<std::uint32_t>(bytes[3]) << 24);
-    std::int32_t result = 0;
-    std::memcpy(&result, &value, sizeof result);
-    return result;
 }
 
 } // namespace
@@ -219,39 +196,39 @@ void Virtio_interface::read_input_events(unsigned int timeout_ms)
 
 bool Virtio_interface::read_event(int fd, int& read_error)
 {
-    unsigned char record[s_event_size];
-    const ssize_t got = ::read(fd, record, sizeof record);
+    input_event event{};
+    const ssize_t got = ::read(fd, &event, sizeof event);
     read_error = got < 0 ? errno : 0;
     ara::log::LogDebug() << "Readed bytes: " << static_cast<std::int64_t>(got);
     // A short record is no event: its fields would be made up of whatever is in the buffer.
-    if (got != static_cast<ssize_t>(s_event_size))
+    if (got != static_cast<ssize_t>(sizeof event))
     {
         ara::log::LogError() << "Reading virtual input event failed";
         return false;
     }
-    decode(little_endian_16(record + 16), little_endian_16(record + 18), little_endian_32(record + 20));
+    decode(event.type, event.code, event.value);
     return true;
 }
 
 void Virtio_interface::decode(std::uint16_t type, std::uint16_t code, std::int32_t value)
 {
-    if ((type == s_ev_key || type == s_ev_pwr) && code == s_key_power && value == s_pressed)
+    if ((type == EV_KEY || type == EV_PWR) && code == KEY_POWER && value == s_pressed)
     {
         m_commands.power_key();
     }
-    else if (type == s_ev_key && code == s_key_n && value == s_pressed)
+    else if (type == EV_KEY && code == KEY_N && value == s_pressed)
     {
         add_command(Virtio_command::NmControlled);
     }
-    else if (type == s_ev_key && code == s_key_s && value == s_pressed)
+    else if (type == EV_KEY && code == KEY_S && value == s_pressed)
     {
         add_command(Virtio_command::NMControlledPrepareSD);
     }
-    else if (type == s_ev_key && code == s_key_p && value == s_pressed)
+    else if (type == EV_KEY && code == KEY_P && value == s_pressed)
     {
         add_command(Virtio_command::PrepareSD);
     }
-    else if (type == s_ev_key && code == s_key_r && value == s_pressed)
+    else if (type == EV_KEY && code == KEY_R && value == s_pressed)
     {
         add_command(Virtio_command::Run);
     }
@@ -290,7 +267,7 @@ void Virtio_interface::close_device(int fd)
 std::uint64_t Virtio_interface::supported_event_types(int fd)
 {
     unsigned char bitmap[8] = {};
-    if (::ioctl(fd, s_eviocgbit_types, bitmap) < 0)
+    if (::ioctl(fd, EVIOCGBIT(0, sizeof bitmap), bitmap) < 0)
     {
         return 0;
     }

@@ -21,8 +21,6 @@ class Virtio_interface final : public Virtio_interface_abstract
   public:
     /// Devices registered at most; also the epoll size hint and the events fetched per wait.
     static constexpr std::size_t s_max_devices = 5;
-    /// Size of one input event record on a 64-bit system.
-    static constexpr std::size_t s_event_size = 24;
 
     Virtio_interface();
     /// Closes every registered device and the epoll descriptor.

@@ -12,11 +12,14 @@
 #include "testbed/support/temp_dir.hpp"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <functional>
+#include <future>
 #include <gtest/gtest.h>
 #include <optional>
 #include <ostream>
+#include <thread>
 
 namespace vela::ap::statemanager
 {
@@ -511,27 +514,48 @@ class Service_handler_teardown_test : public Service_handler_test, public ::test
 {
 };
 
-TEST_P(Service_handler_teardown_test, OffersAreWithdrawnBeforeTheNmClientIsDestroyed)
+TEST_P(Service_handler_teardown_test, OffersAreWithdrawnBeforeTheNmClientIsStoppedOutsideTheLockAndDestroyed)
 {
     make_sut_with_nm_found();
     ASSERT_TRUE(m_com_alive[0]->pport().is_offered());
-    std::vector<bool> offered_while_destroyed;
-    nm->on_destroyed = [this, &offered_while_destroyed]
+    std::vector<bool> offered_while_stopped;
+    bool lock_free_while_stopped = false;
+    // Taken before the teardown: the destruction case empties sut before the handler's destructor runs.
+    Service_handler* const handler = &*sut;
+    // Joined after the teardown, once the lock is free again in any case, so a failure does not hang.
+    std::thread completion;
+    std::promise<void> locked_and_left;
+    nm->on_stopped = [this, handler, &offered_while_stopped, &lock_free_while_stopped, &completion, &locked_and_left]
     {
         for (auto* service : m_com_alive)
         {
-            offered_while_destroyed.push_back(service->pport().is_offered());
+            offered_while_stopped.push_back(service->pport().is_offered());
         }
         for (auto* service : m_cwu)
         {
-            offered_while_destroyed.push_back(service->pport().is_offered());
+            offered_while_stopped.push_back(service->pport().is_offered());
         }
+        // What a find-service completion still running does: it takes the handler's lock, and the
+        // stop waits for it.
+        auto done = locked_and_left.get_future();
+        completion = std::thread(
+            [handler, &locked_and_left]
+            {
+                (void)handler->apps_keep_com_alive();
+                locked_and_left.set_value();
+            });
+        lock_free_while_stopped = done.wait_for(std::chrono::seconds{5}) == std::future_status::ready;
     };
 
     GetParam().tear_down(sut);
+    if (completion.joinable())
+    {
+        completion.join();
+    }
 
-    EXPECT_EQ(nm->take_calls(), Calls{"destroyed"});
-    EXPECT_EQ(offered_while_destroyed, std::vector<bool>(4, false));
+    EXPECT_EQ(nm->take_calls(), (Calls{"stopped", "destroyed"}));
+    EXPECT_EQ(offered_while_stopped, std::vector<bool>(4, false));
+    EXPECT_TRUE(lock_free_while_stopped) << "the NM client was stopped under the handler's lock";
 }
 
 INSTANTIATE_TEST_SUITE_P(

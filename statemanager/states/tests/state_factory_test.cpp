@@ -1,18 +1,12 @@
 #include "ara/log/testing/log_capture.h"
 #include "statemanager/config/state_manager_config.hpp"
-#include "statemanager/em/em_interface.hpp"
 #include "statemanager/states/state_factory.hpp"
-#include "statemanager/tests/mocks/mock_service_handler.hpp"
 #include "statemanager/tests/mocks/recording_collaborators.hpp"
-#include "testbed/support/temp_dir.hpp"
 
 #include <algorithm>
-#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace vela::ap::statemanager::states
@@ -29,7 +23,6 @@ class State_factory_test : public ::testing::Test
   protected:
     State_factory_test()
     {
-        m_config.set_smw_update_status_path(m_dir.file("set_status"));
         State_interface::set_prepare_SD_flag(false);
         State_interface::set_forced_shutdown_flag(false);
     }
@@ -51,16 +44,8 @@ class State_factory_test : public ::testing::Test
     }
 
     ara::log::testing::Log_capture m_capture;
-    tarn1::testing::Temp_dir m_dir;
     config::State_manager_config m_config;
     Recording_collaborators m_collaborators;
-    std::shared_ptr<Service_handler_interface> m_service_handler =
-        std::make_shared<::testing::NiceMock<vela::ap::statemanager::testing::Mock_service_handler>>();
-    std::shared_ptr<Em_interface_abstract> m_em = std::make_shared<Em_interface>();
-    std::string m_poweroff_path = m_dir.file("poweroff");
-    // The notifier's server listens in a temporary directory, not on the machine's socket.
-    state_notifier::Client_states_factory m_client_states =
-        state_notifier::client_states_factory_for(m_dir.file("ara_SM.socket"));
 };
 
 TEST_F(State_factory_test, EachIdGetsTheStateOfItsNameAndNoOtherIdGetsOne)
@@ -160,59 +145,6 @@ TEST_F(State_factory_test, RequestNetworkOnEntryNeedsNmUsage)
 
     EXPECT_EQ(m_collaborators.actions(),
               (std::vector<std::string>{"status running", "request_network", "request_running"}));
-}
-
-TEST_F(State_factory_test, ProductionFactoryCreatesEveryState)
-{
-    const State_factory sut(m_config, m_service_handler, m_em, m_poweroff_path, m_client_states);
-
-    for (unsigned int id = 0; id < s_state_count; ++id)
-    {
-        EXPECT_EQ(sut.create_state(id)->get_name(), s_state_names[id]);
-    }
-}
-
-TEST_F(State_factory_test, StatusFileOfTheConfigurationIsOpenedAndStartsEmpty)
-{
-    m_dir.write_file("set_status", "left over");
-
-    const State_factory sut(m_config, m_service_handler, m_em, m_poweroff_path, m_client_states);
-
-    EXPECT_EQ(m_dir.read_file("set_status"), "");
-    EXPECT_EQ(m_capture.count("Invalid Shared memory file provided: " + m_dir.file("set_status") + "!"), 0U);
-}
-
-TEST_F(State_factory_test, StatesWriteTheirWordsIntoTheStatusFileOfTheConfiguration)
-{
-    const State_factory sut(m_config, m_service_handler, m_em, m_poweroff_path, m_client_states);
-
-    sut.create_state(s_starting_up)->entering_state();
-    sut.create_state(s_prepared_sd)->entering_state();
-
-    EXPECT_EQ(m_dir.read_file("set_status"), "startingupprepared4sd");
-}
-
-TEST_F(State_factory_test, PoweroffPipeWithoutReaderIsReportedWithItsPath)
-{
-    const State_factory sut(m_config, m_service_handler, m_em, m_poweroff_path, m_client_states);
-
-    EXPECT_EQ(m_capture.count("Failed to open file:" + m_poweroff_path + " Error: No such file or directory",
-                              ara::log::LogLevel::kError),
-              1U);
-}
-
-TEST_F(State_factory_test, PoweroffPipeWithReaderOpensQuietly)
-{
-    ASSERT_EQ(::mkfifo(m_poweroff_path.c_str(), 0600), 0);
-    const int reader = ::open(m_poweroff_path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    ASSERT_GE(reader, 0);
-
-    {
-        const State_factory sut(m_config, m_service_handler, m_em, m_poweroff_path, m_client_states);
-    }
-    ::close(reader);
-
-    EXPECT_TRUE(m_capture.texts(ara::log::LogLevel::kError).empty());
 }
 
 TEST(State_interface_flags_test, FlagsAreSharedByAllStatesAndSurviveThem)

@@ -39,6 +39,7 @@ class Fake_nm final : public Nm_interface_abstract
     {
         on_state = func;
     }
+    void stop() override { calls.emplace_back("stop"); }
 };
 
 TEST(Recording_nm_interface_test, CallsPassThroughAndTheBoardSeesThemFirst)
@@ -59,8 +60,9 @@ TEST(Recording_nm_interface_test, CallsPassThroughAndTheBoardSeesThemFirst)
     sut.set_user_data({0x80, 0, 0});
     fake.on_found();
     fake.on_state({0, 0});
+    sut.stop();
 
-    EXPECT_EQ(calls, (std::vector<std::string>{"request 4", "release 2", "user data 3"}));
+    EXPECT_EQ(calls, (std::vector<std::string>{"request 4", "release 2", "user data 3", "stop"}));
     const auto nm_view = board->holders().nm;
     EXPECT_EQ(nm_view.last_requested, (std::vector<std::uint8_t>{0, 0, 0, 1}));
     EXPECT_EQ(nm_view.last_released, (std::vector<std::uint8_t>{1, 0}));

@@ -11,8 +11,8 @@
 namespace vela::ap::statemanager::testing
 {
 
-/// An NM client that records every request as text ("request_network(01 00 00 00 )") and its
-/// destruction ("destroyed"), and keeps the find-service completion and the state callback so a
+/// An NM client that records every request as text ("request_network(01 00 00 00 )"), its stop
+/// ("stopped") and its destruction ("destroyed"), and keeps the find-service completion and the state callback so a
 /// test can play the NM side.
 /// Shared with the test through a State pointer because the service handler owns the client.
 class Recording_nm_interface final : public Nm_interface_abstract
@@ -25,6 +25,8 @@ class Recording_nm_interface final : public Nm_interface_abstract
         std::vector<std::string> calls;
         std::function<void()> on_found;
         std::function<void(const std::vector<std::uint8_t>&)> state_callback;
+        /// Runs when the client is stopped, after "stopped" was recorded.
+        std::function<void()> on_stopped;
         /// Runs when the client is destroyed, after "destroyed" was recorded.
         std::function<void()> on_destroyed;
 
@@ -99,6 +101,19 @@ class Recording_nm_interface final : public Nm_interface_abstract
     {
         std::lock_guard<std::mutex> lock(m_state->mutex);
         m_state->state_callback = func;
+    }
+    void stop() override
+    {
+        std::function<void()> hook;
+        {
+            std::lock_guard<std::mutex> lock(m_state->mutex);
+            m_state->calls.emplace_back("stopped");
+            hook = m_state->on_stopped;
+        }
+        if (hook)
+        {
+            hook();
+        }
     }
 
   private:
