@@ -55,7 +55,10 @@ bool State_manager::init()
 
     {
         // The states keep their own shared references to what the factory created.
-        const auto factory = m_state_factory_builder(m_config, m_service_handler, m_em_interface);
+        const std::unique_ptr<states::State_factory_abstract> factory =
+            m_state_factory_builder
+                ? m_state_factory_builder(m_config, m_service_handler, m_em_interface)
+                : std::make_unique<states::State_factory>(m_config, m_service_handler, m_em_interface);
         for (const states::State_id id : s_creation_order)
         {
             m_states[id] = factory->create_state(id);

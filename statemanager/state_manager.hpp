@@ -29,15 +29,16 @@ class State_manager final
   public:
     /// Builds the factory that init() uses to create the states; the daemon's builder creates what
     /// the states share (status writer, notifier, fast-shutdown handler) when init() calls it.
-    using State_factory_builder =
-        std::function<std::unique_ptr<states::State_factory_abstract>(const config::State_manager_config_abstract&,
-                                                                      const std::shared_ptr<Service_handler_interface>&,
-                                                                      const std::shared_ptr<Em_interface_abstract>&)>;
+    /// Builds the factory that init() uses to create the states; the daemon's builder creates what
+    /// the states share (status writer, notifier, fast-shutdown handler) when init() calls it.
+    using State_factory_builder = states::State_factory_builder;
 
     /// The directory of the hypervisor's virtual input devices.
     static constexpr const char* s_input_directory = "/dev/input";
 
-    /// Stores the collaborators; the states are created by init() through state_factory_builder.
+    /// Stores the collaborators; the states are created by init() through state_factory_builder, or,
+    /// without one, through a State_factory that creates the shared collaborators on the machine's
+    /// own paths.
     /// The virtual input may be empty; then each cycle waits one period and sees no command.
     /// recorder, when given, learns every state change once the new state's entry actions are done.
     State_manager(const config::State_manager_config_abstract& config,
@@ -45,7 +46,7 @@ class State_manager final
                   const std::shared_ptr<Em_interface_abstract>& em_interface,
                   std::unique_ptr<virtio::Virtio_interface_abstract> virtio_interface,
                   std::unique_ptr<phm::Supervision_manager_interface> supervision,
-                  State_factory_builder state_factory_builder,
+                  State_factory_builder state_factory_builder = nullptr,
                   std::shared_ptr<status::Machine_recorder_interface> recorder = nullptr);
     ~State_manager() = default;
 

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "statemanager/fast_shutdown/fast_shutdown_handler.hpp"
-#include "statemanager/state_manager.hpp"
 #include "statemanager/state_notifier/state_notifier.hpp"
+#include "statemanager/states/state_factory.hpp"
 #include "statemanager/status/machine_recorder_interface.hpp"
 #include "statemanager/status/round_recorder_interface.hpp"
 #include "tarn1/service_manager/service_manager_interface.hpp"
@@ -33,6 +33,6 @@ struct Shared_collaborator_settings
 /// creates, in this order, the VM status writer on the configuration's path, the state notifier
 /// with the configuration's timeouts (its server starts listening) and the fast-shutdown handler
 /// on the power-off pipe, and returns a State_factory that hands them to the states.
-State_manager::State_factory_builder shared_collaborators_builder(Shared_collaborator_settings settings);
+states::State_factory_builder shared_collaborators_builder(Shared_collaborator_settings settings);
 
 } // namespace vela::ap::statemanager

@@ -9,6 +9,7 @@
 #include "statemanager/states/state_interface.hpp"
 #include "statemanager/status/machine_recorder_interface.hpp"
 
+#include <functional>
 #include <memory>
 
 namespace vela::ap::statemanager::states
@@ -29,6 +30,12 @@ class State_factory_abstract
     State_factory_abstract& operator=(const State_factory_abstract&) = default;
 };
 
+/// Builds the factory that State_manager::init() uses to create the states.
+using State_factory_builder =
+    std::function<std::unique_ptr<State_factory_abstract>(const config::State_manager_config_abstract&,
+                                                          const std::shared_ptr<Service_handler_interface>&,
+                                                          const std::shared_ptr<Em_interface_abstract>&)>;
+
 /// Assembles the states of the state machine from the collaborators they share (the VM status
 /// writer, the state notifier and the fast-shutdown handler), which the daemon's builder creates
 /// and hands in. The states keep shared references to them, so the factory may be discarded once
@@ -36,6 +43,15 @@ class State_factory_abstract
 class State_factory : public State_factory_abstract
 {
   public:
+    /// Creates the collaborators the states share on the machine's own paths, in this order: the VM
+    /// status writer on the configuration's status path, the state notifier with the configuration's
+    /// timeouts (its server starts listening) and the fast-shutdown handler on the power-off pipe.
+    /// Defined beside the daemon's builder (statemanager/statewarden_builder.cpp), which links what
+    /// they need, so that this library itself does no I/O.
+    State_factory(const config::State_manager_config_abstract& config,
+                  const std::shared_ptr<Service_handler_interface>& service_handler,
+                  const std::shared_ptr<Em_interface_abstract>& em_interface);
+
     /// Stores the collaborators; nothing is opened or started here. The post-run state tells
     /// machine_recorder its knock-out counter when one is given.
     State_factory(const config::State_manager_config_abstract& config,
