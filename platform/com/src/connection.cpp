@@ -16,7 +16,7 @@ namespace kest::com::internal
 
 namespace
 {
-constexpr std::size_t s_read_chunk = 64U * 1024U;
+constexpr std::size_t s_read_chunk = std::size_t{64} * 1024U;
 constexpr int s_max_read_rounds = 16;
 } // namespace
 
