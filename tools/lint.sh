@@ -58,12 +58,23 @@ if [ "$what" != format ]; then
     out=$(mktemp -d)
     trap 'rm -rf "$out"' EXIT
     if [ ${#units[@]} -gt 0 ]; then
-        # One report per unit so that parallel runs do not interleave; the exit status is judged by
-        # the findings below, not by xargs.
+        # One report per unit so that parallel runs do not interleave. A unit with findings makes
+        # clang-tidy exit 0 (warnings) or 1 (errors, listed too); any other failure is kept apart.
         printf '%s\n' "${units[@]}" | xargs -P "$jobs" -I{} sh -c \
-            'clang-tidy --quiet -p "$1" "$2" >"$3/$(echo "$2" | tr / _).txt" 2>"$3/$(echo "$2" | tr / _).err" || true' \
+            'report="$3/$(echo "$2" | tr / _)"
+             clang-tidy --quiet -p "$1" "$2" >"$report.txt" 2>"$report.err" || echo "$2" >"$report.failed"' \
             sh "$build" {} "$out"
     fi
+    # clang-tidy that stopped without saying why (a crash, a bad configuration) is a finding too.
+    for failed in "$out"/*.failed; do
+        [ -e "$failed" ] || continue
+        report=${failed%.failed}
+        if ! grep -q ': error: ' "$report.txt"; then
+            status=1
+            echo "lint: clang-tidy failed on $(cat "$failed"):"
+            tail -n 5 "$report.err"
+        fi
+    done
     # A header's finding is reported by every unit that includes it: list it once.
     mapfile -t findings < <(cat "$out"/*.txt 2>/dev/null \
         | sed -n 's|^'"$root"'/||; /: \(warning\|error\): /p' | sort -u)
