@@ -143,6 +143,8 @@ class Client_states
                                                Filter filter,
                                                Completion_callback callback,
                                                const std::chrono::seconds& timeout,
+                                               // Overrides keep the observer; this default ignores it.
+                                               // NOLINTNEXTLINE(performance-unnecessary-value-param)
                                                std::shared_ptr<Request_observer> observer)
     {
         (void)observer;

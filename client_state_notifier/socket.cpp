@@ -4,9 +4,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <sys/socket.h>
 #include <system_error>
-#include <time.h>
 #include <unistd.h>
 
 namespace utilities
@@ -41,7 +41,7 @@ Socket::~Socket()
     if (m_socket != -1 && ::close(m_socket) != 0)
     {
         ara::log::LogStream(ara::log::LogLevel::kError, get_logger())
-            << "close(m_socket) failed with error: " << std::strerror(errno);
+            << "close(m_socket) failed with error: " << std::generic_category().message(errno);
     }
 }
 

@@ -179,7 +179,7 @@ Elements receive_type_length_values(const Socket& socket)
     }
     Bytes body(static_cast<std::size_t>(length));
     socket.recvl(body.data(), body.size(), 0);
-    Byte_iterator it = body.begin();
+    auto it = body.cbegin();
     return deserialize_vector(length, it, body.end());
 }
 

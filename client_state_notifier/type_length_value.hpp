@@ -73,7 +73,7 @@ Elements receive_type_length_values(const Socket& socket);
 /// Largest frame body the library accepts from a peer. Real frames are a few dozen bytes.
 constexpr std::uint64_t get_max_frame_length() noexcept
 {
-    return 64U * 1024U;
+    return std::uint64_t{64} * 1024U;
 }
 
 /// Little-endian helpers shared by the framing code.

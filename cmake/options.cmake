@@ -21,7 +21,8 @@ if(TARN1_SANITIZE)
         message(FATAL_ERROR "TARN1_SANITIZE='${TARN1_SANITIZE}' is not one of: address,undefined | thread")
     endif()
     # Without -fno-sanitize-recover a UBSan finding only prints and the test still passes.
-    add_compile_options(-fsanitize=${TARN1_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+    # Line tables are all a sanitizer report needs; full debug information only costs build time.
+    add_compile_options(-fsanitize=${TARN1_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all -g1)
     add_link_options(-fsanitize=${TARN1_SANITIZE} -fno-sanitize-recover=all)
 endif()
 

@@ -14,7 +14,8 @@ endfunction()
 # tarn1_add_gtest(<name> SOURCES ... LIBS ... [LABELS label] [TIMEOUT seconds])
 # One test executable per folder; every case is its own ctest test with a watchdog timeout,
 # so a hang fails the run instead of stalling it. Label "concurrent" marks the cases that
-# the ThreadSanitizer build runs.
+# the ThreadSanitizer build runs; the target concurrent_tests builds just those executables (and,
+# through their own dependencies, the programs they start).
 function(tarn1_add_gtest name)
     if(NOT TARN1_BUILD_TESTS)
         return()
@@ -32,6 +33,9 @@ function(tarn1_add_gtest name)
     set(label unit)
     if(ARG_LABELS)
         list(GET ARG_LABELS 0 label)
+    endif()
+    if(label STREQUAL "concurrent")
+        set_property(GLOBAL APPEND PROPERTY TARN1_CONCURRENT_TESTS ${name})
     endif()
     gtest_discover_tests(${name}
         DISCOVERY_TIMEOUT 60

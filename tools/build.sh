@@ -7,15 +7,18 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 flavour=${1:-dev}
 shift || true
 
+# The sanitizer flavours build no benchmarks (nothing runs them there); tsan builds only what the
+# tests labelled "concurrent" run (target concurrent_tests), the only ones its run has.
+extra=()
+targets=(all)
 case "$flavour" in
     dev)  sanitize="" ;;
-    asan) sanitize="address,undefined" ;;
-    tsan) sanitize="thread" ;;
+    asan) sanitize="address,undefined"; extra+=(-DTARN1_BUILD_BENCHMARKS=OFF) ;;
+    tsan) sanitize="thread"; extra+=(-DTARN1_BUILD_BENCHMARKS=OFF); targets=(concurrent_tests) ;;
     *) echo "build: unknown flavour '$flavour' (dev, asan or tsan)" >&2; exit 2 ;;
 esac
 
 # CI treats warnings as errors; elsewhere the cached choice stays (default OFF).
-extra=()
 [ "${CI:-}" = "true" ] && extra+=(-DTARN1_WERROR=ON)
 
 cmake -S "$root" -B "$root/build/$flavour" \
@@ -23,4 +26,4 @@ cmake -S "$root" -B "$root/build/$flavour" \
     -DTARN1_SANITIZE="$sanitize" \
     -DCMAKE_INSTALL_PREFIX="$root/build/$flavour/stage" \
     "${extra[@]}" "$@"
-cmake --build "$root/build/$flavour" --parallel "$(nproc)"
+cmake --build "$root/build/$flavour" --parallel "$(nproc)" --target "${targets[@]}"

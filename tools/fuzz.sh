@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets of tests/fuzz with clang and libFuzzer (build/fuzz, only the targets
-# and the libraries they need) and fuzzes one target or all of them, one after the other.
+# and the libraries they need) and fuzzes one target or all of them, one per core at a time.
 #   tools/fuzz.sh [target|all] [seconds]      (default: all, 60 seconds each)
 # Targets: tlv_frame json_config iam_request com_frame discovery_entry rules_file.
 # The repository's corpus (tests/fuzz/corpus/<target>) seeds each run and is not written to;
@@ -43,20 +43,40 @@ cmake --build "$build" --parallel "$(nproc)" --target "${targets[@]/#/fuzz_}"
 export ASAN_OPTIONS="abort_on_error=1 detect_leaks=1 ${ASAN_OPTIONS:-}"
 export UBSAN_OPTIONS="print_stacktrace=1 halt_on_error=1 ${UBSAN_OPTIONS:-}"
 
-status=0
-for target in "${targets[@]}"; do
-    scratch="$build/corpus/$target"
-    findings="$build/findings/$target"
+# Each libFuzzer run uses one core: as many targets run side by side as there are cores, each for
+# its full time.
+fuzz_one() # <target>
+{
+    local target=$1
+    local scratch="$build/corpus/$target" findings="$build/findings/$target"
     mkdir -p "$scratch" "$findings"
-    options=(-max_total_time="$seconds" -max_len="${max_len[$target]}" -timeout=10 -rss_limit_mb=2048
-             -print_final_stats=1 -artifact_prefix="$findings/")
+    local options=(-max_total_time="$seconds" -max_len="${max_len[$target]}" -timeout=10 -rss_limit_mb=2048
+                   -print_final_stats=1 -artifact_prefix="$findings/")
     if [ -f "$root/tests/fuzz/dict/$target.dict" ]; then
         options+=(-dict="$root/tests/fuzz/dict/$target.dict")
     fi
-    echo "fuzz: $target for $seconds s"
-    log="$build/$target.log"
     # The first corpus folder takes the new inputs; the repository's seeds are only read.
-    if "$build/tests/fuzz/fuzz_$target" "${options[@]}" "$scratch" "$root/tests/fuzz/corpus/$target" >"$log" 2>&1; then
+    local status=0
+    "$build/tests/fuzz/fuzz_$target" "${options[@]}" "$scratch" "$root/tests/fuzz/corpus/$target" \
+        >"$build/$target.log" 2>&1 || status=$?
+    echo "$status" >"$build/$target.status"
+}
+
+echo "fuzz: ${targets[*]} for $seconds s each, $(nproc) at a time"
+for target in "${targets[@]}"; do
+    while [ "$(jobs -rp | wc -l)" -ge "$(nproc)" ]; do
+        wait -n || true
+    done
+    fuzz_one "$target" &
+done
+wait
+
+status=0
+for target in "${targets[@]}"; do
+    log="$build/$target.log"
+    findings="$build/findings/$target"
+    echo "fuzz: $target"
+    if [ "$(cat "$build/$target.status")" = 0 ]; then
         # The last status line (coverage, corpus size) and the totals.
         grep -E '^#[0-9]+' "$log" | tail -n 1 || true
         grep -E '^(Done |stat::number_of_executed_units|stat::new_units_added)' "$log" || true

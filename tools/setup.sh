@@ -16,6 +16,8 @@ packages=(
     dpkg-dev systemd lintian
     # the fuzzers: clang and libFuzzer's runtime
     clang libclang-rt-14-dev
+    # tools/lint.sh: the house format and the static checks (version 14 reads .clang-format's keys)
+    clang-format clang-tidy
 )
 
 missing=()

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -69,6 +70,7 @@ Socket connect_to(const std::string& path)
     }
     std::vector<utilities::Frame_reader> readers(sockets.size());
     std::vector<pollfd> fds;
+    fds.reserve(sockets.size() + 1);
     for (const auto& socket : sockets)
     {
         fds.push_back(pollfd{socket.get_fd(), POLLIN, 0});
@@ -227,7 +229,7 @@ double to_ms(Clock::duration duration)
 double percentile(std::vector<Clock::duration> values, double fraction)
 {
     std::sort(values.begin(), values.end());
-    const auto index = static_cast<std::size_t>(fraction * static_cast<double>(values.size() - 1) + 0.5);
+    const auto index = static_cast<std::size_t>(std::lround(fraction * static_cast<double>(values.size() - 1)));
     return to_ms(values[index]);
 }
 

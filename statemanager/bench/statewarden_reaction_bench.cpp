@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -221,8 +222,8 @@ std::pair<long long, long long> wakeups(pid_t pid)
 double percentile(std::vector<double> values, double share)
 {
     std::sort(values.begin(), values.end());
-    const std::size_t index =
-        std::min(values.size() - 1, static_cast<std::size_t>(share * static_cast<double>(values.size() - 1) + 0.5));
+    const std::size_t index = std::min(
+        values.size() - 1, static_cast<std::size_t>(std::lround(share * static_cast<double>(values.size() - 1))));
     return values[index];
 }
 

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <system_error>
 #include <unistd.h>
 
 #ifndef TARN1_HOSTNAME_HK
@@ -50,7 +51,7 @@ Config_chooser::Config_chooser(const Host_name_source& host_name_source)
     if (result != 0)
     {
         const int error = errno;
-        ara::log::LogFatal() << "Unable to get hostname: " << std::strerror(error);
+        ara::log::LogFatal() << "Unable to get hostname: " << std::generic_category().message(error);
     }
     else
     {

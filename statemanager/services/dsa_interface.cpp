@@ -6,6 +6,8 @@
 namespace vela::ap::statemanager::services
 {
 
+// The documented constructor takes the path by value.
+// NOLINTNEXTLINE(performance-unnecessary-value-param)
 Dsa_interface::Dsa_interface(std::string restart_command_path)
     : Dsa_interface(std::make_unique<smw::Shared_memory_reboot>(restart_command_path))
 {

@@ -27,7 +27,8 @@ void Shared_memory_update::write_state(const char* word, const char* failure_tex
     if (m_service_manager && m_service_manager->is_present())
     {
         std::array<char, 32> status{};
-        std::snprintf(status.data(), status.size(), "STATUS=%s", word);
+        // The words are short constants; the line would be cut, never overrun.
+        (void)std::snprintf(status.data(), status.size(), "STATUS=%s", word);
         if (m_service_manager->notify(status.data()) < 0)
         {
             ara::log::LogDebug() << "Failed to show " << word << " state to the service manager!";

@@ -21,14 +21,15 @@ int main(int argc, char** argv)
     }
     if (argc - first < 2)
     {
-        std::fprintf(stderr, "usage: %s [--wait <ms>] <device> <key>...  (keys: R P S N POWER or a code)\n", argv[0]);
+        (void)std::fprintf(
+            stderr, "usage: %s [--wait <ms>] <device> <key>...  (keys: R P S N POWER or a code)\n", argv[0]);
         return 2;
     }
     const std::string device = argv[first];
     tarn1::evdev_standin::Evdev_writer writer;
     if (!writer.open(device, std::chrono::milliseconds{wait_ms}))
     {
-        std::fprintf(stderr, "%s: no reader has %s open\n", argv[0], device.c_str());
+        (void)std::fprintf(stderr, "%s: no reader has %s open\n", argv[0], device.c_str());
         return 1;
     }
     for (int index = first + 1; index < argc; ++index)
@@ -36,12 +37,12 @@ int main(int argc, char** argv)
         const int code = tarn1::evdev_standin::key_code(argv[index]);
         if (code < 0)
         {
-            std::fprintf(stderr, "%s: unknown key %s\n", argv[0], argv[index]);
+            (void)std::fprintf(stderr, "%s: unknown key %s\n", argv[0], argv[index]);
             return 2;
         }
         if (!writer.press(static_cast<std::uint16_t>(code)))
         {
-            std::fprintf(stderr, "%s: writing to %s failed\n", argv[0], device.c_str());
+            (void)std::fprintf(stderr, "%s: writing to %s failed\n", argv[0], device.c_str());
             return 1;
         }
     }

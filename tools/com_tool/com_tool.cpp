@@ -119,7 +119,7 @@ std::string to_hex(const std::uint8_t* data, std::size_t size)
     return text.str();
 }
 
-bool parse_hex(std::string text, std::vector<std::uint8_t>& out)
+bool parse_hex(const std::string& text, std::vector<std::uint8_t>& out)
 {
     std::string digits;
     for (const char c : text)
@@ -293,7 +293,7 @@ int run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
     {
         return usage(err);
     }
-    const std::string command = arguments[next++];
+    const std::string& command = arguments[next++];
     try
     {
         kest::com::cpp_binding::Service_finder finder;
@@ -312,8 +312,8 @@ int run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
         }
         const Known_interface* known = find_interface(arguments[next]);
         const std::string service = known ? known->name : arguments[next];
-        const std::string instance = arguments[next + 1];
-        const std::string element = arguments[next + 2];
+        const std::string& instance = arguments[next + 1];
+        const std::string& element = arguments[next + 2];
         next += 3;
         Service_interface_description description =
             known ? known->description : Service_interface_description{service, 0, 0};

@@ -19,6 +19,7 @@
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <sys/un.h>
+#include <system_error>
 #include <unistd.h>
 #include <vector>
 
@@ -135,7 +136,7 @@ std::optional<std::string> ask_daemon(const std::string& path, const std::string
     const int descriptor = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (descriptor < 0)
     {
-        std::cerr << "iam_client: socket: " << std::strerror(errno) << "\n";
+        std::cerr << "iam_client: socket: " << std::generic_category().message(errno) << "\n";
         return std::nullopt;
     }
     struct Closer
@@ -148,12 +149,12 @@ std::optional<std::string> ask_daemon(const std::string& path, const std::string
     (void)::setsockopt(descriptor, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout));
     if (::connect(descriptor, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0)
     {
-        std::cerr << "iam_client: connect " << path << ": " << std::strerror(errno) << "\n";
+        std::cerr << "iam_client: connect " << path << ": " << std::generic_category().message(errno) << "\n";
         return std::nullopt;
     }
     if (::send(descriptor, request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size()))
     {
-        std::cerr << "iam_client: send: " << std::strerror(errno) << "\n";
+        std::cerr << "iam_client: send: " << std::generic_category().message(errno) << "\n";
         return std::nullopt;
     }
     std::string response;
@@ -163,7 +164,8 @@ std::optional<std::string> ask_daemon(const std::string& path, const std::string
         const auto received = ::recv(descriptor, buffer, sizeof(buffer), 0);
         if (received <= 0)
         {
-            std::cerr << "iam_client: no answer: " << (received == 0 ? "connection closed" : std::strerror(errno))
+            std::cerr << "iam_client: no answer: "
+                      << (received == 0 ? std::string("connection closed") : std::generic_category().message(errno))
                       << "\n";
             return std::nullopt;
         }

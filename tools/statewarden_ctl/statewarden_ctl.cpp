@@ -181,7 +181,7 @@ int run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
     {
         return usage(err);
     }
-    const std::string command = arguments[next++];
+    const std::string& command = arguments[next++];
     bool json = false;
     std::uint64_t count = 0;
     std::string svg_file;

@@ -120,7 +120,7 @@ class Dlt_sink final : public Context_sink
     /// The most detailed level the logger lets through now.
     static LogLevel level_of(const Logger& logger) noexcept
     {
-        for (std::uint8_t level = static_cast<std::uint8_t>(LogLevel::kVerbose);
+        for (auto level = static_cast<std::uint8_t>(LogLevel::kVerbose);
              level > static_cast<std::uint8_t>(LogLevel::kOff);
              --level)
         {

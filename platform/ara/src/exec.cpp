@@ -4,6 +4,7 @@
 #include "tarn1/service_manager/systemd_service_manager.hpp"
 
 #include <cstring>
+#include <system_error>
 #include <utility>
 
 namespace ara::exec
@@ -37,7 +38,7 @@ ApplicationReturnType ApplicationClient::ReportApplicationState(ApplicationState
         if (result < 0)
         {
             exec_logger().LogWarn() << "ReportApplicationState: service manager not notified: "
-                                    << std::strerror(-result);
+                                    << std::generic_category().message(-result);
         }
     }
     return ApplicationReturnType::kSuccess;

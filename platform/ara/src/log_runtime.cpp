@@ -58,7 +58,7 @@ int env_switch(const char* name) noexcept
 Log_runtime& Log_runtime::instance()
 {
     // Deliberately leaked: logging must keep working while other statics are destroyed.
-    static Log_runtime* runtime = new Log_runtime();
+    static auto* runtime = new Log_runtime();
     return *runtime;
 }
 
@@ -215,11 +215,15 @@ const char* to_text(LogLevel level) noexcept
     return "unknown";
 }
 
+// The platform API takes its strings by value.
+// NOLINTNEXTLINE(performance-unnecessary-value-param)
 void InitLogging(std::string appId, std::string appDescription, LogLevel appDefLogLevel, LogMode logMode, std::string)
 {
     detail::Log_runtime::instance().init(appId, appDescription, appDefLogLevel, logMode);
 }
 
+// The platform API takes its strings by value.
+// NOLINTNEXTLINE(performance-unnecessary-value-param)
 Logger& CreateLogger(std::string ctxId, std::string ctxDescription)
 {
     return detail::Log_runtime::instance().logger(ctxId.substr(0, 4), ctxDescription);

@@ -19,6 +19,7 @@
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace kest::com::internal
@@ -158,7 +159,8 @@ void Discovery::start()
                                              m_directory.c_str(),
                                              IN_CREATE | IN_DELETE | IN_MOVED_TO | IN_MOVED_FROM | IN_CLOSE_WRITE) < 0)
     {
-        throw Infrastructure_exception("cannot watch discovery directory " + m_directory + ": " + std::strerror(errno));
+        throw Infrastructure_exception("cannot watch discovery directory " + m_directory + ": " +
+                                       std::generic_category().message(errno));
     }
     // Read at once, so that a finder made right after the runtime already sees what is offered.
     rescan();
@@ -200,7 +202,7 @@ std::string Discovery::publish(const cpp_binding::Service_handle& handle,
     const std::string name =
         "p" + std::to_string(handle.pid) + "-" + handle.endpoint.substr(handle.endpoint.rfind('-') + 1);
     const std::string base = name.substr(0, name.size() - std::string(".sock").size());
-    const std::string path = m_directory + "/" + base + s_entry_suffix;
+    std::string path = m_directory + "/" + base + s_entry_suffix;
     const std::string temporary = m_directory + "/." + base + ".tmp";
     {
         std::ofstream file(temporary, std::ios::trunc);
@@ -220,7 +222,8 @@ std::string Discovery::publish(const cpp_binding::Service_handle& handle,
     if (::rename(temporary.c_str(), path.c_str()) != 0)
     {
         ::unlink(temporary.c_str());
-        throw Infrastructure_exception("cannot publish discovery entry " + path + ": " + std::strerror(errno));
+        throw Infrastructure_exception("cannot publish discovery entry " + path + ": " +
+                                       std::generic_category().message(errno));
     }
     return path;
 }

@@ -8,7 +8,7 @@ namespace kest::com::internal
 namespace
 {
 // What one receive asks for; the buffer's size between frames.
-constexpr std::size_t s_read_chunk = 64U * 1024U;
+constexpr std::size_t s_read_chunk = std::size_t{64} * 1024U;
 } // namespace
 
 Frame_buffer::Frame_buffer()

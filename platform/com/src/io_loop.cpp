@@ -9,6 +9,7 @@
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/timerfd.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace kest::com::internal
@@ -32,7 +33,8 @@ Io_loop::Io_loop()
     m_timer = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
     if (m_epoll < 0 || m_wake < 0 || m_timer < 0)
     {
-        throw Infrastructure_exception(std::string("cannot create the I/O loop: ") + std::strerror(errno));
+        throw Infrastructure_exception(std::string("cannot create the I/O loop: ") +
+                                       std::generic_category().message(errno));
     }
     // Edge-triggered: one write, or one expiry, wakes one waiting worker.
     epoll_event event{};
@@ -102,7 +104,8 @@ void Io_loop::add(int fd, std::uint32_t events, std::shared_ptr<Io_handler> hand
     if (::epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &event) != 0)
     {
         m_watched.erase(fd);
-        throw Infrastructure_exception(std::string("cannot watch a descriptor: ") + std::strerror(errno));
+        throw Infrastructure_exception(std::string("cannot watch a descriptor: ") +
+                                       std::generic_category().message(errno));
     }
 }
 
@@ -218,7 +221,7 @@ void Io_loop::poll_once()
     const int count = ::epoll_wait(m_epoll, events, s_max_events, -1);
     if (count < 0 && errno != EINTR)
     {
-        ara::log::LogError() << "I/O loop: epoll_wait failed: " << std::strerror(errno);
+        ara::log::LogError() << "I/O loop: epoll_wait failed: " << std::generic_category().message(errno);
         return;
     }
 

@@ -20,6 +20,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace kest::com::internal
@@ -119,12 +120,13 @@ void Pport_core::start_offer()
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0)
     {
-        throw Infrastructure_exception(std::string("cannot create a socket: ") + std::strerror(errno));
+        throw Infrastructure_exception(std::string("cannot create a socket: ") +
+                                       std::generic_category().message(errno));
     }
     ::unlink(endpoint.c_str());
     if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, 128) != 0)
     {
-        const std::string reason = std::strerror(errno);
+        const std::string reason = std::generic_category().message(errno);
         ::close(fd);
         throw Infrastructure_exception("cannot listen on " + endpoint + ": " + reason);
     }
@@ -222,7 +224,7 @@ Pport_core::Accept_result Pport_core::accept_connections(int listen_fd)
                 if (verdict.pass)
                 {
                     ara::log::LogWarn() << "com: cannot accept connections to " << m_service.to_string() << " instance "
-                                        << m_instance.to_string() << ": " << std::strerror(error)
+                                        << m_instance.to_string() << ": " << std::generic_category().message(error)
                                         << "; accepting paused for 100 ms" << verdict;
                 }
             }

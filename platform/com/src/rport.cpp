@@ -15,6 +15,7 @@
 #include <cstring>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace kest::com::internal
@@ -90,7 +91,8 @@ bool Rport_core::connect_to(const cpp_binding::Service_handle& handle)
     }
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
     {
-        ara::log::LogDebug() << "com: cannot connect to " << handle.endpoint << ": " << std::strerror(errno);
+        ara::log::LogDebug() << "com: cannot connect to " << handle.endpoint << ": "
+                             << std::generic_category().message(errno);
         ::close(fd);
         return false;
     }
@@ -644,6 +646,8 @@ Rport::Rport(Service_handle handle, connector::Service_interface_description des
     m_core->start();
 }
 
+// shutdown() throws only when a mutex cannot be locked; ending the process then is right.
+// NOLINTNEXTLINE(bugprone-exception-escape)
 Rport::~Rport()
 {
     m_core->shutdown();

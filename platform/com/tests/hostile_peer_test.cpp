@@ -102,7 +102,7 @@ TEST_F(Hostile_peer_test, UndecodableNotificationIsLoggedOnceAndDeliversNoSample
 TEST_F(Hostile_peer_test, TrickledLargeFrameGrowsTheInputBufferOnce)
 {
     Raw_client peer(m_handle.endpoint);
-    const Bytes frame = Raw_client::request(0, 1, Bytes(512 * 1024, 0x5a));
+    const Bytes frame = Raw_client::request(0, 1, Bytes(std::size_t{512} * 1024, 0x5a));
     const auto connection = only_connection();
     ASSERT_NE(connection, nullptr);
     const std::size_t head = kest::com::someip::kHeader_size + 1000;
@@ -122,7 +122,8 @@ TEST_F(Hostile_peer_test, TrickledLargeFrameGrowsTheInputBufferOnce)
     ASSERT_TRUE(reply.has_value());
     EXPECT_EQ(reply->payload.size(), 512U * 1024U);
     EXPECT_EQ(resizes_while_trickling, 1U);
-    EXPECT_TRUE(eventually([&] { return connection->input_state().buffer_size <= 64U * 1024U; }, s_deadline));
+    EXPECT_TRUE(
+        eventually([&] { return connection->input_state().buffer_size <= std::size_t{64} * 1024U; }, s_deadline));
 }
 
 TEST_F(Hostile_peer_test, PipelinedLargeRequestsToASlowHandlerKeepTheHeldBytesBounded)
@@ -311,7 +312,7 @@ TEST_F(Hostile_peer_test, BusyFindServiceHandlerGetsOnlyTheNewestListOfTheChange
     std::vector<std::size_t> busy_got;
     std::size_t other_got = 0;
     const auto busy = finder.start_find_service(
-        [&](std::vector<kest::com::cpp_binding::Service_handle> handles)
+        [&](const std::vector<kest::com::cpp_binding::Service_handle>& handles)
         {
             std::unique_lock<std::mutex> lock(mutex);
             busy_got.push_back(handles.size());
@@ -328,7 +329,7 @@ TEST_F(Hostile_peer_test, BusyFindServiceHandlerGetsOnlyTheNewestListOfTheChange
         s_deadline));
     // a second search, told of each change right after the busy one
     const auto other = finder.start_find_service(
-        [&](std::vector<kest::com::cpp_binding::Service_handle> handles)
+        [&](const std::vector<kest::com::cpp_binding::Service_handle>& handles)
         {
             std::lock_guard<std::mutex> lock(mutex);
             other_got = handles.size();
@@ -438,6 +439,7 @@ TEST_F(Descriptor_limit_test, AcceptPausesAtTheLimitWithoutSpinningAndServesAgai
 
     // more connections than the provider has descriptors; the rest wait in its listen queue
     std::vector<std::unique_ptr<Raw_client>> flood;
+    flood.reserve(static_cast<std::size_t>(2 * s_descriptor_limit));
     for (int i = 0; i < 2 * s_descriptor_limit; ++i)
     {
         flood.push_back(std::make_unique<Raw_client>(handle->endpoint));

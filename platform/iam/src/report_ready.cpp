@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
 
 namespace kest::psp::startup
 {
@@ -34,7 +35,8 @@ void report_ready()
     }
     else
     {
-        psp_logger().LogWarn() << "report_ready: sendto " << socket_name << ": " << std::strerror(-result);
+        psp_logger().LogWarn() << "report_ready: sendto " << socket_name << ": "
+                               << std::generic_category().message(-result);
     }
 }
 

@@ -28,6 +28,8 @@ class Rport
   public:
     Rport(Service_handle handle, connector::Service_interface_description description);
     /// Fails calls still waiting and closes the connection; receive handlers no longer run afterwards.
+    /// Throws only when a mutex cannot be locked or memory runs out; ending the process then is right.
+    // NOLINTNEXTLINE(bugprone-exception-escape)
     ~Rport();
 
     Rport(const Rport&) = delete;
