@@ -75,9 +75,10 @@ if [ "$what" != format ]; then
             tail -n 5 "$report.err"
         fi
     done
-    # A header's finding is reported by every unit that includes it: list it once.
+    # A header's finding is reported by every unit that includes it: list it once, by its path in
+    # the repository (units see headers through the build's include roots, see cmake/).
     mapfile -t findings < <(cat "$out"/*.txt 2>/dev/null \
-        | sed -n 's|^'"$root"'/||; /: \(warning\|error\): /p' | sort -u)
+        | sed -n 's|^'"$build"'/include_roots/[^/]*/||; s|^'"$root"'/||; /: \(warning\|error\): /p' | sort -u)
     if [ ${#findings[@]} -gt 0 ]; then
         status=1
         printf '%s\n' "${findings[@]}"
