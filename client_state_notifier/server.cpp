@@ -615,7 +615,8 @@ void Server::handle_response(Connection& connection)
     {
         m_results[client.name] = code;
         m_pending_names.erase(pending);
-        if (auto* record = record_of(client.name))
+        // record_of finds a record only while a request is current.
+        if (auto* record = record_of(client.name); record != nullptr && m_current)
         {
             record->outcome = Client_outcome::answered;
             record->code = code;

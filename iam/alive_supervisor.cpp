@@ -32,8 +32,7 @@ Alive_check::Alive_check(asio::io_context& io_service,
                          std::uint64_t& request_counter,
                          Alive_supervisor_factory factory,
                          Alive_timing timing)
-    : m_io_service(io_service)
-    , m_timer(io_service)
+    : m_timer(io_service)
     , m_request_counter(request_counter)
     , m_factory(std::move(factory))
     , m_timing(timing)

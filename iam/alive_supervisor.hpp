@@ -74,7 +74,6 @@ class Alive_check final
     void arm(std::chrono::milliseconds delay);
     void tick(const std::error_code& error);
 
-    asio::io_context& m_io_service;
     asio::steady_timer m_timer;
     std::uint64_t& m_request_counter;
     std::uint64_t m_total{0};

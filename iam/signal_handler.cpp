@@ -41,7 +41,6 @@ void Signal_handler::register_signal_handler(int signal)
 Signal_pipe::Signal_pipe(asio::io_context& io_service)
     : m_io_service(io_service)
     , m_reader(io_service)
-    , m_write_descriptor(-1)
 {
     int descriptors[2] = {-1, -1};
     if (::pipe2(descriptors, O_CLOEXEC | O_NONBLOCK) != 0)

@@ -54,7 +54,7 @@ class Signal_pipe final
   private:
     asio::io_context& m_io_service;
     asio::posix::stream_descriptor m_reader;
-    int m_write_descriptor;
+    int m_write_descriptor{-1};
     char m_byte{0};
 };
 

@@ -16,14 +16,14 @@ template <typename T> std::string local_to_string(const T& value)
 {
     static_assert(std::is_same_v<T, std::uint32_t>, "local_to_string: unsupported type");
     char text[16];
-    std::snprintf(text, sizeof text, "%u", static_cast<unsigned int>(value));
+    (void)std::snprintf(text, sizeof text, "%u", static_cast<unsigned int>(value));
     return text;
 }
 
 template <> inline std::string local_to_string<bool>(const bool& value)
 {
     char text[4];
-    std::snprintf(text, sizeof text, "%d", value ? 1 : 0);
+    (void)std::snprintf(text, sizeof text, "%d", value ? 1 : 0);
     return text;
 }
 

@@ -585,7 +585,7 @@ std::string Service_handler::bitvector2str(const std::vector<std::uint8_t>& bits
     for (const std::uint8_t byte : bits)
     {
         char digits[4];
-        std::snprintf(digits, sizeof digits, "%02x ", static_cast<unsigned>(byte));
+        (void)std::snprintf(digits, sizeof digits, "%02x ", static_cast<unsigned>(byte));
         text += digits;
     }
     return text;

@@ -365,9 +365,9 @@ std::string Status_board::shown_text(const std::string& text, std::size_t max_by
     static const char s_hex[] = "0123456789abcdef";
     std::string result;
     result.reserve(std::min(text.size(), max_bytes) + 3);
-    for (std::size_t index = 0; index < text.size(); ++index)
+    for (const char character : text)
     {
-        const auto byte = static_cast<unsigned char>(text[index]);
+        const auto byte = static_cast<unsigned char>(character);
         const bool plain = byte >= 0x20 && byte < 0x7F && byte != '\\' && byte != '"';
         if (result.size() + (plain ? 1 : 4) > max_bytes)
         {

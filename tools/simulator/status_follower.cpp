@@ -24,7 +24,7 @@ Status_follower::Status_follower(Journal& journal)
     : m_journal(journal)
 {
     m_search = m_finder.start_find_service(
-        [this](std::vector<kest::com::cpp_binding::Service_handle> handles) { on_found(handles); },
+        [this](const std::vector<kest::com::cpp_binding::Service_handle>& handles) { on_found(handles); },
         vela::com::runtime::Service_id(Proxy::service_identifier()),
         vela::com::runtime::Instance_id(vela::ap::statemanager::StateManagementStatusInterface::instance()));
 }

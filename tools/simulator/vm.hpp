@@ -56,7 +56,7 @@ class Vm final : public Vm_interface
 {
   public:
     Vm(Vm_options options, Journal& journal);
-    ~Vm();
+    ~Vm() override;
 
     Vm(const Vm&) = delete;
     Vm& operator=(const Vm&) = delete;

@@ -47,12 +47,12 @@ class Connection : public Io_handler, public std::enable_shared_from_this<Connec
 {
   public:
     /// Bytes a slow peer may leave unread before the connection is dropped.
-    static constexpr std::size_t s_max_pending_output = 8U * 1024U * 1024U;
+    static constexpr std::size_t s_max_pending_output = std::size_t{8} * 1024U * 1024U;
     /// What a peer may make the provider hold at once: requests read whose handler has not started
     /// yet, and their payload bytes. The connection takes no further frame while the next one could
     /// exceed either.
     static constexpr std::size_t s_max_held_requests = 64;
-    static constexpr std::size_t s_max_held_bytes = 4U * 1024U * 1024U;
+    static constexpr std::size_t s_max_held_bytes = std::size_t{4} * 1024U * 1024U;
 
     /// What the connection holds of its peer's input; for inspection.
     struct Input_state

@@ -2,6 +2,7 @@
 
 #include "ara/log/logging.h"
 #include "log_limits.hpp"
+#include "tarn1/os_error/error_text.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -136,7 +137,8 @@ bool Iam_client::connect_locked()
     const int fd = connect_to(m_path);
     if (fd < 0)
     {
-        log_failure(kUnreachable, "cannot reach the IAM daemon at " + m_path + ": " + std::strerror(errno));
+        log_failure(kUnreachable,
+                    "cannot reach the IAM daemon at " + m_path + ": " + tarn1::os_error::error_text(errno));
         return false;
     }
     try
@@ -178,7 +180,7 @@ void Iam_client::send_next(Finished& finished)
         }
         log_failure(kBroken,
                     "the connection to the IAM daemon at " + m_path +
-                        " failed: " + (sent < 0 ? std::strerror(errno) : "request cut short"));
+                        " failed: " + (sent < 0 ? tarn1::os_error::error_text(errno) : "request cut short"));
         m_on_wire = true;
         drop_connection(true, finished);
     }
@@ -244,7 +246,7 @@ Iam_client::Read_result Iam_client::read_answer(Finished& finished)
             {
                 log_failure(kBroken,
                             "the connection to the IAM daemon at " + m_path +
-                                " failed: " + (got == 0 ? "closed by the daemon" : std::strerror(errno)));
+                                " failed: " + (got == 0 ? "closed by the daemon" : tarn1::os_error::error_text(errno)));
             }
             return Read_result::kDropRetry;
         }
@@ -382,7 +384,8 @@ std::optional<Decision> Iam_client::check_now(const vela::iam::Check_request_pos
     const int fd = connect_to(m_path);
     if (fd < 0)
     {
-        log_failure(kUnreachable, "cannot reach the IAM daemon at " + m_path + ": " + std::strerror(errno));
+        log_failure(kUnreachable,
+                    "cannot reach the IAM daemon at " + m_path + ": " + tarn1::os_error::error_text(errno));
         return std::nullopt;
     }
     std::optional<Decision> decision;

@@ -107,7 +107,7 @@ class Io_loop : public Poller
     std::unordered_map<int, Watched> m_watched;
     std::uint32_t m_generation{0};
     std::vector<std::function<void()>> m_tasks;
-    std::priority_queue<Deadline, std::vector<Deadline>, std::greater<Deadline>> m_deadlines;
+    std::priority_queue<Deadline, std::vector<Deadline>, std::greater<>> m_deadlines;
     std::optional<Clock::time_point> m_timer_set_for;
     bool m_stopping{false};
     // Taken from the members above and run outside m_mutex; used by the thread holding the turn.

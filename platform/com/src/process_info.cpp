@@ -17,7 +17,7 @@ std::uint64_t process_start_time(std::int32_t pid)
         return 0;
     }
     char path[32];
-    std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
+    (void)std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
     const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
     {
