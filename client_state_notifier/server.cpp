@@ -535,17 +535,7 @@ void Server::process_client_responses()
         }
         if ((revents & s_hangup_events) != 0)
         {
-            if (connection.reader.has_partial_frame())
-            {
-                drop_connection(connection,
-                                Peer_message::hung_up_mid_frame,
-                                "client hung up in the middle of a frame: ",
-                                utilities::log_text(connection.client->name));
-            }
-            else
-            {
-                drop_connection(connection, Peer_message::disconnected, nullptr, "");
-            }
+            drop_hung_up(connection);
         }
         else if ((revents & POLLIN) != 0)
         {
@@ -554,6 +544,21 @@ void Server::process_client_responses()
     }
     delete_hangup_clients();
     call_callback_after_all_clients_responded();
+}
+
+void Server::drop_hung_up(Connection& connection)
+{
+    if (connection.reader.has_partial_frame())
+    {
+        drop_connection(connection,
+                        Peer_message::hung_up_mid_frame,
+                        "client hung up in the middle of a frame: ",
+                        utilities::log_text(connection.client->name));
+    }
+    else
+    {
+        drop_connection(connection, Peer_message::disconnected, nullptr, "");
+    }
 }
 
 void Server::read_responses(Connection& connection)
@@ -571,17 +576,7 @@ void Server::read_responses(Connection& connection)
     }
     catch (const utilities::ExceptionSocketClosed&)
     {
-        if (connection.reader.has_partial_frame())
-        {
-            drop_connection(connection,
-                            Peer_message::hung_up_mid_frame,
-                            "client hung up in the middle of a frame: ",
-                            utilities::log_text(connection.client->name));
-        }
-        else
-        {
-            drop_connection(connection, Peer_message::disconnected, nullptr, "");
-        }
+        drop_hung_up(connection);
     }
     catch (const utilities::Exception_bad_frame& error)
     {

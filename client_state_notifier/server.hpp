@@ -125,6 +125,8 @@ class Server
     void process_state_change_request();
     void process_client_responses();
     void read_responses(Connection& connection);
+    /// A client that hung up: in the middle of a frame that breaks the protocol, else it simply left.
+    void drop_hung_up(Connection& connection);
     void handle_response(Connection& connection);
     /// Completes the current request at its deadline; its callbacks run with no lock held.
     void process_timeout();

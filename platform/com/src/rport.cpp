@@ -388,17 +388,15 @@ void Rport_core::on_frame(const std::shared_ptr<Connection>& connection,
     }
 }
 
+Rport_core::Event_log_identity Rport_core::event_log_identity(std::uint16_t event_id) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return {m_handle.service_id.to_string(), m_handle.instance_id.to_string(), (m_connection_serial << 16) | event_id};
+}
+
 void Rport_core::report_undecodable(std::uint16_t event_id, std::size_t payload_bytes)
 {
-    std::string service;
-    std::string instance;
-    std::uint64_t key = 0;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        service = m_handle.service_id.to_string();
-        instance = m_handle.instance_id.to_string();
-        key = (m_connection_serial << 16) | event_id;
-    }
+    const auto [service, instance, key] = event_log_identity(event_id);
     if (const auto verdict = m_undecodable_log.check(key); verdict.pass)
     {
         ara::log::LogWarn() << "com: dropping an undecodable notification of " << service << " instance " << instance
@@ -409,15 +407,7 @@ void Rport_core::report_undecodable(std::uint16_t event_id, std::size_t payload_
 
 void Rport_core::report_refused_subscription(std::uint16_t event_id, std::uint8_t return_code)
 {
-    std::string service;
-    std::string instance;
-    std::uint64_t key = 0;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        service = m_handle.service_id.to_string();
-        instance = m_handle.instance_id.to_string();
-        key = (m_connection_serial << 16) | event_id;
-    }
+    const auto [service, instance, key] = event_log_identity(event_id);
     if (const auto verdict = m_undecodable_log.check(key | (std::uint64_t{1} << 63)); verdict.pass)
     {
         ara::log::LogWarn() << "com: the subscription to event " << event_id << " of " << service << " instance "

@@ -93,6 +93,15 @@ class Rport_core : public Connection_owner,
     /// Logs that the provider refused the subscription to event_id (at most once per second per
     /// event and connection). I/O thread.
     void report_refused_subscription(std::uint16_t event_id, std::uint8_t return_code);
+    /// The service and instance of the log lines about event_id, and its log-limit key (per event
+    /// and connection).
+    struct Event_log_identity
+    {
+        std::string service;
+        std::string instance;
+        std::uint64_t key{0};
+    };
+    Event_log_identity event_log_identity(std::uint16_t event_id) const;
     void send_subscription(Connection& connection, std::uint16_t event_id, someip::Message_type type);
     void run_receive_handler(std::uint16_t event_id);
     void fail_all_pending(const std::string& reason);
