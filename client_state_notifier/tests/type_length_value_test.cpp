@@ -34,7 +34,7 @@ Bytes concat(std::initializer_list<Bytes> parts)
 
 Elements parse(const Bytes& frame)
 {
-    Byte_iterator it = frame.begin();
+    auto it = frame.begin();
     advance_with_check(it, 12, frame.end());
     return deserialize_vector(read_uint64(frame.data() + 4), it, frame.end());
 }

@@ -282,7 +282,7 @@ int main(int argc, char** argv)
                     config,
                     "sh",
                     "-c",
-                    "mount --bind \"$TARN1_INPUT_DIR\" /dev/input && LD_PRELOAD=\"$TARN1_PRELOAD\" exec \"$0\"",
+                    R"(mount --bind "$TARN1_INPUT_DIR" /dev/input && LD_PRELOAD="$TARN1_PRELOAD" exec "$0")",
                     statewarden};
     // Its services are offered in a discovery folder of its own.
     options.environment = {"TARN1_INPUT_DIR=" + input_dir,

@@ -53,7 +53,8 @@ template <typename Call> std::vector<double> measure(unsigned long calls, Call c
 
 void print(const char* what, const std::vector<double>& micros, std::size_t items)
 {
-    const auto at = [&micros](double share) { return micros[static_cast<std::size_t>(share * (micros.size() - 1))]; };
+    const auto at = [&micros](double share)
+    { return micros[static_cast<std::size_t>(share * static_cast<double>(micros.size() - 1))]; };
     std::printf("%-40s p50 %8.1f us   p99 %8.1f us   max %8.1f us   (%zu calls, %zu in each reply)\n",
                 what,
                 at(0.5),

@@ -25,7 +25,6 @@ namespace
 {
 
 using ::testing::NiceMock;
-using ::testing::Return;
 
 bool exists(const std::string& path)
 {

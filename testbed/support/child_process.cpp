@@ -37,6 +37,7 @@ Child_result run_in_child(const std::function<int()>& body, std::chrono::millise
         ::close(out_pipe[1]);
         ::close(err_pipe[1]);
         // exit() rather than _exit(): the atexit handlers of the libraries are part of what runs.
+        // NOLINTNEXTLINE(concurrency-mt-unsafe): the child's only exit(), from the thread fork() left it.
         std::exit(body());
     }
     ::close(out_pipe[1]);
@@ -154,6 +155,7 @@ Child_process::Child_process(Child_options options)
     }
     std::vector<std::string> environment = child_environment(options.environment, options.inherit_environment);
     std::vector<char*> envp;
+    envp.reserve(environment.size() + 1);
     for (auto& assignment : environment)
     {
         envp.push_back(assignment.data());

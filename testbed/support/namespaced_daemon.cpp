@@ -13,6 +13,11 @@ Child_options daemon_options(const Temp_dir& dir,
                              const std::vector<std::string>& environment,
                              const Namespaced_daemon_options& options)
 {
+    // One shell command, split over lines.
+    const char* const mount_and_exec =
+        "if [ -n \"$TARN1_INPUT_DIR\" ]; then mount --bind \"$TARN1_INPUT_DIR\" /dev/input; fi && "
+        "if [ -n \"$TARN1_RUN_FOLDER\" ]; then mount --bind \"$TARN1_RUN_FOLDER\" /var/run/adaptive; fi && "
+        "LD_PRELOAD=\"$TARN1_PRELOAD\" exec \"$0\"";
     Child_options child;
     child.argv = {"unshare",
                   "--mount",
@@ -22,9 +27,7 @@ Child_options daemon_options(const Temp_dir& dir,
                   dir.file("statewarden.json"),
                   "sh",
                   "-c",
-                  "if [ -n \"$TARN1_INPUT_DIR\" ]; then mount --bind \"$TARN1_INPUT_DIR\" /dev/input; fi && "
-                  "if [ -n \"$TARN1_RUN_FOLDER\" ]; then mount --bind \"$TARN1_RUN_FOLDER\" /var/run/adaptive; fi && "
-                  "LD_PRELOAD=\"$TARN1_PRELOAD\" exec \"$0\"",
+                  mount_and_exec,
                   program};
     child.environment = environment;
     child.environment.push_back("TARN1_RUN_FOLDER=" + options.run_folder);

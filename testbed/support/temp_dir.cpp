@@ -32,7 +32,7 @@ Temp_dir::~Temp_dir()
 
 std::string Temp_dir::write_file(const std::string& name, const std::string& content) const
 {
-    const std::string path = file(name);
+    std::string path = file(name);
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << content;
     if (!out)

@@ -132,7 +132,7 @@ Reading read_with_blocking_reader(const std::uint8_t* data, std::size_t size)
         {
             break;
         }
-        Byte_iterator it = stream.begin() + static_cast<std::ptrdiff_t>(position + Type_length_value::s_header_size);
+        auto it = stream.begin() + static_cast<std::ptrdiff_t>(position + Type_length_value::s_header_size);
         Elements elements;
         try
         {

@@ -18,7 +18,7 @@ constexpr std::chrono::milliseconds s_cpu_window{1000};
 /// How long a well-behaved client may wait to be served; a few milliseconds without attack.
 constexpr std::chrono::milliseconds s_normal_time{1000};
 /// What a daemon may log during one attack.
-constexpr std::size_t s_max_log_growth = 256 * 1024;
+constexpr std::size_t s_max_log_growth = std::size_t{256} * 1024;
 /// Sanitizers multiply memory and CPU use (shadow memory, freed blocks held in quarantine, checks
 /// on every access), so the CPU share is not asserted in those builds and memory only against a
 /// bound that still tells a runaway from AddressSanitizer's quarantine (256 MiB).
@@ -28,8 +28,8 @@ constexpr bool s_sanitized = true;
 constexpr bool s_sanitized = false;
 #endif
 /// Resident memory at any time of an attack, Statewarden and the IAM daemon.
-constexpr std::size_t s_max_statewarden_resident_kib = (s_sanitized ? 512 : 64) * 1024;
-constexpr std::size_t s_max_iam_resident_kib = (s_sanitized ? 512 : 32) * 1024;
+constexpr std::size_t s_max_statewarden_resident_kib = static_cast<std::size_t>(s_sanitized ? 512 : 64) * 1024;
+constexpr std::size_t s_max_iam_resident_kib = static_cast<std::size_t>(s_sanitized ? 512 : 32) * 1024;
 /// Out of descriptors, UBSan's runtime cannot check dynamic types (it probes memory through a pipe
 /// it opens each time), so a daemon held at its descriptor limit fails checks on sound objects.
 #if defined(TARN1_SANITIZE_UNDEFINED)

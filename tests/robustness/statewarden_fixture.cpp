@@ -170,7 +170,7 @@ void Statewarden_fixture::start(rlim_t descriptor_limit)
     m_daemon.emplace(m_dir,
                      TARN1_STATEWARDEN_PATH,
                      std::vector<std::string>{"TARN1_INPUT_DIR=" + m_input_dir,
-                                              "TARN1_PRELOAD=" TARN1_EVDEV_STANDIN_PRELOAD,
+                                              std::string("TARN1_PRELOAD=") + TARN1_EVDEV_STANDIN_PRELOAD,
                                               "TARN1_COM_DIR=" + m_com_dir,
                                               "ARA_LOG_LEVEL=info",
                                               "ARA_LOG_CONSOLE=1",

@@ -161,7 +161,7 @@ class Service_notify_test : public ::testing::Test
     std::vector<std::string> plain_environment() const
     {
         return {"TARN1_INPUT_DIR=" + m_input_dir,
-                "TARN1_PRELOAD=" TARN1_EVDEV_STANDIN_PRELOAD,
+                std::string("TARN1_PRELOAD=") + TARN1_EVDEV_STANDIN_PRELOAD,
                 "TARN1_COM_DIR=" + m_com_dir,
                 "TARN1_IAM_ALIAS_RULES=" + m_dir.file("alias.conf"),
                 "TARN1_IAM_POLICY=" + m_dir.file("policy.conf"),
@@ -300,7 +300,7 @@ TEST_P(Service_notify_unmanaged_test, WithoutNotifySocketNothingIsSentAndNothing
 {
     // a watchdog interval alone (no socket) must not make the daemon try anything
     auto environment = plain_environment();
-    environment.push_back("WATCHDOG_USEC=1000000");
+    environment.emplace_back("WATCHDOG_USEC=1000000");
     Namespaced_daemon sut(m_dir, GetParam().program, environment);
     const auto deadline = Clock::now() + 20s;
     while (sut.output().find(GetParam().started) == std::string::npos && Clock::now() < deadline)

@@ -153,22 +153,22 @@ void draw_overview(std::ostringstream& svg,
                    const std::vector<Band>& bands)
 {
     const Time_scale scale(bands.front().from_ms, bands.back().to_ms);
-    svg << "<text x=\"10\" y=\"" << number(s_band_top + s_band_height / 2 + 4) << "\" class=\"label\">states</text>\n";
+    svg << R"(<text x="10" y=")" << number(s_band_top + s_band_height / 2 + 4) << "\" class=\"label\">states</text>\n";
     svg << "<g class=\"states\">\n";
     for (const auto& band : bands)
     {
         const double x = scale.x(band.from_ms);
         const double width = scale.width(band.from_ms, band.to_ms);
         const char* word = status::status_word(band.state);
-        svg << "<rect class=\"band\" data-state=\"" << word << "\" x=\"" << number(x) << "\" y=\"" << s_band_top
+        svg << R"(<rect class="band" data-state=")" << word << "\" x=\"" << number(x) << "\" y=\"" << s_band_top
             << "\" width=\"" << number(width) << "\" height=\"" << s_band_height << "\" fill=\""
-            << s_state_colours[band.state % 8] << "\" stroke=\"#ffffff\"><title>" << word << " from "
+            << s_state_colours[band.state % 8] << R"(" stroke="#ffffff"><title>)" << word << " from "
             << clock_text(band.from_wall_ms) << " for " << duration_text(band.to_ms - band.from_ms)
             << "</title></rect>\n";
         if (width > 70)
         {
             svg << "<text x=\"" << number(x + 4) << "\" y=\"" << number(s_band_top + s_band_height / 2 + 4)
-                << "\" class=\"band-label\">" << word << "</text>\n";
+                << R"(" class="band-label">)" << word << "</text>\n";
         }
     }
     svg << "</g>\n<text x=\"10\" y=\"" << number(s_marks_top + 14) << "\" class=\"label\">keys, network</text>\n";
@@ -181,10 +181,10 @@ void draw_overview(std::ostringstream& svg,
         }
         const double x = scale.x(report.at_ms);
         const std::string label = report.cause_kind == status::Cause_kind::key ? report.cause.substr(4) : "NM";
-        svg << "<line class=\"mark\" data-cause=\"" << escaped(report.cause) << "\" x1=\"" << number(x) << "\" y1=\""
+        svg << R"(<line class="mark" data-cause=")" << escaped(report.cause) << "\" x1=\"" << number(x) << "\" y1=\""
             << s_band_top << "\" x2=\"" << number(x) << "\" y2=\"" << number(s_marks_top + 6)
             << "\" stroke=\"#202020\" stroke-width=\"1.5\"/>\n";
-        svg << "<text x=\"" << number(x + 2) << "\" y=\"" << number(s_marks_top + 18) << "\" class=\"mark-label\">"
+        svg << "<text x=\"" << number(x + 2) << "\" y=\"" << number(s_marks_top + 18) << R"(" class="mark-label">)"
             << escaped(label) << "<title>" << escaped(report.cause) << " at " << clock_text(report.at_wall_ms)
             << "</title></text>\n";
     }
@@ -195,9 +195,9 @@ void draw_overview(std::ostringstream& svg,
         for (const auto& step : report.steps)
         {
             const char* colour = step.status == 0 ? "#3a9e4f" : step.status == 1 ? "#e89b2c" : "#d0453b";
-            svg << "<rect class=\"step\" x=\"" << number(scale.x(step.started_ms)) << "\" y=\"" << s_steps_top
+            svg << R"(<rect class="step" x=")" << number(scale.x(step.started_ms)) << "\" y=\"" << s_steps_top
                 << "\" width=\"" << number(scale.width(step.started_ms, step.started_ms + step.total_ms))
-                << "\" height=\"14\" fill=\"" << colour << "\"><title>" << status::group_text(step.group) << " "
+                << R"(" height="14" fill=")" << colour << "\"><title>" << status::group_text(step.group) << " "
                 << escaped(step.state) << ": " << duration_text(step.total_ms) << ", " << step.clients
                 << " client(s)</title></rect>\n";
         }
@@ -221,41 +221,42 @@ double draw_round(std::ostringstream& svg, const status::Transition_report& repo
         last = std::max(last, start + (row.late ? row.late_ms : row.latency_ms));
     }
     const Time_scale scale(first, last);
-    svg << "<g class=\"round\" data-serial=\"" << report.serial << "\">\n";
-    svg << "<text x=\"10\" y=\"" << number(top)
-        << "\" class=\"heading\">Newest notification round: " << status::status_word(report.from) << " &gt; "
-        << status::status_word(report.to) << " (" << escaped(report.cause) << "), " << duration_text(last - first)
-        << " from " << clock_text(report.at_wall_ms - (report.at_ms - std::min(report.at_ms, first))) << "</text>\n";
+    svg << R"(<g class="round" data-serial=")" << report.serial << "\">\n";
+    svg << R"(<text x="10" y=")" << number(top) << R"(" class="heading">Newest notification round: )"
+        << status::status_word(report.from) << " &gt; " << status::status_word(report.to) << " ("
+        << escaped(report.cause) << "), " << duration_text(last - first) << " from "
+        << clock_text(report.at_wall_ms - (report.at_ms - std::min(report.at_ms, first))) << "</text>\n";
     double y = top + 14;
     for (std::size_t index = 0; index < report.steps.size(); ++index)
     {
         const auto& step = report.steps[index];
         svg << "<line x1=\"" << number(scale.x(step.started_ms)) << "\" y1=\"" << number(top + 6) << "\" x2=\""
-            << number(scale.x(step.started_ms)) << "\" y2=\"" << number(top + 14 + s_lane * (report.clients.size() + 1))
+            << number(scale.x(step.started_ms)) << "\" y2=\""
+            << number(top + 14 + s_lane * static_cast<double>(report.clients.size() + 1))
             << "\" stroke=\"#999999\" stroke-dasharray=\"4 3\"/>\n";
         svg << "<text x=\"" << number(scale.x(step.started_ms) + 3) << "\" y=\"" << number(top + 10)
-            << "\" class=\"small\">" << status::group_text(step.group) << " " << escaped(step.state) << "</text>\n";
+            << R"(" class="small">)" << status::group_text(step.group) << " " << escaped(step.state) << "</text>\n";
     }
     for (const auto& row : report.clients)
     {
         const std::uint64_t start = report.steps[row.step].started_ms;
         const std::uint64_t end = start + row.latency_ms;
-        svg << "<text x=\"10\" y=\"" << number(y + 13) << "\" class=\"client-label\">" << escaped(row.name) << " ("
+        svg << R"(<text x="10" y=")" << number(y + 13) << R"(" class="client-label">)" << escaped(row.name) << " ("
             << status::group_text(row.group) << ")</text>\n";
-        svg << "<rect class=\"client\" data-answer=\"" << answer_class(row) << "\" x=\"" << number(scale.x(start))
+        svg << R"(<rect class="client" data-answer=")" << answer_class(row) << "\" x=\"" << number(scale.x(start))
             << "\" y=\"" << number(y + 2) << "\" width=\"" << number(scale.width(start, end)) << "\" height=\""
             << s_lane - 4 << "\" fill=\"" << answer_colour(row) << "\"><title>" << escaped(row.name) << ": "
             << escaped(status::answer_text(row)) << " after " << row.latency_ms << " ms</title></rect>\n";
         if (row.late && row.late_ms > row.latency_ms)
         {
-            svg << "<rect class=\"late\" x=\"" << number(scale.x(end)) << "\" y=\"" << number(y + 6) << "\" width=\""
+            svg << R"(<rect class="late" x=")" << number(scale.x(end)) << "\" y=\"" << number(y + 6) << "\" width=\""
                 << number(scale.width(end, start + row.late_ms)) << "\" height=\"" << s_lane - 12
-                << "\" fill=\"#f3c77e\"><title>answered " << escaped(row.answered_state) << " late, after "
+                << R"(" fill="#f3c77e"><title>answered )" << escaped(row.answered_state) << " late, after "
                 << row.late_ms << " ms</title></rect>\n";
         }
         const std::uint64_t label_at = row.late ? std::max(row.late_ms, row.latency_ms) : row.latency_ms;
         svg << "<text x=\"" << number(std::min(scale.x(start + label_at) + 4, s_width - 150)) << "\" y=\""
-            << number(y + 13) << "\" class=\"small\">" << escaped(status::answer_text(row)) << " " << row.latency_ms
+            << number(y + 13) << R"(" class="small">)" << escaped(status::answer_text(row)) << " " << row.latency_ms
             << " ms" << (row.late ? ", late " + std::to_string(row.late_ms) + " ms" : std::string()) << "</text>\n";
         y += s_lane;
     }
@@ -279,9 +280,9 @@ void draw_legend(std::ostringstream& svg, double top)
     double x = 10;
     for (const auto& entry : s_entries)
     {
-        svg << "<rect x=\"" << number(x) << "\" y=\"" << number(top) << "\" width=\"12\" height=\"12\" fill=\""
+        svg << "<rect x=\"" << number(x) << "\" y=\"" << number(top) << R"(" width="12" height="12" fill=")"
             << entry.colour << "\"/><text x=\"" << number(x + 16) << "\" y=\"" << number(top + 10)
-            << "\" class=\"small\">" << entry.text << "</text>\n";
+            << R"(" class="small">)" << entry.text << "</text>\n";
         x += 140;
     }
     svg << "</g>\n";
@@ -306,14 +307,14 @@ std::string timeline_svg(const std::vector<status::Transition_report>& reports, 
 
     std::ostringstream svg;
     svg << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-        << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << s_width << "\" height=\"" << number(height)
+        << R"(<svg xmlns="http://www.w3.org/2000/svg" width=")" << s_width << "\" height=\"" << number(height)
         << "\" viewBox=\"0 0 " << s_width << " " << number(height) << "\" font-family=\"sans-serif\">\n"
         << "<title>Statewarden timeline</title>\n"
         << "<style>.label{font-size:12px;fill:#404040}.band-label{font-size:12px;fill:#102030}"
            ".mark-label{font-size:11px;font-weight:bold}.heading{font-size:14px;font-weight:bold}"
            ".small{font-size:11px;fill:#303030}.client-label{font-size:11px}</style>\n"
         << "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n"
-        << "<text x=\"10\" y=\"24\" class=\"heading\">Statewarden timeline: " << bands.size() << " state(s) from "
+        << R"(<text x="10" y="24" class="heading">Statewarden timeline: )" << bands.size() << " state(s) from "
         << clock_text(bands.front().from_wall_ms) << " to " << clock_text(now.now_wall_ms) << "</text>\n"
         << "<text x=\"10\" y=\"42\" class=\"small\">Hover over a band, mark or bar for its times. Keys R N S P "
            "POWER and network changes (NM) that caused a change are marked.</text>\n";
@@ -324,7 +325,7 @@ std::string timeline_svg(const std::vector<status::Transition_report>& reports, 
     }
     else
     {
-        svg << "<text x=\"10\" y=\"" << number(round_top) << "\" class=\"small\">No notification round yet.</text>\n";
+        svg << R"(<text x="10" y=")" << number(round_top) << "\" class=\"small\">No notification round yet.</text>\n";
     }
     draw_legend(svg, height - 24);
     svg << "</svg>\n";

@@ -439,7 +439,7 @@ TEST_F(Descriptor_limit_test, AcceptPausesAtTheLimitWithoutSpinningAndServesAgai
 
     // more connections than the provider has descriptors; the rest wait in its listen queue
     std::vector<std::unique_ptr<Raw_client>> flood;
-    flood.reserve(static_cast<std::size_t>(2 * s_descriptor_limit));
+    flood.reserve(2 * static_cast<std::size_t>(s_descriptor_limit));
     for (int i = 0; i < 2 * s_descriptor_limit; ++i)
     {
         flood.push_back(std::make_unique<Raw_client>(handle->endpoint));

@@ -131,7 +131,7 @@ constexpr std::size_t s_cause_kind = 6;
 constexpr std::size_t s_steps = 7 + 27 + 8 + 8 + 4 + 4 + 4;
 constexpr std::size_t s_first_step_group = s_steps + 4 + 8;
 constexpr std::size_t s_first_step_status = s_first_step_group + 1 + 15;
-constexpr std::size_t s_first_row = s_steps + 4 + 2 * 41 + 4;
+constexpr std::size_t s_first_row = s_steps + 4 + std::size_t{2} * 41 + 4;
 constexpr std::size_t s_first_row_group = s_first_row + 4 + 17;
 
 INSTANTIATE_TEST_SUITE_P(Fields,

@@ -43,6 +43,10 @@ struct State_setup
 /// Owns the collaborators and resets the process-wide flags around each test.
 class State_test_base
 {
+  public:
+    State_test_base(const State_test_base&) = delete;
+    State_test_base& operator=(const State_test_base&) = delete;
+
   protected:
     State_test_base()
     {
@@ -55,9 +59,6 @@ class State_test_base
         State_interface::set_prepare_SD_flag(false);
         State_interface::set_forced_shutdown_flag(false);
     }
-
-    State_test_base(const State_test_base&) = delete;
-    State_test_base& operator=(const State_test_base&) = delete;
 
     std::unique_ptr<State_interface> make_state(State_id id, const State_setup& setup)
     {

@@ -15,7 +15,6 @@ namespace
 using namespace std::chrono_literals;
 using namespace states;
 using ::testing::_;
-using ::testing::Field;
 using ::testing::NiceMock;
 using ::testing::SaveArg;
 using virtio::Virtio_command;

@@ -40,7 +40,7 @@ class Virtio_interface_test : public ::testing::Test
 
     std::string add_device(const std::string& name) const
     {
-        const std::string path = m_dir.file(name);
+        std::string path = m_dir.file(name);
         EXPECT_TRUE(tarn1::evdev_standin::make_device(path)) << path;
         return path;
     }
