@@ -4,14 +4,16 @@
 # on the project's own translation units.
 #   tools/lint.sh [all|format|tidy] [file...]     (default all, every file)
 # Files given narrow both checks to them (paths from the repository root). clang-tidy reads
-# compile_commands.json from TARN1_LINT_BUILD (default build/dev; configured there, not built, if
-# missing) and runs one instance per core (TARN1_LINT_JOBS). Exits 1 with the list of findings.
+# compile_commands.json from TARN1_LINT_BUILD, default build/lint: a tree configured (never built)
+# on every run, without precompiled headers, because clang cannot read the ones GCC writes into
+# the other build trees. One clang-tidy runs per core (TARN1_LINT_JOBS). Exits 1 with the list of
+# findings.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
 what=${1:-all}
 shift || true
-build=${TARN1_LINT_BUILD:-$root/build/dev}
+build=${TARN1_LINT_BUILD:-$root/build/lint}
 jobs=${TARN1_LINT_JOBS:-$(nproc)}
 
 case "$what" in
@@ -44,9 +46,14 @@ fi
 
 if [ "$what" != format ]; then
     start=$SECONDS
-    if [ ! -f "$build/compile_commands.json" ]; then
-        # clang-tidy needs only the compile commands; nothing is generated that a source includes.
-        cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    if [ -z "${TARN1_LINT_BUILD:-}" ]; then
+        # clang-tidy needs only the compile commands (nothing is generated that a source includes);
+        # configuring again picks up new files and takes about a second.
+        cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+            -DCMAKE_DISABLE_PRECOMPILE_HEADERS=ON -DTARN1_BUILD_TESTS=ON -DTARN1_BUILD_BENCHMARKS=ON >/dev/null
+    elif [ ! -f "$build/compile_commands.json" ]; then
+        echo "lint: $build has no compile_commands.json; configure it first" >&2
+        exit 2
     fi
     # The project's own translation units: in the compile database and tracked by git. That leaves
     # out whatever a build generates and anything the database does not hold (the clang-only fuzz
