@@ -2,7 +2,6 @@
 
 #include "tools/simulator/program_launch.hpp"
 
-#include <cerrno>
 #include <csignal>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -74,18 +73,10 @@ void Child_process::read_output(int fd)
 {
     std::string pending;
     char buffer[4096];
-    for (;;)
+    std::size_t count = 0;
+    while ((count = read_some(fd, buffer, sizeof buffer)) > 0)
     {
-        const ssize_t count = ::read(fd, buffer, sizeof buffer);
-        if (count < 0 && errno == EINTR)
-        {
-            continue;
-        }
-        if (count <= 0)
-        {
-            break;
-        }
-        pending.append(buffer, static_cast<std::size_t>(count));
+        pending.append(buffer, count);
         std::size_t end;
         while ((end = pending.find('\n')) != std::string::npos)
         {

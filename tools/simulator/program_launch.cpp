@@ -101,25 +101,28 @@ pid_t launch_program(const std::vector<std::string>& argv,
     return pid;
 }
 
+std::size_t read_some(int fd, char* buffer, std::size_t size)
+{
+    for (;;)
+    {
+        const ssize_t count = ::read(fd, buffer, size);
+        if (count >= 0 || errno != EINTR)
+        {
+            return count > 0 ? static_cast<std::size_t>(count) : 0;
+        }
+    }
+}
+
 std::string read_to_end(int fd, std::size_t limit)
 {
     std::string text;
     char buffer[4096];
-    for (;;)
+    std::size_t count = 0;
+    while ((count = read_some(fd, buffer, sizeof buffer)) > 0)
     {
-        const ssize_t count = ::read(fd, buffer, sizeof buffer);
-        if (count < 0 && errno == EINTR)
-        {
-            continue;
-        }
-        if (count <= 0)
-        {
-            break;
-        }
-        const auto size = static_cast<std::size_t>(count);
         if (text.size() < limit)
         {
-            text.append(buffer, std::min(size, limit - text.size()));
+            text.append(buffer, std::min(count, limit - text.size()));
         }
     }
     ::close(fd);

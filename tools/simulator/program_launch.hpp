@@ -33,6 +33,9 @@ pid_t launch_program(const std::vector<std::string>& argv,
                      int& output,
                      std::string& error);
 
+/// Reads what fd has now or next (through EINTR): the byte count; 0 at its end or on an error.
+std::size_t read_some(int fd, char* buffer, std::size_t size);
+
 /// Reads fd to its end, keeping at most limit bytes of it, and closes it.
 std::string read_to_end(int fd, std::size_t limit);
 
