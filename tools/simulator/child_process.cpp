@@ -1,10 +1,8 @@
 #include "tools/simulator/child_process.hpp"
 
-#include "tools/simulator/errno_text.hpp"
+#include "tools/simulator/program_launch.hpp"
 
-#include <cerrno>
 #include <csignal>
-#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -34,64 +32,19 @@ bool Child_process::start(const std::vector<std::string>& argv,
                           const std::vector<std::string>& environment,
                           std::string& error)
 {
-    int ends[2];
-    if (::pipe2(ends, O_CLOEXEC) != 0)
-    {
-        error = errno_text("pipe");
-        return false;
-    }
-    std::vector<char*> args;
-    args.reserve(argv.size() + 1);
-    for (const auto& arg : argv)
-    {
-        args.push_back(const_cast<char*>(arg.c_str()));
-    }
-    args.push_back(nullptr);
-    // Everything the child needs is made before the fork: between fork and exec only
-    // async-signal-safe calls are allowed in a process with threads.
-    std::vector<std::string> variables = environment;
-    for (char** variable = environ; *variable != nullptr; ++variable)
-    {
-        const std::string entry(*variable);
-        const std::string name = entry.substr(0, entry.find('=') + 1);
-        bool replaced = false;
-        for (const auto& own : environment)
-        {
-            replaced = replaced || own.compare(0, name.size(), name) == 0;
-        }
-        if (!replaced)
-        {
-            variables.push_back(entry);
-        }
-    }
-    std::vector<char*> envp;
-    envp.reserve(variables.size() + 1);
-    for (auto& variable : variables)
-    {
-        envp.push_back(variable.data());
-    }
-    envp.push_back(nullptr);
-    const std::string failure = "cannot start " + argv[0] + "\n";
-    const pid_t pid = ::fork();
+    Launch_options options;
+    options.environment = environment;
+    options.capture_stderr = true;
+    options.cannot_exec = "cannot start " + argv[0] + "\n";
+    int output = -1;
+    const pid_t pid = launch_program(argv, options, output, error);
     if (pid < 0)
     {
-        error = errno_text("fork");
         return false;
     }
-    if (pid == 0)
-    {
-        ::dup2(ends[1], STDERR_FILENO);
-        ::dup2(ends[1], STDOUT_FILENO);
-        const int null = ::open("/dev/null", O_RDONLY);
-        ::dup2(null, STDIN_FILENO);
-        ::execve(args[0], args.data(), envp.data());
-        (void)!::write(STDERR_FILENO, failure.data(), failure.size());
-        ::_exit(127);
-    }
-    ::close(ends[1]);
     m_pid = pid;
     m_journal.add("sim", "started " + m_name + " (pid " + std::to_string(pid) + ")");
-    m_reader = std::thread([this, fd = ends[0]] { read_output(fd); });
+    m_reader = std::thread([this, output] { read_output(output); });
     m_waiter = std::thread([this] { wait_for_end(); });
     return true;
 }
@@ -120,18 +73,10 @@ void Child_process::read_output(int fd)
 {
     std::string pending;
     char buffer[4096];
-    for (;;)
+    std::size_t count = 0;
+    while ((count = read_some(fd, buffer, sizeof buffer)) > 0)
     {
-        const ssize_t count = ::read(fd, buffer, sizeof buffer);
-        if (count < 0 && errno == EINTR)
-        {
-            continue;
-        }
-        if (count <= 0)
-        {
-            break;
-        }
-        pending.append(buffer, static_cast<std::size_t>(count));
+        pending.append(buffer, count);
         std::size_t end;
         while ((end = pending.find('\n')) != std::string::npos)
         {
@@ -148,10 +93,7 @@ void Child_process::read_output(int fd)
 
 void Child_process::wait_for_end()
 {
-    int status = 0;
-    while (::waitpid(m_pid, &status, 0) < 0 && errno == EINTR)
-    {
-    }
+    const int status = wait_for_child(m_pid);
     const std::string how =
         WIFEXITED(status) ? std::to_string(WEXITSTATUS(status)) : "signal " + std::to_string(WTERMSIG(status));
     {

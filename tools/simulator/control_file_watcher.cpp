@@ -1,6 +1,5 @@
 #include "tools/simulator/control_file_watcher.hpp"
 
-#include "tools/simulator/errno_text.hpp"
 #include "tools/simulator/word_splitter.hpp"
 
 #include <fcntl.h>
@@ -18,43 +17,17 @@ Control_file_watcher::Control_file_watcher(Journal& journal, std::string folder)
 {
 }
 
-Control_file_watcher::~Control_file_watcher()
-{
-    stop();
-}
-
 bool Control_file_watcher::start(std::string& error)
 {
-    if (::pipe2(m_stop_pipe, O_CLOEXEC) != 0)
-    {
-        error = errno_text("pipe");
-        return false;
-    }
-    m_thread = std::thread([this] { watch(); });
-    return true;
+    return m_thread.start([this](int stop_fd) { watch(stop_fd); }, error);
 }
 
 void Control_file_watcher::stop()
 {
-    if (m_stop_pipe[1] >= 0)
-    {
-        (void)!::write(m_stop_pipe[1], "x", 1);
-    }
-    if (m_thread.joinable())
-    {
-        m_thread.join();
-    }
-    for (int& fd : m_stop_pipe)
-    {
-        if (fd >= 0)
-        {
-            ::close(fd);
-            fd = -1;
-        }
-    }
+    m_thread.stop();
 }
 
-void Control_file_watcher::watch()
+void Control_file_watcher::watch(int stop_fd)
 {
     struct Watched
     {
@@ -101,7 +74,7 @@ void Control_file_watcher::watch()
                 m_journal.add(file.kind, word);
             }
         }
-        pollfd waits[2] = {{m_stop_pipe[0], POLLIN, 0}, {inotify, POLLIN, 0}};
+        pollfd waits[2] = {{stop_fd, POLLIN, 0}, {inotify, POLLIN, 0}};
         // The timeout covers file systems without change notification.
         const int ready = ::poll(waits, inotify >= 0 ? 2 : 1, 250);
         if (ready > 0 && (waits[0].revents & POLLIN) != 0)

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "tools/simulator/journal.hpp"
+#include "tools/simulator/stoppable_thread.hpp"
 
 #include <string>
-#include <thread>
 
 namespace tarn1::simulator
 {
@@ -15,10 +15,6 @@ class Control_file_watcher final
 {
   public:
     explicit Control_file_watcher(Journal& journal, std::string folder = "/sys/vmctl");
-    ~Control_file_watcher();
-
-    Control_file_watcher(const Control_file_watcher&) = delete;
-    Control_file_watcher& operator=(const Control_file_watcher&) = delete;
 
     /// Starts the watching thread. Runner thread.
     bool start(std::string& error);
@@ -26,12 +22,12 @@ class Control_file_watcher final
     void stop();
 
   private:
-    void watch();
+    void watch(int stop_fd);
 
     Journal& m_journal;
     std::string m_folder;
-    int m_stop_pipe[2]{-1, -1};
-    std::thread m_thread;
+    // Last, so that it stops before the members its thread uses go.
+    Stoppable_thread m_thread;
 };
 
 } // namespace tarn1::simulator

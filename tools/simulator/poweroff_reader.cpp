@@ -24,11 +24,6 @@ Poweroff_reader::~Poweroff_reader()
 
 bool Poweroff_reader::start(std::string& error)
 {
-    if (::pipe2(m_stop_pipe, O_CLOEXEC) != 0)
-    {
-        error = errno_text("pipe");
-        return false;
-    }
     if (::mkfifo(m_path.c_str(), 0600) != 0 && errno != EEXIST)
     {
         error = errno_text("cannot make " + m_path);
@@ -41,36 +36,25 @@ bool Poweroff_reader::start(std::string& error)
         error = errno_text("cannot open " + m_path);
         return false;
     }
-    m_thread = std::thread([this] { read_lines(); });
-    return true;
+    return m_thread.start([this](int stop_fd) { read_lines(stop_fd); }, error);
 }
 
 void Poweroff_reader::stop()
 {
-    if (m_stop_pipe[1] >= 0)
+    m_thread.stop();
+    if (m_fd >= 0)
     {
-        (void)!::write(m_stop_pipe[1], "x", 1);
-    }
-    if (m_thread.joinable())
-    {
-        m_thread.join();
-    }
-    for (int* fd : {&m_fd, &m_stop_pipe[0], &m_stop_pipe[1]})
-    {
-        if (*fd >= 0)
-        {
-            ::close(*fd);
-            *fd = -1;
-        }
+        ::close(m_fd);
+        m_fd = -1;
     }
 }
 
-void Poweroff_reader::read_lines()
+void Poweroff_reader::read_lines(int stop_fd)
 {
     std::string pending;
     for (;;)
     {
-        pollfd waits[2] = {{m_stop_pipe[0], POLLIN, 0}, {m_fd, POLLIN, 0}};
+        pollfd waits[2] = {{stop_fd, POLLIN, 0}, {m_fd, POLLIN, 0}};
         if (::poll(waits, 2, -1) < 0 && errno != EINTR)
         {
             break;

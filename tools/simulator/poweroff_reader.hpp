@@ -1,9 +1,9 @@
 #pragma once
 
 #include "tools/simulator/journal.hpp"
+#include "tools/simulator/stoppable_thread.hpp"
 
 #include <string>
-#include <thread>
 
 namespace tarn1::simulator
 {
@@ -16,9 +16,6 @@ class Poweroff_reader final
     explicit Poweroff_reader(Journal& journal, std::string path = "/run/adaptive/poweroff");
     ~Poweroff_reader();
 
-    Poweroff_reader(const Poweroff_reader&) = delete;
-    Poweroff_reader& operator=(const Poweroff_reader&) = delete;
-
     /// Makes the pipe (an existing one is taken), opens it and starts reading. Runner thread.
     bool start(std::string& error);
     /// Ends the reading thread and closes the pipe; nothing is reported after it returns. Runner
@@ -26,13 +23,13 @@ class Poweroff_reader final
     void stop();
 
   private:
-    void read_lines();
+    void read_lines(int stop_fd);
 
     Journal& m_journal;
     std::string m_path;
     int m_fd{-1};
-    int m_stop_pipe[2]{-1, -1};
-    std::thread m_thread;
+    // Last, so that it stops before the members its thread uses go.
+    Stoppable_thread m_thread;
 };
 
 } // namespace tarn1::simulator
