@@ -10,7 +10,7 @@
 #include "ara/log/logging.h"
 #include "kest/com/cpp_binding/service_finder.h"
 #include "kest/com/runtime/component_singleton.h"
-#include "statemanager/proxy/state_management_status_interface_proxy.hpp"
+#include "statemanager/proxy/state_management_proxies.hpp"
 #include "statemanager/services/status_service.hpp"
 #include "statemanager/states/state_ids.hpp"
 #include "statemanager/status/status_board.hpp"

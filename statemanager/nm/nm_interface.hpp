@@ -2,8 +2,7 @@
 
 #include "kest/com/cpp_binding/service_finder.h"
 #include "statemanager/nm/nm_interface_abstract.hpp"
-#include "statemanager/skeleton/network_state_interface_proxy.hpp"
-#include "statemanager/skeleton/user_data_interface_proxy.hpp"
+#include "statemanager/skeleton/nm_proxies.hpp"
 
 #include <atomic>
 #include <chrono>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "statemanager/skeleton/dsa_interface_skeleton.hpp"
+#include "statemanager/skeleton/state_management_skeletons.hpp"
 #include "statemanager/smw/shared_memory_reboot_interface.hpp"
 
 #include <memory>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "statemanager/services/ecu_alive_interface_callback.hpp"
-#include "statemanager/skeleton/state_management_alive_interface_skeleton.hpp"
+#include "statemanager/skeleton/state_management_skeletons.hpp"
 
 #include <atomic>
 #include <string>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "statemanager/skeleton/state_management_cwu_interface_skeleton.hpp"
+#include "statemanager/skeleton/state_management_skeletons.hpp"
 
 #include <cstdint>
 #include <functional>

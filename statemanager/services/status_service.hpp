@@ -1,6 +1,6 @@
 #pragma once
 
-#include "statemanager/skeleton/state_management_status_interface_skeleton.hpp"
+#include "statemanager/skeleton/state_management_skeletons.hpp"
 #include "statemanager/status/status_publisher_interface.hpp"
 #include "statemanager/status/status_source_interface.hpp"
 

@@ -5,8 +5,7 @@
 // "SetUserData 800000"); GetUserData answers with the last user data set. How the recorded calls
 // are answered (at once, with an error return code, or never) follows an Answer_policy.
 
-#include "statemanager/proxy/network_state_interface_skeleton.hpp"
-#include "statemanager/proxy/user_data_interface_skeleton.hpp"
+#include "statemanager/proxy/nm_skeletons.hpp"
 
 #include <cstdint>
 #include <functional>

@@ -1,10 +1,7 @@
 #include "tools/simulator/applications.hpp"
 
 #include "kest/com/cpp_binding/service_finder.h"
-#include "statemanager/proxy/dsa_interface_proxy.hpp"
-#include "statemanager/proxy/state_management_alive_interface_proxy.hpp"
-#include "statemanager/proxy/state_management_com_alive_interface_proxy.hpp"
-#include "statemanager/proxy/state_management_cwu_interface_proxy.hpp"
+#include "statemanager/proxy/state_management_proxies.hpp"
 #include "tools/simulator/scenario_line.hpp"
 
 #include <chrono>

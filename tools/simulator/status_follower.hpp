@@ -1,7 +1,7 @@
 #pragma once
 
 #include "kest/com/cpp_binding/service_finder.h"
-#include "statemanager/proxy/state_management_status_interface_proxy.hpp"
+#include "statemanager/proxy/state_management_proxies.hpp"
 #include "tools/simulator/journal.hpp"
 
 #include <memory>

@@ -2,7 +2,7 @@
 
 #include "kest/com/cpp_binding/service_finder.h"
 #include "kest/com/exceptions.h"
-#include "statemanager/proxy/state_management_status_interface_proxy.hpp"
+#include "statemanager/proxy/state_management_proxies.hpp"
 #include "statemanager/skeleton/service_interfaces.hpp"
 #include "tools/statewarden_ctl/status_json.hpp"
 #include "tools/statewarden_ctl/status_text.hpp"

@@ -1,7 +1,7 @@
 #include "ara/log/testing/log_capture.h"
 #include "kest/com/runtime/component_singleton.h"
 #include "platform/com/tests/wait_for_instance.hpp"
-#include "statemanager/proxy/dsa_interface_proxy.hpp"
+#include "statemanager/proxy/state_management_proxies.hpp"
 #include "statemanager/services/dsa_interface.hpp"
 #include "statemanager/services/tests/mocks/mock_shared_memory_reboot.hpp"
 #include "testbed/support/temp_dir.hpp"

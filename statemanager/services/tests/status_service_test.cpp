@@ -1,7 +1,7 @@
 #include "ara/log/testing/log_capture.h"
 #include "kest/com/runtime/component_singleton.h"
 #include "platform/com/tests/wait_for_instance.hpp"
-#include "statemanager/proxy/state_management_status_interface_proxy.hpp"
+#include "statemanager/proxy/state_management_proxies.hpp"
 #include "statemanager/services/status_service.hpp"
 #include "statemanager/states/state_ids.hpp"
 #include "statemanager/status/status_board.hpp"

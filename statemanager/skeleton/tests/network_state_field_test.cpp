@@ -1,7 +1,7 @@
 #include "kest/com/runtime/component_singleton.h"
 #include "platform/com/tests/wait_for_instance.hpp"
-#include "statemanager/proxy/network_state_interface_skeleton.hpp"
-#include "statemanager/skeleton/network_state_interface_proxy.hpp"
+#include "statemanager/proxy/nm_skeletons.hpp"
+#include "statemanager/skeleton/nm_proxies.hpp"
 #include "testbed/support/temp_dir.hpp"
 
 #include <condition_variable>

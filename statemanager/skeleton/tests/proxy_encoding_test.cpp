@@ -2,12 +2,8 @@
 #include "kest/com/cpp_binding/method_impl_base.h"
 #include "kest/com/runtime/component_singleton.h"
 #include "platform/com/tests/wait_for_instance.hpp"
-#include "statemanager/proxy/dsa_interface_proxy.hpp"
-#include "statemanager/proxy/state_management_alive_interface_proxy.hpp"
-#include "statemanager/proxy/state_management_com_alive_interface_proxy.hpp"
-#include "statemanager/proxy/state_management_cwu_interface_proxy.hpp"
-#include "statemanager/skeleton/network_state_interface_proxy.hpp"
-#include "statemanager/skeleton/user_data_interface_proxy.hpp"
+#include "statemanager/proxy/state_management_proxies.hpp"
+#include "statemanager/skeleton/nm_proxies.hpp"
 #include "testbed/support/temp_dir.hpp"
 
 #include <cstdlib>

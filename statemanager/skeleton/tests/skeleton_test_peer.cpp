@@ -3,7 +3,7 @@
 // "RequestNetwork 00000001", ...). Commands on standard input: "state HEX" updates NetworkState,
 // "quit" ends. Prints "offered" once all three are offered.
 #include "kest/com/runtime/component_singleton.h"
-#include "statemanager/skeleton/dsa_interface_skeleton.hpp"
+#include "statemanager/skeleton/state_management_skeletons.hpp"
 #include "testbed/support/recording_nm_services.hpp"
 
 #include <iostream>

@@ -1,9 +1,6 @@
 #pragma once
 
-#include "statemanager/skeleton/dsa_interface_skeleton.hpp"
-#include "statemanager/skeleton/state_management_alive_interface_skeleton.hpp"
-#include "statemanager/skeleton/state_management_com_alive_interface_skeleton.hpp"
-#include "statemanager/skeleton/state_management_cwu_interface_skeleton.hpp"
+#include "statemanager/skeleton/state_management_skeletons.hpp"
 
 #include <gmock/gmock.h>
 

@@ -1,4 +1,4 @@
-#include "statemanager/proxy/network_state_interface_skeleton.hpp"
+#include "statemanager/proxy/nm_skeletons.hpp"
 
 namespace kest::udpnm::interface::skeleton
 {
@@ -17,6 +17,22 @@ NetworkStateInterfaceSkeleton::NetworkStateInterfaceSkeleton(const std::string& 
 }
 
 NetworkStateInterfaceSkeleton::~NetworkStateInterfaceSkeleton()
+{
+    StopOfferService();
+}
+
+UserDataInterfaceSkeleton::UserDataInterfaceSkeleton(const std::string& instance,
+                                                     kest::com::cpp_binding::Method_call_processing_mode mode)
+    : Skeleton<UserDataInterface>(instance, mode)
+    , m_get_user_data(UserDataInterface::kGetUserData, method_dispatcher(), [this] { return GetUserData(); })
+    , m_set_user_data(UserDataInterface::kSetUserData,
+                      method_dispatcher(),
+                      [this](const std::vector<std::uint8_t>& data) { return SetUserData(data); })
+    , UserDataChanged(pport(), UserDataInterface::kUserDataChangedEvent)
+{
+}
+
+UserDataInterfaceSkeleton::~UserDataInterfaceSkeleton()
 {
     StopOfferService();
 }

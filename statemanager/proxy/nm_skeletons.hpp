@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+// The provider sides of the two UDP NM services Statewarden uses, for the NM simulator and tests.
+
 namespace kest::udpnm::interface::skeleton
 {
 
@@ -31,6 +33,26 @@ class NetworkStateInterfaceSkeleton : public ara::com::internal::skeleton::Skele
 
   public:
     kest::com::cpp_binding::Skeleton_field<std::vector<std::uint8_t>> NetworkState;
+};
+
+/// Provider side of UserDataInterface, for the NM simulator and tests.
+class UserDataInterfaceSkeleton : public ara::com::internal::skeleton::Skeleton<UserDataInterface>
+{
+  public:
+    explicit UserDataInterfaceSkeleton(const std::string& instance,
+                                       kest::com::cpp_binding::Method_call_processing_mode mode =
+                                           kest::com::cpp_binding::Method_call_processing_mode::kEvent);
+    ~UserDataInterfaceSkeleton() override;
+
+    virtual vela::com::Future<std::vector<std::uint8_t>> GetUserData() = 0;
+    virtual vela::com::Future<void> SetUserData(const std::vector<std::uint8_t>& data) = 0;
+
+  private:
+    kest::com::cpp_binding::Skeleton_method<std::vector<std::uint8_t>> m_get_user_data;
+    kest::com::cpp_binding::Skeleton_method<void, std::vector<std::uint8_t>> m_set_user_data;
+
+  public:
+    kest::com::cpp_binding::Skeleton_event<std::vector<std::uint8_t>> UserDataChanged;
 };
 
 } // namespace kest::udpnm::interface::skeleton
