@@ -1,12 +1,8 @@
 #include "tools/simulator/iam_requests.hpp"
 
-#include "tools/simulator/errno_text.hpp"
+#include "tools/simulator/program_launch.hpp"
 
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/types.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 namespace tarn1::simulator
 {
@@ -14,38 +10,23 @@ namespace tarn1::simulator
 namespace
 {
 
-/// Starts the IAM client tool with its output discarded; -1 when it cannot be started.
-pid_t start_iam_client(const std::string& program, const std::vector<std::string>& arguments)
+/// Starts the IAM client tool with its output discarded; -1 with the reason when it cannot be
+/// started.
+pid_t start_iam_client(const std::string& program, const std::vector<std::string>& arguments, std::string& error)
 {
     std::vector<std::string> argv{program};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
-    std::vector<char*> args;
-    args.reserve(argv.size() + 1);
-    for (const auto& arg : argv)
-    {
-        args.push_back(const_cast<char*>(arg.c_str()));
-    }
-    args.push_back(nullptr);
-    const pid_t pid = ::fork();
-    if (pid == 0)
-    {
-        const int null = ::open("/dev/null", O_RDWR);
-        ::dup2(null, STDOUT_FILENO);
-        ::dup2(null, STDERR_FILENO);
-        ::execv(args[0], args.data());
-        ::_exit(127);
-    }
-    return pid;
+    Launch_options options;
+    options.discard_output = true;
+    int no_output = -1;
+    return launch_program(argv, options, no_output, error);
 }
 
 /// The decision the IAM client tool reported through its exit status: 0 allowed, 1 denied,
 /// 2 error, 3 anything else.
 int wait_for_iam_client(pid_t pid)
 {
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR)
-    {
-    }
+    const int status = wait_for_child(pid);
     const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 3;
     return code >= 0 && code <= 2 ? code : 3;
 }
@@ -59,10 +40,9 @@ bool iam_request(Journal& journal,
                  const std::vector<std::string>& arguments,
                  std::string& error)
 {
-    const pid_t pid = start_iam_client(program, arguments);
+    const pid_t pid = start_iam_client(program, arguments, error);
     if (pid < 0)
     {
-        error = errno_text("fork");
         return false;
     }
     journal.add("iam", s_iam_results[wait_for_iam_client(pid)]);
@@ -78,10 +58,9 @@ bool iam_burst(Journal& journal,
     std::vector<pid_t> clients;
     for (std::size_t i = 0; i < count; ++i)
     {
-        const pid_t pid = start_iam_client(program, arguments);
+        const pid_t pid = start_iam_client(program, arguments, error);
         if (pid < 0)
         {
-            error = errno_text("fork");
             break;
         }
         clients.push_back(pid);

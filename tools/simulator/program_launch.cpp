@@ -46,6 +46,14 @@ std::vector<char*> pointers_to(std::vector<std::string>& texts)
     return pointers;
 }
 
+void close_if_open(int fd)
+{
+    if (fd >= 0)
+    {
+        ::close(fd);
+    }
+}
+
 void write_all(int fd, const std::string& text)
 {
     if (!text.empty())
@@ -65,8 +73,8 @@ pid_t launch_program(const std::vector<std::string>& argv,
     std::vector<std::string> variables = merged_environment(options.environment);
     const std::vector<char*> args = pointers_to(arguments);
     const std::vector<char*> envp = pointers_to(variables);
-    int ends[2];
-    if (::pipe2(ends, O_CLOEXEC) != 0)
+    int ends[2]{-1, -1};
+    if (!options.discard_output && ::pipe2(ends, O_CLOEXEC) != 0)
     {
         error = errno_text("pipe");
         return -1;
@@ -75,16 +83,17 @@ pid_t launch_program(const std::vector<std::string>& argv,
     if (pid < 0)
     {
         error = errno_text("fork");
-        ::close(ends[0]);
-        ::close(ends[1]);
+        close_if_open(ends[0]);
+        close_if_open(ends[1]);
         return -1;
     }
     if (pid == 0)
     {
         const int null = ::open("/dev/null", O_RDWR);
+        const int out = options.discard_output ? null : ends[1];
         ::dup2(null, STDIN_FILENO);
-        ::dup2(ends[1], STDOUT_FILENO);
-        ::dup2(options.capture_stderr ? ends[1] : null, STDERR_FILENO);
+        ::dup2(out, STDOUT_FILENO);
+        ::dup2(options.capture_stderr ? out : null, STDERR_FILENO);
         if (options.uid &&
             (::setgroups(0, nullptr) != 0 || ::setresgid(*options.uid, *options.uid, *options.uid) != 0 ||
              ::setresuid(*options.uid, *options.uid, *options.uid) != 0))
@@ -96,7 +105,7 @@ pid_t launch_program(const std::vector<std::string>& argv,
         write_all(STDOUT_FILENO, options.cannot_exec);
         ::_exit(127);
     }
-    ::close(ends[1]);
+    close_if_open(ends[1]);
     output = ends[0];
     return pid;
 }

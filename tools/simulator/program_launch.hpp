@@ -10,13 +10,15 @@ namespace tarn1::simulator
 {
 
 /// How launch_program starts a child. Standard input is /dev/null, standard output goes into the
-/// pipe whose read end launch_program returns.
+/// pipe whose read end launch_program returns (or to /dev/null too with discard_output).
 struct Launch_options
 {
     /// NAME=VALUE entries that replace the simulator's own; the rest of its environment is inherited.
     std::vector<std::string> environment;
-    /// Standard error into the same pipe; otherwise to /dev/null.
+    /// Standard error where standard output goes; otherwise to /dev/null.
     bool capture_stderr{false};
+    /// No pipe: standard output to /dev/null, and the returned read end is -1.
+    bool discard_output{false};
     /// User and group id the child takes (without supplementary groups) before exec.
     std::optional<unsigned> uid;
     /// Written to the pipe when the child cannot take uid; it then exits with 126.

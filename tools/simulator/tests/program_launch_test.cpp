@@ -76,6 +76,22 @@ TEST(Launch_program, OutputBeyondTheLimitIsReadButNotKept)
     EXPECT_EQ(result.exit_status, 5);
 }
 
+TEST(Launch_program, DiscardedOutputNeedsNoReader)
+{
+    Launch_options options;
+    options.discard_output = true;
+    options.capture_stderr = true;
+    int fd = 0;
+    std::string error;
+
+    // More than a pipe holds: a child writing into an unread pipe would never end.
+    const pid_t pid = launch_program({"/bin/sh", "-c", "head -c 1000000 /dev/zero; exit 4"}, options, fd, error);
+
+    ASSERT_GT(pid, 0) << error;
+    EXPECT_EQ(fd, -1);
+    EXPECT_EQ(exit_status_of(wait_for_child(pid)), 4);
+}
+
 TEST(Launch_program, ChildTakesTheGivenUserAndGroupWithoutSupplementaryGroups)
 {
     Launch_options options;
