@@ -380,6 +380,23 @@ INSTANTIATE_TEST_SUITE_P(Signals,
 namespace
 {
 
+/// Runs com_tool with these arguments against the test's discovery folder: its exit status, and
+/// what it wrote in output when given.
+int com_tool(const std::string& com_dir, const std::vector<std::string>& arguments, std::string* output = nullptr)
+{
+    tarn1::testing::Child_options options;
+    options.argv = {TARN1_COM_TOOL_PATH};
+    options.argv.insert(options.argv.end(), arguments.begin(), arguments.end());
+    options.environment = {"TARN1_COM_DIR=" + com_dir};
+    tarn1::testing::Child_process tool(std::move(options));
+    const int status = tool.wait_for_exit(20s);
+    if (output != nullptr)
+    {
+        *output = tool.output();
+    }
+    return status;
+}
+
 TEST_F(Statewarden_test, ApplicationRequestThroughTheMiddlewareReachesTheNmUserData)
 {
     install_configuration(configuration(20));
@@ -397,53 +414,15 @@ TEST_F(Statewarden_test, ApplicationRequestThroughTheMiddlewareReachesTheNmUserD
     EXPECT_TRUE(nm.wait_for_line("ReleaseNetwork ffffff01", 10s));
 
     // an application keeps communication alive with CAB bit 0 and AC 3
-    const auto call = tarn1::testing::run_in_child(
-        [this]
-        {
-            ::setenv("TARN1_COM_DIR", m_com_dir.c_str(), 1);
-            ::execl(TARN1_COM_TOOL_PATH,
-                    "com_tool",
-                    "call",
-                    "StateManagementComAliveInterface",
-                    "com",
-                    "RequestComAlive",
-                    "01000000",
-                    "3",
-                    static_cast<char*>(nullptr));
-            return 127;
-        },
-        20s);
+    std::string output;
+    const int status = com_tool(
+        m_com_dir, {"call", "StateManagementComAliveInterface", "com", "RequestComAlive", "01000000", "3"}, &output);
 
-    EXPECT_EQ(call.exit_status, 0) << call.out << call.err;
+    EXPECT_EQ(status, 0) << output;
     EXPECT_TRUE(nm.wait_for_line("RequestNetwork 01000000", 10s));
     EXPECT_TRUE(nm.wait_for_line("SetUserData 800400", 10s));
     sut.send(SIGTERM);
     EXPECT_EQ(sut.wait_for_exit(20s), 0) << sut.output();
-}
-
-} // namespace
-
-namespace
-{
-
-/// Runs com_tool with these arguments against the test's discovery folder; its exit status.
-int com_tool(const std::string& com_dir, const std::vector<std::string>& arguments)
-{
-    const auto call = tarn1::testing::run_in_child(
-        [&]
-        {
-            ::setenv("TARN1_COM_DIR", com_dir.c_str(), 1);
-            std::vector<char*> argv{const_cast<char*>("com_tool")};
-            for (const std::string& argument : arguments)
-            {
-                argv.push_back(const_cast<char*>(argument.c_str()));
-            }
-            argv.push_back(nullptr);
-            ::execv(TARN1_COM_TOOL_PATH, argv.data());
-            return 127;
-        },
-        20s);
-    return call.exit_status;
 }
 
 TEST_F(Statewarden_test, NmErrorRepliesAreLoggedAndTheDaemonGoesOn)

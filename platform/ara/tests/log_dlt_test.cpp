@@ -243,31 +243,15 @@ class Dlt_daemon_test : public ::testing::Test
         return false;
     }
 
-    /// Runs dlt-control against the test's daemon; true when it exited 0.
+    /// Runs dlt-control against the test's daemon; true when it exited 0 within 20 s.
     bool dlt_control(const std::vector<std::string>& arguments) const
     {
-        const pid_t child = ::fork();
-        if (child == 0)
-        {
-            const std::string port = std::to_string(m_port);
-            std::vector<std::string> all{"dlt-control", "-p", port, "-t", "300"};
-            all.insert(all.end(), arguments.begin(), arguments.end());
-            all.emplace_back("127.0.0.1");
-            std::vector<char*> argv;
-            for (std::string& argument : all)
-            {
-                argv.push_back(argument.data());
-            }
-            argv.push_back(nullptr);
-            const int null = ::open("/dev/null", O_WRONLY);
-            ::dup2(null, STDOUT_FILENO);
-            ::dup2(null, STDERR_FILENO);
-            ::execv(DLT_CONTROL_PROGRAM, argv.data());
-            ::_exit(127);
-        }
-        int status = 0;
-        ::waitpid(child, &status, 0);
-        return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        tarn1::testing::Child_options options;
+        options.argv = {DLT_CONTROL_PROGRAM, "-p", std::to_string(m_port), "-t", "300"};
+        options.argv.insert(options.argv.end(), arguments.begin(), arguments.end());
+        options.argv.emplace_back("127.0.0.1");
+        tarn1::testing::Child_process control(std::move(options));
+        return control.wait_for_exit(20s) == 0;
     }
 
     tarn1::testing::Temp_dir dir;
