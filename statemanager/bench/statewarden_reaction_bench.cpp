@@ -14,6 +14,7 @@
 
 #include "testbed/evdev_standin/evdev_writer.hpp"
 #include "testbed/support/child_process.hpp"
+#include "testbed/support/statewarden_configuration.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -45,26 +46,14 @@ constexpr std::uint16_t s_ev_key = 1;
 
 std::string configuration(const std::string& dir, unsigned int period_ms)
 {
-    return R"({"statewarden": {
-        "KnockOutTimer": 3,
-        "StateManagerNMUsage": false,
-        "RequestNetworkOnEntryRunState": false,
-        "StateManagerMainPeriod": )" +
-           std::to_string(period_ms) + R"(,
-        "ApplicationSuspendRequestTimeout": 1,
-        "DMSuspendRequestTimeout": 1,
-        "PMSuspendRequestTimeout": 1,
-        "AliveSupervisionInstanceId": "Statewarden/Alive",
-        "SharedMemoryConfig": {"UpdateStatusFile": ")" +
-           dir + R"(/set_status", "RestartCommandFile": ")" + dir + R"(/command_request"},
-        "DefautNMRequestPattern": [0, 0, 0, 1],
-        "MaxNumberOfApplicationsRequestAlive": 1,
-        "ApplicationsRequestAliveConfig": [{"EcuAliveInterfaceInstance": "ecu"}],
-        "MaxNumberOfApplicationsRequestNetwork": 1,
-        "ApplicationsRequestNetworkConfig": [{"NetworkAliveInterfaceInstance": "com"}],
-        "MaxNumberOfCWURequest": 1,
-        "CWURequestConfig": [{"CWUInterfaceInstance": "cwu"}]
-    }})";
+    tarn1::testing::Statewarden_settings settings = tarn1::testing::settings_with_control_files_in(dir);
+    settings.nm_usage = false;
+    settings.request_network_on_entry = false;
+    settings.period_ms = period_ms;
+    settings.application_timeout_s = 1;
+    settings.diagnostic_timeout_s = 1;
+    settings.power_manager_timeout_s = 1;
+    return tarn1::testing::statewarden_configuration(settings);
 }
 
 bool write_file(const std::string& path, const std::string& content)

@@ -9,6 +9,7 @@
 #include "platform/com/tests/peer_process.hpp"
 #include "testbed/evdev_standin/evdev_writer.hpp"
 #include "testbed/support/child_process.hpp"
+#include "testbed/support/statewarden_configuration.hpp"
 #include "testbed/support/temp_dir.hpp"
 
 #include <cerrno>
@@ -89,28 +90,11 @@ class Namespaced_process final
 std::string
 configuration(unsigned int period_ms, bool nm_usage = true, const std::string& status_file = "/etc/adaptive/set_status")
 {
-    return R"({"statewarden": {
-        "KnockOutTimer": 3,
-        "StateManagerNMUsage": )" +
-           std::string{nm_usage ? "true" : "false"} + R"(,
-        "RequestNetworkOnEntryRunState": true,
-        "StateManagerMainPeriod": )" +
-           std::to_string(period_ms) + R"(,
-        "ApplicationSuspendRequestTimeout": 5,
-        "DMSuspendRequestTimeout": 5,
-        "PMSuspendRequestTimeout": 5,
-        "AliveSupervisionInstanceId": "Statewarden/Alive",
-        "SharedMemoryConfig": {"UpdateStatusFile": ")" +
-           status_file + R"(",
-                               "RestartCommandFile": "/etc/adaptive/command_request"},
-        "DefautNMRequestPattern": [0, 0, 0, 1],
-        "MaxNumberOfApplicationsRequestAlive": 1,
-        "ApplicationsRequestAliveConfig": [{"EcuAliveInterfaceInstance": "ecu"}],
-        "MaxNumberOfApplicationsRequestNetwork": 1,
-        "ApplicationsRequestNetworkConfig": [{"NetworkAliveInterfaceInstance": "com"}],
-        "MaxNumberOfCWURequest": 1,
-        "CWURequestConfig": [{"CWUInterfaceInstance": "cwu"}]
-    }})";
+    tarn1::testing::Statewarden_settings settings;
+    settings.period_ms = period_ms;
+    settings.nm_usage = nm_usage;
+    settings.status_file = status_file;
+    return tarn1::testing::statewarden_configuration(settings);
 }
 
 class Statewarden_test : public ::testing::Test

@@ -3,6 +3,7 @@
 #include "kest/com/cpp_binding/rport.h"
 #include "platform/com/tests/wait_for_instance.hpp"
 #include "statemanager/skeleton/service_interfaces.hpp"
+#include "testbed/support/statewarden_configuration.hpp"
 #include "tests/robustness/process_probe.hpp"
 
 #include <cstdlib>
@@ -21,27 +22,11 @@ using Clock = std::chrono::steady_clock;
 
 std::string configuration(const std::string& dir)
 {
-    return R"({"statewarden": {
-        "KnockOutTimer": 3,
-        "StateManagerNMUsage": true,
-        "RequestNetworkOnEntryRunState": true,
-        "StateManagerMainPeriod": 20,
-        "ApplicationSuspendRequestTimeout": )" +
-           std::to_string(s_application_timeout.count()) + R"(,
-        "DMSuspendRequestTimeout": )" +
-           std::to_string(s_diagnostic_timeout.count()) + R"(,
-        "PMSuspendRequestTimeout": 1,
-        "AliveSupervisionInstanceId": "Statewarden/Alive",
-        "SharedMemoryConfig": {"UpdateStatusFile": ")" +
-           dir + R"(/set_status", "RestartCommandFile": ")" + dir + R"(/command_request"},
-        "DefautNMRequestPattern": [0, 0, 0, 1],
-        "MaxNumberOfApplicationsRequestAlive": 1,
-        "ApplicationsRequestAliveConfig": [{"EcuAliveInterfaceInstance": "ecu"}],
-        "MaxNumberOfApplicationsRequestNetwork": 1,
-        "ApplicationsRequestNetworkConfig": [{"NetworkAliveInterfaceInstance": "com"}],
-        "MaxNumberOfCWURequest": 1,
-        "CWURequestConfig": [{"CWUInterfaceInstance": "cwu"}]
-    }})";
+    tarn1::testing::Statewarden_settings settings = tarn1::testing::settings_with_control_files_in(dir);
+    settings.application_timeout_s = static_cast<unsigned int>(s_application_timeout.count());
+    settings.diagnostic_timeout_s = static_cast<unsigned int>(s_diagnostic_timeout.count());
+    settings.power_manager_timeout_s = 1;
+    return tarn1::testing::statewarden_configuration(settings);
 }
 
 std::size_t occurrences(const std::string& text, const std::string& word)

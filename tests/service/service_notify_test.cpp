@@ -7,6 +7,7 @@
 #include "testbed/evdev_standin/evdev_writer.hpp"
 #include "testbed/support/namespaced_daemon.hpp"
 #include "testbed/support/notify_listener.hpp"
+#include "testbed/support/statewarden_configuration.hpp"
 #include "testbed/support/temp_dir.hpp"
 
 #include <algorithm>
@@ -36,25 +37,14 @@ constexpr const char* s_watchdog = "WATCHDOG=1";
 
 std::string statewarden_configuration(const std::string& dir)
 {
-    return R"({"statewarden": {
-        "KnockOutTimer": 3,
-        "StateManagerNMUsage": false,
-        "RequestNetworkOnEntryRunState": false,
-        "StateManagerMainPeriod": 50,
-        "ApplicationSuspendRequestTimeout": 1,
-        "DMSuspendRequestTimeout": 1,
-        "PMSuspendRequestTimeout": 1,
-        "AliveSupervisionInstanceId": "Statewarden/Alive",
-        "SharedMemoryConfig": {"UpdateStatusFile": ")" +
-           dir + R"(/set_status", "RestartCommandFile": ")" + dir + R"(/command_request"},
-        "DefautNMRequestPattern": [0, 0, 0, 1],
-        "MaxNumberOfApplicationsRequestAlive": 1,
-        "ApplicationsRequestAliveConfig": [{"EcuAliveInterfaceInstance": "ecu"}],
-        "MaxNumberOfApplicationsRequestNetwork": 1,
-        "ApplicationsRequestNetworkConfig": [{"NetworkAliveInterfaceInstance": "com"}],
-        "MaxNumberOfCWURequest": 1,
-        "CWURequestConfig": [{"CWUInterfaceInstance": "cwu"}]
-    }})";
+    tarn1::testing::Statewarden_settings settings = tarn1::testing::settings_with_control_files_in(dir);
+    settings.nm_usage = false;
+    settings.request_network_on_entry = false;
+    settings.period_ms = 50;
+    settings.application_timeout_s = 1;
+    settings.diagnostic_timeout_s = 1;
+    settings.power_manager_timeout_s = 1;
+    return tarn1::testing::statewarden_configuration(settings);
 }
 
 bool can_connect(const std::string& path)
