@@ -1,5 +1,6 @@
 #include "ara/log/testing/log_capture.h"
 #include "kest/com/runtime/component_singleton.h"
+#include "platform/com/tests/receive_handler_unset.hpp"
 #include "platform/com/tests/wait_for_instance.hpp"
 #include "statemanager/proxy/state_management_proxies.hpp"
 #include "statemanager/services/status_service.hpp"
@@ -115,6 +116,9 @@ TEST_F(Status_service_test, EveryStateChangeReachesTheFieldTheEventAndTheHistory
             m_proxy->State.Cleanup();
             arrived.notify_all();
         });
+    // Both handlers use the locals above: they are unset before those go.
+    const tarn1::testing::Receive_handler_unset unset_reports(m_proxy->TransitionReport);
+    const tarn1::testing::Receive_handler_unset unset_words(m_proxy->State);
     m_proxy->TransitionReport.Subscribe(8);
     m_proxy->State.Subscribe(8);
     {

@@ -1,4 +1,5 @@
 #include "kest/com/runtime/component_singleton.h"
+#include "platform/com/tests/receive_handler_unset.hpp"
 #include "platform/com/tests/wait_for_instance.hpp"
 #include "statemanager/proxy/nm_skeletons.hpp"
 #include "statemanager/skeleton/nm_proxies.hpp"
@@ -89,6 +90,9 @@ TEST_F(Network_state_field_test, OneSampleCacheDeliversOnlyTheLatestOfQuickUpdat
             }
             changed.notify_all();
         });
+    // The handler uses the locals above and may be called once more after the last expectation: it
+    // is unset (which waits for a running call) before they go.
+    const tarn1::testing::Receive_handler_unset unset_before_the_locals_go(sut->NetworkState);
     sut->NetworkState.Subscribe(1);
     {
         std::unique_lock<std::mutex> lock(mutex);
