@@ -396,17 +396,28 @@ TEST_F(Dlt_daemon_test, LevelSetWithDltControlChangesWhatTheContextLetsThroughAt
         }
         return seen;
     };
-    // A level change reaches the application asynchronously: rounds repeat until one shows the
-    // new level, within 5 s. Those before it show the old level, or the change in mid-round.
-    const auto rounds_until = [&](const std::vector<std::string>& after)
+    // Whether the child's console shows this piece of the last round. A round's error message
+    // comes last, so once it has reached the daemon the console lines before it are written.
+    const auto console_shows = [&](const std::string& piece)
+    {
+        std::ifstream file(console);
+        const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        return text.find("round " + std::to_string(round_number) + piece) != std::string::npos;
+    };
+    // A level change reaches the application asynchronously: libdlt takes it first, then calls the
+    // context back, which sets the level the console follows. Rounds repeat until one shows the
+    // new level on both, within 5 s; those before it show the old level, or the change in
+    // mid-round.
+    const auto rounds_until = [&](const std::vector<std::string>& after, const std::string& piece, bool shown)
     {
         const auto deadline = std::chrono::steady_clock::now() + 5s;
         std::vector<std::string> seen = next_round();
-        while (seen != after && std::chrono::steady_clock::now() < deadline)
+        while ((seen != after || console_shows(piece) != shown) && std::chrono::steady_clock::now() < deadline)
         {
             seen = next_round();
         }
         EXPECT_EQ(seen, after);
+        EXPECT_EQ(console_shows(piece), shown) << "the console follows the context's level too";
     };
     const std::vector<std::string> at_info{" info", " error"};
     const std::vector<std::string> at_verbose{" verbose", " info", " error"};
@@ -416,9 +427,9 @@ TEST_F(Dlt_daemon_test, LevelSetWithDltControlChangesWhatTheContextLetsThroughAt
 
     EXPECT_EQ(next_round(), at_info);
     ASSERT_TRUE(dlt_control({"-a", "TLVL", "-c", "CTXL", "-l", "6"}));
-    rounds_until(at_verbose);
+    rounds_until(at_verbose, " verbose", true);
     ASSERT_TRUE(dlt_control({"-a", "TLVL", "-c", "CTXL", "-l", "2"}));
-    rounds_until(at_error);
+    rounds_until(at_error, " info", false);
     steps.reset();
     int status = -1;
     for (const auto ends_by = std::chrono::steady_clock::now() + 10s;
