@@ -396,13 +396,16 @@ TEST_F(Dlt_daemon_test, LevelSetWithDltControlChangesWhatTheContextLetsThroughAt
         }
         return seen;
     };
-    // Whether the child's console shows this piece of the last round. A round's error message
-    // comes last, so once it has reached the daemon the console lines before it are written.
-    const auto console_shows = [&](const std::string& piece)
+    // What the child's console got since the last look. A round's error message comes last, so
+    // once it has reached the daemon the round's console lines before it are written.
+    std::streamoff console_read = 0;
+    const auto console_since_last_look = [&]
     {
         std::ifstream file(console);
-        const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-        return text.find("round " + std::to_string(round_number) + piece) != std::string::npos;
+        file.seekg(console_read);
+        std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        console_read += static_cast<std::streamoff>(text.size());
+        return text;
     };
     // A level change reaches the application asynchronously: libdlt takes it first, then calls the
     // context back, which sets the level the console follows. Rounds repeat until one shows the
@@ -411,13 +414,16 @@ TEST_F(Dlt_daemon_test, LevelSetWithDltControlChangesWhatTheContextLetsThroughAt
     const auto rounds_until = [&](const std::vector<std::string>& after, const std::string& piece, bool shown)
     {
         const auto deadline = std::chrono::steady_clock::now() + 5s;
-        std::vector<std::string> seen = next_round();
-        while ((seen != after || console_shows(piece) != shown) && std::chrono::steady_clock::now() < deadline)
+        std::vector<std::string> seen;
+        bool on_console = false;
+        do
         {
             seen = next_round();
-        }
+            on_console =
+                console_since_last_look().find("round " + std::to_string(round_number) + piece) != std::string::npos;
+        } while ((seen != after || on_console != shown) && std::chrono::steady_clock::now() < deadline);
         EXPECT_EQ(seen, after);
-        EXPECT_EQ(console_shows(piece), shown) << "the console follows the context's level too";
+        EXPECT_EQ(on_console, shown) << "the console follows the context's level too";
     };
     const std::vector<std::string> at_info{" info", " error"};
     const std::vector<std::string> at_verbose{" verbose", " info", " error"};
